@@ -67,6 +67,18 @@ QPoint centreOf(TSkin &skin, QWidget &window, const QString &name)
     return element ? element->rect().center() : QPoint(-1, -1);
 }
 
+// The colour at a point in window coordinates, whatever the display scale.
+QColor colourAt(const QImage &image, int x, int y)
+{
+    const qreal ratio = image.devicePixelRatio();
+    return image.pixelColor(int(x * ratio), int(y * ratio));
+}
+
+QImage grabbed(QWidget &window)
+{
+    return window.grab().toImage();
+}
+
 bool near(QColor a, QColor b, int tolerance = 8)
 {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
@@ -467,31 +479,31 @@ void tst_Skin::progressRectAndText()
     // Win32 RECT semantics: right and bottom are exclusive.
     bar->SetElementRect(10, 60, 10, 70);
     bar->RedrawElement();
-    QImage image = window.grab().toImage();
-    QCOMPARE(image.pixelColor(10, 65), QColor(Qt::blue));
+    QImage image = grabbed(window);
+    QCOMPARE(colourAt(image, 10, 65), QColor(Qt::blue));
 
     bar->SetElementRect(10, 60, 50, 70);
     bar->RedrawElement();
-    image = window.grab().toImage();
-    QCOMPARE(image.pixelColor(10, 65), QColor(Qt::red));
-    QCOMPARE(image.pixelColor(49, 65), QColor(Qt::red));
-    QCOMPARE(image.pixelColor(50, 65), QColor(Qt::blue));
-    QCOMPARE(image.pixelColor(30, 59), QColor(Qt::blue));
-    QCOMPARE(image.pixelColor(30, 70), QColor(Qt::blue));
+    image = grabbed(window);
+    QCOMPARE(colourAt(image, 10, 65), QColor(Qt::red));
+    QCOMPARE(colourAt(image, 49, 65), QColor(Qt::red));
+    QCOMPARE(colourAt(image, 50, 65), QColor(Qt::blue));
+    QCOMPARE(colourAt(image, 30, 59), QColor(Qt::blue));
+    QCOMPARE(colourAt(image, 30, 70), QColor(Qt::blue));
     QCOMPARE(bar->rect(), QRect(10, 60, 40, 10));
 
     bar->SetElementRect(QRect(10, 60, 180, 10));
     bar->RedrawElement();
-    image = window.grab().toImage();
-    QCOMPARE(image.pixelColor(189, 65), QColor(Qt::red));
+    image = grabbed(window);
+    QCOMPARE(colourAt(image, 189, 65), QColor(Qt::red));
 
     // The text: white pixels reach further right for "100%" than for "0%".
     auto rightmostLight = [&window]() {
-        const QImage shot = window.grab().toImage();
+        const QImage shot = grabbed(window);
         int rightmost = -1;
         for (int y = 75; y < 95; ++y) {
             for (int x = 0; x < 120; ++x) {
-                if (shot.pixelColor(x, y).red() > 128 && shot.pixelColor(x, y).green() > 128)
+                if (colourAt(shot, x, y).red() > 128 && colourAt(shot, x, y).green() > 128)
                     rightmost = std::max(rightmost, x);
             }
         }
@@ -516,18 +528,18 @@ void tst_Skin::progressOnShippedSkin()
     QVERIFY(bar);
     bar->SetElementRect(12, 310, 12, 322);
     bar->RedrawElement();
-    const QImage empty = window.grab().toImage();
+    const QImage empty = grabbed(window);
     bar->SetElementRect(12, 310, 12 + 234, 322); // half of 469
     bar->RedrawElement();
-    const QImage half = window.grab().toImage();
+    const QImage half = grabbed(window);
     // Inside the fill the accent shows: green and blue well above red.
-    const QColor inside = half.pixelColor(120, 316);
+    const QColor inside = colourAt(half, 120, 316);
     QVERIFY2(inside.green() > inside.red() + 60 && inside.blue() > inside.red() + 40,
              qPrintable(inside.name()));
-    QVERIFY(!near(inside, empty.pixelColor(120, 316), 40));
+    QVERIFY(!near(inside, colourAt(empty, 120, 316), 40));
     // Past its right edge the track is untouched.
-    QCOMPARE(half.pixelColor(250, 316), empty.pixelColor(250, 316));
-    QCOMPARE(half.pixelColor(400, 316), empty.pixelColor(400, 316));
+    QCOMPARE(colourAt(half, 250, 316), colourAt(empty, 250, 316));
+    QCOMPARE(colourAt(half, 400, 316), colourAt(empty, 400, 316));
 }
 
 void tst_Skin::hoverAndPress()
@@ -542,21 +554,21 @@ void tst_Skin::hoverAndPress()
     QWindow *handle = window.windowHandle();
 
     // "go" has a hover state (yellow) and no down state (darkened by the engine).
-    QCOMPARE(window.grab().toImage().pixelColor(30, 30), QColor(Qt::green));
+    QCOMPARE(colourAt(grabbed(window), 30, 30), QColor(Qt::green));
     QTest::mouseMove(handle, QPoint(30, 30));
-    QTRY_COMPARE(window.grab().toImage().pixelColor(30, 30), QColor(Qt::yellow));
+    QTRY_COMPARE(colourAt(grabbed(window), 30, 30), QColor(Qt::yellow));
     QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(30, 30));
-    QImage pressed = window.grab().toImage();
-    QVERIFY(pressed.pixelColor(30, 30).green() < 230 && pressed.pixelColor(30, 30).green() > 100);
-    QCOMPARE(pressed.pixelColor(10, 30), QColor(Qt::blue)); // shifted a pixel right
-    QVERIFY(pressed.pixelColor(50, 30).green() > 100);
+    QImage pressed = grabbed(window);
+    QVERIFY(colourAt(pressed, 30, 30).green() < 230 && colourAt(pressed, 30, 30).green() > 100);
+    QCOMPARE(colourAt(pressed, 10, 30), QColor(Qt::blue)); // shifted a pixel right
+    QVERIFY(colourAt(pressed, 50, 30).green() > 100);
     QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(30, 30));
     QTest::mouseMove(handle, QPoint(100, 50));
-    QTRY_COMPARE(window.grab().toImage().pixelColor(30, 30), QColor(Qt::green));
+    QTRY_COMPARE(colourAt(grabbed(window), 30, 30), QColor(Qt::green));
 
     // A picture such as the progress fill has no states.
     QTest::mouseMove(handle, QPoint(100, 65));
-    QCOMPARE(window.grab().toImage().pixelColor(100, 65), QColor(Qt::red));
+    QCOMPARE(colourAt(grabbed(window), 100, 65), QColor(Qt::red));
 }
 
 void tst_Skin::dragMovesWindow()
@@ -710,6 +722,8 @@ void tst_Skin::screenshots()
     save(QStringLiteral("empty"), showcase.window);
 
     showcase.addRows();
+    showcase.window.activateWindow();
+    QTest::qWaitForWindowActive(&showcase.window, 1000);
     QTest::mouseMove(showcase.window.windowHandle(),
                      centreOf(skin, showcase.window, QStringLiteral("towav")));
     QCoreApplication::processEvents();

@@ -723,7 +723,9 @@ void tst_Skin::screenshots()
 
     showcase.addRows();
     showcase.window.activateWindow();
-    QTest::qWaitForWindowActive(&showcase.window, 1000);
+    // Without a window manager the window may stay inactive; the pictures are taken anyway.
+    if (!QTest::qWaitForWindowActive(&showcase.window, 1000))
+        qInfo("the window is not active: focus is not shown");
     QTest::mouseMove(showcase.window.windowHandle(),
                      centreOf(skin, showcase.window, QStringLiteral("towav")));
     QCoreApplication::processEvents();

@@ -57,6 +57,7 @@ public:
     QRectF textBounds() const;
 
     // Set up by the skin engine.
+    void setKind(Kind kind) { m_kind = kind; }
     void setStates(bool hover, bool down);
     void setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds);
     void setTextStyle(const TextStyle &style, const QString &initialText);

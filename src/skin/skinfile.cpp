@@ -64,7 +64,9 @@ bool SkinFile::load(const QString &path)
                       : QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
         return false;
     }
-    if (file.size() > MaxFileSize) {
+    // Devices report no size; what they give is capped all the same.
+    const QByteArray data = file.read(MaxFileSize + 1);
+    if (data.size() > MaxFileSize) {
         *this = SkinFile();
         m_path = shown;
         m_error = QStringLiteral("not a skin file: %1: larger than %2 MiB")
@@ -72,7 +74,6 @@ bool SkinFile::load(const QString &path)
                       .arg(MaxFileSize / (1024 * 1024));
         return false;
     }
-    const QByteArray data = file.read(MaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
         *this = SkinFile();
         m_path = shown;

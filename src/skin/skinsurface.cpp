@@ -288,6 +288,14 @@ void SkinSurface::leaveEvent(QEvent *event)
     QWidget::leaveEvent(event);
 }
 
+void SkinSurface::changeEvent(QEvent *event)
+{
+    // Texts are laid out in the surface's font, which a style sheet may change.
+    if (event->type() == QEvent::FontChange)
+        m_owner->updateGeometry();
+    QWidget::changeEvent(event);
+}
+
 bool SkinSurface::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip) {

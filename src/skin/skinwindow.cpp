@@ -140,11 +140,13 @@ void SkinWindow::clearForm()
 
 void SkinWindow::assignForm(const QString &formName)
 {
-    clearForm();
     m_formName = formName;
     const QSizeF size = m_skin->skinFile().size();
     m_window->setFixedSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
 
+    // Elements that stay keep their objects, so that pointers the program holds stay good.
+    std::vector<std::unique_ptr<SkinElement>> previous = std::move(m_elements);
+    m_elements.clear();
     for (const SkinFile::Element &element : m_skin->skinFile().elements()) {
         if (element.name == formName)
             continue;
@@ -153,11 +155,19 @@ void SkinWindow::assignForm(const QString &formName)
             kind = SkinElement::Kind::Text;
         else if (!element.states.isEmpty() || isEngineButton(element.name))
             kind = SkinElement::Kind::Button;
-        auto created = std::make_unique<SkinElement>(this, element.name, kind);
-        created->setStates(element.states.contains(QLatin1String("hover")),
-                           element.states.contains(QLatin1String("down")));
-        m_elements.push_back(std::move(created));
+        auto kept = std::find_if(previous.begin(), previous.end(), [&element](const auto &e) {
+            return e && e->GetElementName() == element.name;
+        });
+        std::unique_ptr<SkinElement> item =
+            kept != previous.end() ? std::move(*kept)
+                                   : std::make_unique<SkinElement>(this, element.name, kind);
+        item->setKind(kind);
+        item->setStates(element.states.contains(QLatin1String("hover")),
+                        element.states.contains(QLatin1String("down")));
+        m_elements.push_back(std::move(item));
     }
+    if (m_surface)
+        m_surface->skinChanged();
     updateGeometry();
 }
 

@@ -27,7 +27,8 @@ public:
     explicit TSkin(QObject *parent = nullptr);
     ~TSkin() override;
 
-    // Replaces the skin; windows already skinned are drawn again with their forms.
+    // Replaces the skin, or throws and keeps the one loaded. Windows already skinned are
+    // drawn again with their forms; elements the new skin has too keep their objects.
     void LoadSkinFile(const QString &path);
     // Makes window frameless and gives it a skin surface (re-showing it if it was shown).
     void AttachWindow(QWidget *window);

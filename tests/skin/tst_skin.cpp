@@ -184,6 +184,7 @@ private slots:
     void loadFailures();
     void operationsNeedSkinAndWindow();
     void failedLoadKeepsSkin();
+    void reloadKeepsElements();
     void skinWithoutProgress();
     void shippedSkinElements_data();
     void shippedSkinElements();
@@ -239,6 +240,8 @@ void tst_Skin::loadFailures_data()
                "<g id=\"wavtransform\"/>\n<rect id=\"stop.down\" width=\"2\" height=\"2\"/></svg>")
         << QStringLiteral("orphan.skn")
         << QStringLiteral("line 3: the state \"stop.down\" has no element \"stop\"");
+    QTest::newRow("too large") << QByteArray("<svg") << QStringLiteral("large.skn")
+                               << QStringLiteral("larger than 8 MiB");
     QTest::newRow("no form")
         << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
                       "<g id=\"mainform\"/></svg>")
@@ -258,6 +261,8 @@ void tst_Skin::loadFailures()
         QVERIFY(QDir(dir.path()).mkdir(name));
     else if (!name.isEmpty())
         QVERIFY(!writeFile(dir, name, content).isEmpty());
+    if (name == QLatin1String("large.skn"))
+        QVERIFY(QFile::resize(path, SkinFile::MaxFileSize + 1));
 
     TSkin skin;
     QWidget window;
@@ -297,6 +302,22 @@ void tst_Skin::failedLoadKeepsSkin()
     QVERIFY_THROWS_EXCEPTION(SkinError, skin.LoadSkinFile(garbage));
     QVERIFY(skin.GetWindowSkin(&window)->FindElement(QStringLiteral("tomp3")));
     QVERIFY(!skin.styleSheet().isEmpty());
+}
+
+// The program keeps the progress elements for the whole run.
+void tst_Skin::reloadKeepsElements()
+{
+    TSkin skin;
+    QWidget window;
+    bindSkin(skin, window, ShippedSkin);
+    SkinElement *bar = skin.GetWindowSkin(&window)->FindElement(QStringLiteral("pb"));
+    QVERIFY(bar);
+    bar->SetElementRect(12, 310, 100, 322);
+    skin.AssignSkinForm(&window, QStringLiteral("wavtransform"));
+    skin.LoadSkinFile(ShippedSkin);
+    QCOMPARE(skin.GetWindowSkin(&window)->FindElement(QStringLiteral("pb")), bar);
+    QCOMPARE(bar->rect(), QRect(12, 310, 88, 12));
+    QCOMPARE(skin.GetWindowSkin(&window)->elements().size(), size_t(CommandNames.size() + 4));
 }
 
 void tst_Skin::skinWithoutProgress()

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// File-level access to the 128-byte ID3v1 block at the end of a file. Each routine opens
+// an existing regular file (never creates one, never opens a FIFO or device), does one
+// thing, closes it again and returns false on any failure.
+
+// Fills `block` with the file's last 128 bytes. Fails for files shorter than 128 bytes.
+bool ReadTagBlock(const QString &path, QByteArray &block);
+// Truncates the file's last 128 bytes away, whatever they hold. Makes the file
+// owner-writable first. Files shorter than 128 bytes are left alone.
+bool CutTagBlock(const QString &path);
+// Appends the 128-byte `block`. Makes the file owner-writable first. A failed write is
+// undone, so the file never ends in a partial block.
+bool AppendTagBlock(const QString &path, const QByteArray &block);
+// 2 for the ID3v1.1 layout (zero or blank before a track byte), else 1.
+quint8 DetectTagVersion(const QByteArray &block);

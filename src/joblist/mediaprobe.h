@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class QProcess;
+
+// Whole seconds of an HH:MM:SS text: characters 1-2, 4-5 and 7-8 must each be one
+// or two ASCII digits (no sign, no blanks); 0 when any of them is not.
+int DurationToSeconds(const QString &text);
+
+// Output size estimate such as "3.43MB": megabytes (1024 * 1024 bytes) with at
+// most two decimals, cut rather than rounded. A bitrate that is not a whole,
+// non-negative number counts as 0.
+QString EstimateSize(const QString &duration, const QString &bitrate);
+
+// The eight characters after "Duration: " in the encoder's output, fewer when the
+// output ends sooner; empty when there is no "Duration:".
+QString DurationFromOutput(const QByteArray &output);
+
+// Runs program with args and returns its exit code (for a crash, the signal's
+// number), -1 when it cannot be started (output is then left alone), or -2 when
+// it was still running after timeoutMs and was killed (output holds what it wrote
+// until then). Standard output and error are merged into output; standard input
+// is empty. A negative timeout waits without limit.
+int RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
+                  int timeoutMs = 30000);
+
+// Runs "encoder -i path" and returns the duration text it reports; empty when the
+// encoder is missing, fails, names no duration or runs longer than 30 seconds.
+QString ProbeDuration(const QString &encoder, const QString &path);
+
+// The same probe without blocking: the encoder runs as a child process and the
+// result arrives as finished(), always later than start() returns.
+class MediaProbe : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MediaProbe(QObject *parent = nullptr);
+    ~MediaProbe() override;
+
+    // A probe still running is aborted first.
+    void start(const QString &encoder, const QString &path);
+    // Kills this probe's own child, if any; finished() is not emitted for it.
+    void abort();
+    bool isRunning() const;
+    // Applies from the next start(); negative means no limit. Default 30000.
+    void setTimeout(int ms);
+
+signals:
+    // Empty when the encoder is missing, failed or timed out.
+    void finished(const QString &duration);
+
+private:
+    void failLater();
+    void conclude(const QString &duration);
+    void releaseProcess();
+
+    QProcess *m_process = nullptr;
+    QTimer m_watchdog;
+    QByteArray m_output;
+    int m_timeout = 30000;
+    bool m_running = false;
+    quint64 m_run = 0; // tells a stale queued failure from the current run
+};

@@ -74,7 +74,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption bitrate(QStringLiteral("bitrate"), QString(), QStringLiteral("BPS"));
     const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({to, out, rate, bitrate, channels, dryRun, help});
     if (!parser.parse(arguments)) {
         error = parser.errorText();

@@ -7,8 +7,10 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <csignal>
 #include <cstring>
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -60,8 +62,13 @@ void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &prof
     m_process->setProgram(m_job.EncoderFile);
     m_process->setArguments(ConversionArguments(m_job.InFile, m_job.OutFile, profile));
     m_process->setWorkingDirectory(m_job.WorkDir);
-    if (m_ownProcessGroup)
-        m_process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    if (m_ownProcessGroup) {
+        // Out of the terminal's group, but never an orphan: it ends when we do.
+        m_process->setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
+    }
     // Standard input stays an open pipe that is never written: the encoder must not
     // read the terminal, and an open pipe gives it no key presses either.
     m_process->start(QIODevice::ReadWrite);

@@ -9,15 +9,13 @@
 #include "joblist/fileadder.h"
 #include "joblist/folderscan.h"
 #include "joblist/joblistmodel.h"
+#include "settings/settingsstore.h"
 #include "tags/tagtext.h"
 #include "tags/tid3v1.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -32,24 +30,6 @@ void writeLine(FILE *stream, const QString &text)
     const QByteArray bytes = text.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-}
-
-// The saved output folder, read as the desktop program stores it ("Outpath" of
-// [operate] in ConverInif.ini); the music folder when none is saved.
-QString savedOutputDir()
-{
-    QString file = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
-    if (file.isEmpty()) {
-        const QString portable =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/ConverInif.ini");
-        file = QFileInfo::exists(portable)
-                   ? portable
-                   : QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
-                         QStringLiteral("/ConverInif.ini");
-    }
-    const QString dir =
-        QSettings(file, QSettings::IniFormat).value(QStringLiteral("operate/Outpath")).toString();
-    return dir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::MusicLocation) : dir;
 }
 
 void complain(const QString &text)
@@ -126,11 +106,16 @@ bool CliSession::collectFiles(QStringList &files, QString &error) const
 
 bool CliSession::prepareOutputDir(QString &error)
 {
-    const QString dir = m_options.outputDir.isEmpty() ? savedOutputDir() : m_options.outputDir;
-    m_outputDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
-    // One level, as the default folder is made at start.
-    if (!QFileInfo::exists(m_outputDir))
-        QDir().mkdir(m_outputDir);
+    if (m_options.outputDir.isEmpty()) {
+        // The saved folder (or the music folder), made when missing as at the desktop's start.
+        SettingsStore store;
+        m_outputDir = QDir::cleanPath(QFileInfo(store.LoadOutputDir()).absoluteFilePath());
+    } else {
+        m_outputDir = QDir::cleanPath(QFileInfo(m_options.outputDir).absoluteFilePath());
+        // One level, as the default folder is made.
+        if (!QFileInfo::exists(m_outputDir))
+            QDir().mkdir(m_outputDir);
+    }
     if (!QFileInfo(m_outputDir).isDir()) {
         error = QStringLiteral("output folder %1 does not exist and cannot be created")
                     .arg(m_outputDir);

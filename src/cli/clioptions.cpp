@@ -113,13 +113,12 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         options.profile.Bitrate = parser.value(bitrate);
     if (parser.isSet(channels))
         options.profile.Channels = parser.value(channels);
-    for (const QString &message :
-         {checkValue(QStringLiteral("rate"), options.profile.SampleRate,
-                     valuesOf(ProfileTables::sampleRates())),
-          checkValue(QStringLiteral("bitrate"), options.profile.Bitrate,
-                     valuesOf(ProfileTables::bitrates())),
-          checkValue(QStringLiteral("channels"), options.profile.Channels,
-                     valuesOf(ProfileTables::channels()))}) {
+    for (const QString &message : {checkValue(QStringLiteral("rate"), options.profile.SampleRate,
+                                              valuesOf(ProfileTables::sampleRates())),
+                                   checkValue(QStringLiteral("bitrate"), options.profile.Bitrate,
+                                              valuesOf(ProfileTables::bitrates())),
+                                   checkValue(QStringLiteral("channels"), options.profile.Channels,
+                                              valuesOf(ProfileTables::channels()))}) {
         if (!message.isEmpty()) {
             error = message;
             return Parse::Error;

@@ -41,7 +41,8 @@ void complain(const QString &text)
 
 CliSession::CliSession(const CliOptions &options, QObject *parent)
     : QObject(parent), m_options(options), m_model(new JobListModel(this)), m_tag(new TID3v1),
-      m_adder(new FileAdder(m_model, m_tag, this)), m_batch(new BatchSequencer(m_model, m_tag, this))
+      m_adder(new FileAdder(m_model, m_tag, this)),
+      m_batch(new BatchSequencer(m_model, m_tag, this))
 {
     m_progressToTerminal = ::isatty(STDERR_FILENO) == 1;
 }
@@ -138,15 +139,16 @@ int CliSession::dryRun()
     bool wouldFail = m_encoder.isEmpty();
     for (int row = 0; row < rows; ++row) {
         const ID3info &entry = m_model->entry(row);
-        QStringList fields = {TagTextToDisplay(entry.Title), m_model->time(row),
-                              m_model->size(row), outputs.at(row)};
+        QStringList fields = {TagTextToDisplay(entry.Title), m_model->time(row), m_model->size(row),
+                              outputs.at(row)};
         QStringList others;
         for (int other = 0; other < rows; ++other) {
             if (other != row && outputs.at(other) == outputs.at(row))
                 others.append(QString::number(other + 1));
         }
         if (!others.isEmpty())
-            fields.append(QStringLiteral("same output as row %1").arg(others.join(QStringLiteral(", "))));
+            fields.append(
+                QStringLiteral("same output as row %1").arg(others.join(QStringLiteral(", "))));
         if (IsSameFile(outputs.at(row), entry.SourcePath)) {
             fields.append(QStringLiteral("would overwrite the source file"));
             wouldFail = true;
@@ -200,10 +202,11 @@ void CliSession::showProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return;
-    const QString line = QStringLiteral("\r\x1b[K[%1/%2] %3  %4")
-                             .arg(m_currentRow + 1)
-                             .arg(m_model->rowCount())
-                             .arg(TagTextToDisplay(m_model->entry(m_currentRow).Title), frame->text);
+    const QString line =
+        QStringLiteral("\r\x1b[K[%1/%2] %3  %4")
+            .arg(m_currentRow + 1)
+            .arg(m_model->rowCount())
+            .arg(TagTextToDisplay(m_model->entry(m_currentRow).Title), frame->text);
     const QByteArray bytes = line.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);

@@ -23,8 +23,7 @@ QString encoderNotFound()
 
 BatchSequencer::BatchSequencer(JobListModel *model, TID3v1 *tag, QObject *parent)
     : QObject(parent), m_model(model), m_tag(tag)
-{
-}
+{}
 
 BatchSequencer::~BatchSequencer()
 {

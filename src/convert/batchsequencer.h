@@ -106,7 +106,7 @@ private:
     bool m_running = false;
     bool m_startWhenStopped = false; // a batch accepted while a stopped encoder still ends
     quint64 m_nextSerial = 1;
-    Job m_job;      // the running job; serial 0 when none runs
-    Job m_stopped;  // the stopped job whose encoder has not ended yet
+    Job m_job;     // the running job; serial 0 when none runs
+    Job m_stopped; // the stopped job whose encoder has not ended yet
     EncoderRunner *m_dying = nullptr;
 };

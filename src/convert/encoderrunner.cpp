@@ -161,7 +161,8 @@ void EncoderRunner::finish(Outcome outcome)
     m_outcome = outcome;
     m_killTimer->stop();
     // Always from the event loop, never from inside RunEncoder() or a read.
-    QMetaObject::invokeMethod(this, [this] { emit ended(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit ended(); }, Qt::QueuedConnection);
 }
 
 QString LastErrorLine(const QByteArray &output)

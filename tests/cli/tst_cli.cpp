@@ -157,14 +157,13 @@ void TestCli::badUsage_data()
         << QStringLiteral("--channels 3 is not allowed; allowed values: 1, 2");
     QTest::newRow("no path") << QStringList{QStringLiteral("--to"), QStringLiteral("mp3")}
                              << QStringLiteral("no PATH given");
-    QTest::newRow("unknown option")
-        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--fast"),
-                       QStringLiteral("x")}
-        << QStringLiteral("Unknown option 'fast'");
-    QTest::newRow("format twice")
-        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--to"),
-                       QStringLiteral("wav"), QStringLiteral("x")}
-        << QStringLiteral("--to given more than once");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"),
+                                                   QStringLiteral("--fast"), QStringLiteral("x")}
+                                    << QStringLiteral("Unknown option 'fast'");
+    QTest::newRow("format twice") << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"),
+                                                 QStringLiteral("--to"), QStringLiteral("wav"),
+                                                 QStringLiteral("x")}
+                                  << QStringLiteral("--to given more than once");
     QTest::newRow("path that does not exist")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
                        QStringLiteral("@DIR@/out"), QStringLiteral("@DIR@/missing.wav")}
@@ -227,12 +226,12 @@ void TestCli::convertsFilesAndFoldersInCommandLineOrder()
     QVERIFY(QFileInfo(out).isDir()); // made, one level
 
     QStringList expected;
-    expected << tabbed({QStringLiteral("Finish"), first,
-                        out + QStringLiteral("/Tagged \u00e9.mp3")});
+    expected << tabbed(
+        {QStringLiteral("Finish"), first, out + QStringLiteral("/Tagged \u00e9.mp3")});
     for (const QString &f : ScanFolder(folder))
-        expected << tabbed({QStringLiteral("Finish"), f,
-                            out + QLatin1Char('/') + QFileInfo(f).fileName() +
-                                QStringLiteral(".mp3")});
+        expected << tabbed(
+            {QStringLiteral("Finish"), f,
+             out + QLatin1Char('/') + QFileInfo(f).fileName() + QStringLiteral(".mp3")});
     expected << tabbed({QStringLiteral("Finish"), last, out + QStringLiteral("/last.wav.mp3")});
     QCOMPARE(lines(r.out), expected);
     QCOMPARE(readFile(out + QStringLiteral("/Tagged \u00e9.mp3")).right(128), sourceTag);
@@ -249,13 +248,13 @@ void TestCli::defaultOutputIsTheSavedFolder()
     QVERIFY(settings.startsWith(QDir::tempPath()));
     QVERIFY(writeFile(settings, "[operate]\nOutpath=" + QFile::encodeName(saved) + "\n"));
     const QString source = makeSource(m_dir + QStringLiteral("/src/a.wav"), 1);
-    const Run r = run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--rate"),
-                       QStringLiteral("8000"), QStringLiteral("--channels"), QStringLiteral("1"),
-                       source});
+    const Run r =
+        run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--rate"),
+             QStringLiteral("8000"), QStringLiteral("--channels"), QStringLiteral("1"), source});
     QFile::remove(settings);
     QCOMPARE(r.code, 0);
     QCOMPARE(lines(r.out), QStringList{tabbed({QStringLiteral("Finish"), source,
-                                              saved + QStringLiteral("/a.wav.wav")})});
+                                               saved + QStringLiteral("/a.wav.wav")})});
     QVERIFY(QFileInfo(saved + QStringLiteral("/a.wav.wav")).size() > 128);
 }
 
@@ -282,8 +281,8 @@ void TestCli::failedRowsGiveExitOne()
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.wav.wma")));
     QCOMPARE(readFile(self), selfBytes);
 
-    const Run good = run({QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--out"),
-                          out, a});
+    const Run good =
+        run({QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--out"), out, a});
     QCOMPARE(good.code, 0);
 }
 
@@ -294,9 +293,9 @@ void TestCli::missingEncoderFailsEveryRowAtOnce()
     const QString out = m_dir + QStringLiteral("/out");
     QElapsedTimer timer;
     timer.start();
-    const Run r = run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out,
-                       a, b},
-                      {{QStringLiteral("WAVETRANSMUTER_FFMPEG"), m_dir + QStringLiteral("/none")}});
+    const Run r =
+        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out, a, b},
+            {{QStringLiteral("WAVETRANSMUTER_FFMPEG"), m_dir + QStringLiteral("/none")}});
     QVERIFY(timer.elapsed() < 10000);
     QCOMPARE(r.code, 1);
     QCOMPARE(lines(r.out).size(), 2);
@@ -324,17 +323,17 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
     QCOMPARE(r.code, 1); // the row that would overwrite its source would fail
     const QString wav2s = EstimateSize(QStringLiteral("00:00:02"), QStringLiteral("1411000"));
     const QString wav1s = EstimateSize(QStringLiteral("00:00:01"), QStringLiteral("1411000"));
-    QCOMPARE(lines(r.out),
-             QStringList({tabbed({QStringLiteral("Same"), QStringLiteral("00:00:02"), wav2s,
-                                  out + QStringLiteral("/Same.wav"),
-                                  QStringLiteral("same output as row 2")}),
-                          tabbed({QStringLiteral("Same"), QStringLiteral("00:00:01"), wav1s,
-                                  out + QStringLiteral("/Same.wav"),
-                                  QStringLiteral("same output as row 1")}),
-                          tabbed({QStringLiteral("Self"), QStringLiteral("00:00:01"), wav1s, self,
-                                  QStringLiteral("would overwrite the source file")}),
-                          tabbed({QStringLiteral("plain.wav"), QStringLiteral("00:00:01"), wav1s,
-                                  out + QStringLiteral("/plain.wav.wav")})}));
+    QCOMPARE(
+        lines(r.out),
+        QStringList(
+            {tabbed({QStringLiteral("Same"), QStringLiteral("00:00:02"), wav2s,
+                     out + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 2")}),
+             tabbed({QStringLiteral("Same"), QStringLiteral("00:00:01"), wav1s,
+                     out + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 1")}),
+             tabbed({QStringLiteral("Self"), QStringLiteral("00:00:01"), wav1s, self,
+                     QStringLiteral("would overwrite the source file")}),
+             tabbed({QStringLiteral("plain.wav"), QStringLiteral("00:00:01"), wav1s,
+                     out + QStringLiteral("/plain.wav.wav")})}));
     QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("Self.wav")});
 
     const Run clean = run({QStringLiteral("--to"), QStringLiteral("mp3"),
@@ -377,8 +376,8 @@ void TestCli::progressLineOnlyOnATerminal()
     QCOMPARE(lines(p.readAllStandardOutput()).size(), 1);
 
     // Not a terminal: no progress line.
-    const Run piped = run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
-                           out, source});
+    const Run piped =
+        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out, source});
     QCOMPARE(piped.code, 0);
     QVERIFY(!piped.err.contains('%'));
 }

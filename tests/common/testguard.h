@@ -20,12 +20,12 @@
 #include <QTest>
 #include <QtGlobal>
 
-#define WT_REQUIRE_SAFE_SHUTDOWN()                                                                \
-    do {                                                                                          \
-        if (qEnvironmentVariableIsEmpty("WAVETRANSMUTER_SHUTDOWN_COMMAND"))                      \
-            qFatal("WAVETRANSMUTER_SHUTDOWN_COMMAND is not set: refusing to run tests that "     \
-                   "could shut this machine down. Run them through ctest.");                     \
-        qputenv("WAVETRANSMUTER_TESTING", "1");                                                   \
+#define WT_REQUIRE_SAFE_SHUTDOWN()                                                                 \
+    do {                                                                                           \
+        if (qEnvironmentVariableIsEmpty("WAVETRANSMUTER_SHUTDOWN_COMMAND"))                        \
+            qFatal("WAVETRANSMUTER_SHUTDOWN_COMMAND is not set: refusing to run tests that "       \
+                   "could shut this machine down. Run them through ctest.");                       \
+        qputenv("WAVETRANSMUTER_TESTING", "1");                                                    \
     } while (false)
 
 inline void WtIsolateSettings(const QString &dir)
@@ -48,16 +48,16 @@ inline void WtIsolateSettings(const QString &dir)
 #define WT_TEST_APPLICATION QCoreApplication
 #endif
 
-#define WT_SAFE_TEST_MAIN(TestObject)                                                             \
-    int main(int argc, char *argv[])                                                              \
-    {                                                                                             \
-        WT_REQUIRE_SAFE_SHUTDOWN();                                                               \
-        QTemporaryDir wtHome;                                                                     \
-        if (!wtHome.isValid())                                                                    \
-            qFatal("no temporary folder for the test's settings");                                \
-        WtIsolateSettings(wtHome.path());                                                         \
-        WT_TEST_APPLICATION app(argc, argv);                                                      \
-        TestObject tc;                                                                            \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                \
-        return QTest::qExec(&tc, argc, argv);                                                     \
+#define WT_SAFE_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        WT_REQUIRE_SAFE_SHUTDOWN();                                                                \
+        QTemporaryDir wtHome;                                                                      \
+        if (!wtHome.isValid())                                                                     \
+            qFatal("no temporary folder for the test's settings");                                 \
+        WtIsolateSettings(wtHome.path());                                                          \
+        WT_TEST_APPLICATION app(argc, argv);                                                       \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
     }

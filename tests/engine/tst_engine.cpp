@@ -27,9 +27,9 @@ Q_DECLARE_METATYPE(EncodingProfile)
 namespace {
 
 const char *const FakeVariables[] = {
-    "FAKE_DURATION",   "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
-    "FAKE_OUTPUT_BYTES", "FAKE_EXIT",     "FAKE_MODE",        "FAKE_HANG_ON",
-    "FAKE_ARGS_LOG",   "FAKE_PID_FILE",   "FAKE_IGNORE_TERM", "WT_SHUTDOWN_RECORD"};
+    "FAKE_DURATION",     "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
+    "FAKE_OUTPUT_BYTES", "FAKE_EXIT",       "FAKE_MODE",        "FAKE_HANG_ON",
+    "FAKE_ARGS_LOG",     "FAKE_PID_FILE",   "FAKE_IGNORE_TERM", "WT_SHUTDOWN_RECORD"};
 
 QByteArray readFile(const QString &path)
 {
@@ -65,7 +65,8 @@ QByteArray expectedTag(const ID3info &e)
     return block;
 }
 
-ID3info entryFor(const QString &source, const QByteArray &title, const QByteArray &artist = "Artist")
+ID3info entryFor(const QString &source, const QByteArray &title,
+                 const QByteArray &artist = "Artist")
 {
     ID3info e;
     e.Title = title;
@@ -105,8 +106,9 @@ struct Events
         QObject::connect(&batch, &BatchSequencer::jobEnded, &batch, [this](int row, JobStatus s) {
             log << QStringLiteral("end %1 %2").arg(row).arg(JobStatusText(s));
         });
-        QObject::connect(&batch, &BatchSequencer::progress, &batch,
-                         [this](int done, int total) { progress.append({done, total}); });
+        QObject::connect(&batch, &BatchSequencer::progress, &batch, [this](int done, int total) {
+            progress.append({done, total});
+        });
         QObject::connect(&batch, &BatchSequencer::batchFinished, &batch, [this] {
             ++finished;
             log << QStringLiteral("finished");
@@ -165,7 +167,8 @@ private slots:
 private:
     QString makeSource(const QString &name, double seconds, int rate = 22050, int channels = 1);
     QString dummySource(const QString &name);
-    void setUpBatch(BatchSequencer &batch, const QString &encoder = QStringLiteral(WT_FAKE_ENCODER));
+    void setUpBatch(BatchSequencer &batch,
+                    const QString &encoder = QStringLiteral(WT_FAKE_ENCODER));
     QStringList argsLog() const;
     QString probe(const QString &path, const QString &entries) const;
 
@@ -393,10 +396,9 @@ void TestEngine::wavRecomputesSizesBeforeTheFirstJob()
     });
     QSignalSpy finished(&batch, &BatchSequencer::batchFinished);
     QVERIFY(batch.StartConversion(QStringLiteral(".wav")));
-    QCOMPARE(sizesAtStart, QStringList({EstimateSize(QStringLiteral("00:01:00"),
-                                                     QStringLiteral("1411000")),
-                                        EstimateSize(QStringLiteral("00:00:30"),
-                                                     QStringLiteral("1411000"))}));
+    QCOMPARE(sizesAtStart,
+             QStringList({EstimateSize(QStringLiteral("00:01:00"), QStringLiteral("1411000")),
+                          EstimateSize(QStringLiteral("00:00:30"), QStringLiteral("1411000"))}));
     QVERIFY(finished.wait(5000));
     QCOMPARE(batch.TargetExtension, QStringLiteral(".wav"));
 }
@@ -422,11 +424,13 @@ void TestEngine::rowsFinishInOrderAndAreTagged()
     QCOMPARE(ev.log, QStringList({QStringLiteral("start 0"), QStringLiteral("end 0 Finish"),
                                   QStringLiteral("start 1"), QStringLiteral("end 1 Finish"),
                                   QStringLiteral("finished")}));
-    QCOMPARE(statusAtStart, QStringList({QStringLiteral("Converting"), QStringLiteral("Converting")}));
+    QCOMPARE(statusAtStart,
+             QStringList({QStringLiteral("Converting"), QStringLiteral("Converting")}));
     QVERIFY(!batch.isRunning());
     QCOMPARE(batch.CurrentIndex, 2);
     for (const ID3info &e : {a, b}) {
-        const QByteArray file = readFile(OutputPath(m_out, e.Title, e.SourcePath, QStringLiteral(".mp3")));
+        const QByteArray file =
+            readFile(OutputPath(m_out, e.Title, e.SourcePath, QStringLiteral(".mp3")));
         QCOMPARE(file.size(), 1024 + 128);
         QCOMPARE(file.right(128), expectedTag(e));
     }
@@ -470,17 +474,15 @@ void TestEngine::failures_data()
     QTest::newRow("failure after overwriting an earlier output")
         << fake << QByteArray("normal") << QByteArray("1") << QByteArray("10")
         << QByteArray("half way\n") << true << QStringLiteral("half way") << false;
-    QTest::newRow("encoder missing") << m_tmp.filePath(QStringLiteral("no/such/ffmpeg"))
-                                     << QByteArray() << QByteArray() << QByteArray()
-                                     << QByteArray() << true << QStringLiteral("Encoder not found")
-                                     << true;
+    QTest::newRow("encoder missing")
+        << m_tmp.filePath(QStringLiteral("no/such/ffmpeg")) << QByteArray() << QByteArray()
+        << QByteArray() << QByteArray() << true << QStringLiteral("Encoder not found") << true;
     QTest::newRow("encoder not executable")
-        << QString::fromLatin1(WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt") << QByteArray()
-        << QByteArray() << QByteArray() << QByteArray() << false
+        << QString::fromLatin1(WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt") << QByteArray() << QByteArray()
+        << QByteArray() << QByteArray() << false << QStringLiteral("Encoder not found") << false;
+    QTest::newRow("no encoder resolved")
+        << QString() << QByteArray() << QByteArray() << QByteArray() << QByteArray() << false
         << QStringLiteral("Encoder not found") << false;
-    QTest::newRow("no encoder resolved") << QString() << QByteArray() << QByteArray()
-                                         << QByteArray() << QByteArray() << false
-                                         << QStringLiteral("Encoder not found") << false;
 }
 
 void TestEngine::failures()
@@ -525,7 +527,8 @@ void TestEngine::failures()
     QTRY_COMPARE_WITH_TIMEOUT(ev.finished, 1, 5000);
 
     const bool encoderRuns = QFileInfo(encoder).isExecutable() && QFileInfo(encoder).isFile();
-    QCOMPARE(ev.log.first(2), QStringList({QStringLiteral("start 0"), QStringLiteral("end 0 Failed")}));
+    QCOMPARE(ev.log.first(2),
+             QStringList({QStringLiteral("start 0"), QStringLiteral("end 0 Failed")}));
     QCOMPARE(m_model->status(0), JobStatus::Failed);
     QCOMPARE(m_model->reason(0), reason);
     QCOMPARE(QFileInfo::exists(badOut), outputKept);
@@ -573,10 +576,12 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     Events ev;
     ev.attach(batch);
     for (const char *name : {"a", "b", "c"})
-        m_model->appendEntry(entryFor(dummySource(QString::fromLatin1(name) + QStringLiteral(".wav")), name),
-                             QStringLiteral("00:00:03"), QString());
+        m_model->appendEntry(
+            entryFor(dummySource(QString::fromLatin1(name) + QStringLiteral(".wav")), name),
+            QStringLiteral("00:00:03"), QString());
     m_model->setStatus(2, JobStatus::Finish); // from an earlier batch
-    const QString out = OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
+    const QString out =
+        OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
     QVERIFY(batch.StartConversion(QStringLiteral(".mp3")));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out) && !readFile(pids).isEmpty(), 5000);
     const qint64 pid = readFile(pids).trimmed().toLongLong();
@@ -613,7 +618,8 @@ void TestEngine::stopKillsAnEncoderThatIgnoresTerminate()
     batch.setStopGrace(300);
     m_model->appendEntry(entryFor(dummySource(QStringLiteral("a.wav")), "a"),
                          QStringLiteral("00:00:03"), QString());
-    const QString out = OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
+    const QString out =
+        OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
     QVERIFY(batch.StartConversion(QStringLiteral(".mp3")));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out), 5000);
     QTest::qWait(50); // let it ignore SIGTERM for real
@@ -662,7 +668,8 @@ void TestEngine::newBatchAfterStopWaitsAndIsLeftAlone()
                                   QStringLiteral("start 1"), QStringLiteral("end 1 Finish"),
                                   QStringLiteral("finished")}));
     QCOMPARE(readFile(outA).right(128), expectedTag(a));
-    QCOMPARE(readFile(OutputPath(m_out, b.Title, b.SourcePath, QStringLiteral(".mp3"))).right(128), expectedTag(b));
+    QCOMPARE(readFile(OutputPath(m_out, b.Title, b.SourcePath, QStringLiteral(".mp3"))).right(128),
+             expectedTag(b));
 
     // stop while the new batch still waits: nothing starts at all.
     qputenv("FAKE_MODE", "hang");
@@ -691,7 +698,8 @@ void TestEngine::listChangeAfterStopIsLeftAlone()
     ev.attach(batch);
     m_model->appendEntry(entryFor(dummySource(QStringLiteral("a.wav")), "a"),
                          QStringLiteral("00:00:03"), QString());
-    const QString out = OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
+    const QString out =
+        OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
     QVERIFY(batch.StartConversion(QStringLiteral(".mp3")));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out), 5000);
     QTest::qWait(50);
@@ -726,7 +734,8 @@ void TestEngine::shutdownEndsTheEncoderAndRemovesPartialOutput()
     batch->setStopGrace(300);
     m_model->appendEntry(entryFor(dummySource(QStringLiteral("a.wav")), "a"),
                          QStringLiteral("00:00:03"), QString());
-    const QString out = OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
+    const QString out =
+        OutputPath(m_out, "a", m_model->entry(0).SourcePath, QStringLiteral(".mp3"));
     QVERIFY(batch->StartConversion(QStringLiteral(".mp3")));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(out) && !readFile(pids).isEmpty(), 5000);
     const qint64 pid = readFile(pids).trimmed().toLongLong();
@@ -774,7 +783,8 @@ void TestEngine::tagGoesIntoTheJobsOwnFile()
     });
     QVERIFY(batch.StartConversion(QStringLiteral(".mp3")));
     QTRY_COMPARE_WITH_TIMEOUT(ev.finished, 1, 10000);
-    const QByteArray first = readFile(OutputPath(m_out, a.Title, a.SourcePath, QStringLiteral(".mp3")));
+    const QByteArray first =
+        readFile(OutputPath(m_out, a.Title, a.SourcePath, QStringLiteral(".mp3")));
     QCOMPARE(first.size(), 1024 + 128);
     QCOMPARE(first.right(128), expectedTag(a));
     QVERIFY(!QFileInfo::exists(OutputPath(second, a.Title, a.SourcePath, QStringLiteral(".mp3"))));
@@ -803,10 +813,11 @@ void TestEngine::profileChangeAppliesFromTheNextFile()
     const QStringList runs = argsLog();
     QCOMPARE(runs.size(), 2);
     // One argument each, no shell: the blank in the path stays inside its argument.
-    QCOMPARE(runs.at(0), QStringLiteral("-y -i %1/a b.wav -ab 128000 -ar 44100 -ac 2 %2/a b.aac")
-                             .arg(m_src, m_out));
-    QCOMPARE(runs.at(1), QStringLiteral("-y -i %1/c.wav -ab 64000 -ar 22050 -ac 1 %2/c.aac")
-                             .arg(m_src, m_out));
+    QCOMPARE(
+        runs.at(0),
+        QStringLiteral("-y -i %1/a b.wav -ab 128000 -ar 44100 -ac 2 %2/a b.aac").arg(m_src, m_out));
+    QCOMPARE(runs.at(1),
+             QStringLiteral("-y -i %1/c.wav -ab 64000 -ar 22050 -ac 1 %2/c.aac").arg(m_src, m_out));
 }
 
 void TestEngine::secondBatchConvertsEveryRowAgain()
@@ -827,7 +838,8 @@ void TestEngine::secondBatchConvertsEveryRowAgain()
     QVERIFY(finished.wait(5000));
     QCOMPARE(argsLog().size(), 4);
     // Converted again, not tagged twice.
-    const QByteArray out = readFile(OutputPath(m_out, a.Title, a.SourcePath, QStringLiteral(".mp3")));
+    const QByteArray out =
+        readFile(OutputPath(m_out, a.Title, a.SourcePath, QStringLiteral(".mp3")));
     QCOMPARE(out.size(), 1024 + 128);
     QCOMPARE(m_model->status(0), JobStatus::Finish);
     QCOMPARE(m_model->status(1), JobStatus::Finish);
@@ -846,17 +858,17 @@ void TestEngine::shutdownCandidates_data()
         << QFile::encodeName(recorder) << true << QList<QStringList>{{recorder}};
     QTest::newRow("replacement command with arguments")
         << QByteArray("/bin/echo \"two words\" x") << true
-        << QList<QStringList>{{QStringLiteral("/bin/echo"), QStringLiteral("two words"),
-                               QStringLiteral("x")}};
+        << QList<QStringList>{
+               {QStringLiteral("/bin/echo"), QStringLiteral("two words"), QStringLiteral("x")}};
     QTest::newRow("testing without replacement is refused")
         << QByteArray() << true << QList<QStringList>{};
     QTest::newRow("blank replacement under testing is refused")
         << QByteArray("   ") << true << QList<QStringList>{};
     QTest::newRow("the machine's own command (only listed, never run here)")
         << QByteArray() << false
-        << QList<QStringList>{{QStringLiteral("systemctl"), QStringLiteral("poweroff")},
-                              {QStringLiteral("shutdown"), QStringLiteral("-h"),
-                               QStringLiteral("now")}};
+        << QList<QStringList>{
+               {QStringLiteral("systemctl"), QStringLiteral("poweroff")},
+               {QStringLiteral("shutdown"), QStringLiteral("-h"), QStringLiteral("now")}};
 }
 
 void TestEngine::shutdownCandidates()
@@ -956,8 +968,7 @@ void TestEngine::realFormats()
     QByteArray decoded;
     QCOMPARE(RunAndCapture(m_ffmpeg,
                            {QStringLiteral("-v"), QStringLiteral("fatal"), QStringLiteral("-i"),
-                            out, QStringLiteral("-f"), QStringLiteral("null"),
-                            QStringLiteral("-")},
+                            out, QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")},
                            decoded),
              0);
 }

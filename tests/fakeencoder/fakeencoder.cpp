@@ -18,6 +18,7 @@
 //   FAKE_ARGS_LOG      file to which each run appends its arguments (without the program)
 //                      joined by single blanks, and a line feed
 //   FAKE_PID_FILE      file to which each run appends its process id and a line feed
+//   FAKE_IGNORE_TERM   set and not empty: SIGTERM is ignored, so only a kill ends the run
 // Standard input is never read.
 
 #include <algorithm>
@@ -106,6 +107,9 @@ int main(int argc, char *argv[])
             out << (i ? " " : "") << args[i];
         out << '\n';
     }
+
+    if (const char *ignoreTerm = std::getenv("FAKE_IGNORE_TERM"); ignoreTerm && *ignoreTerm)
+        std::signal(SIGTERM, SIG_IGN);
 
     if (const char *pidFile = std::getenv("FAKE_PID_FILE")) {
         std::ofstream out(pidFile, std::ios::app);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One conversion job: everything the encoder run needs, fixed when the job starts.
+struct intputrec
+{
+    QString InFile;          // the entry's source path
+    QString OutFile;         // the path the encoder writes; the tag goes into this file too
+    QString EncoderFile;     // the encoder program
+    QString WorkDir;         // the executable's folder, ending in "/"
+    qint32 TotalSeconds = 0; // the row's duration, 0 when its "Time" did not convert
+    QByteArray TagTitle;
+    QByteArray TagArtist;
+    QByteArray TagComment;
+};

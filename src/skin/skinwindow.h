@@ -1,5 +1,7 @@
 #pragma once
 
+#include "skin/skinsurface.h"
+
 #include <QPointer>
 #include <QString>
 #include <QTransform>

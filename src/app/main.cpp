@@ -4,6 +4,7 @@
 #include "tags/tid3form.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -11,6 +12,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Wavetransmuter"));
     QApplication::setApplicationDisplayName(QStringLiteral("Wavetransmuter"));
     QApplication::setDesktopFileName(QStringLiteral("wavetransmuter"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("wavetransmuter"),
+                                                 QIcon(QStringLiteral(":/wavetransmuter.svg"))));
 
     // The four windows, in the order the program has always made them.
     TMainForm mainForm;

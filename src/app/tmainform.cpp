@@ -33,6 +33,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QUrl>
 
@@ -84,6 +86,29 @@ bool matchesOpenDialogFilter(const QString &fileName)
     return false;
 }
 
+// Colours the "Status" column so that a failed or stopped row stands out.
+class StatusDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString status = index.data().toString();
+        QColor colour;
+        if (status == QLatin1String("Failed"))
+            colour = QColor(0xf0, 0x7a, 0x6a);
+        else if (status == QLatin1String("Stopped"))
+            colour = QColor(0xe0, 0xb0, 0x5a);
+        else if (status == QLatin1String("Finish"))
+            colour = QColor(0x6f, 0xd3, 0xc0);
+        if (colour.isValid() && !(option->state & QStyle::State_Selected))
+            option->palette.setColor(QPalette::Text, colour);
+    }
+};
+
 } // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
@@ -127,6 +152,7 @@ void TMainForm::setupWidgets()
     const int widths[] = {115, 70, 70, 70};
     for (int c = 0; c < JobListModel::ColumnCount; ++c)
         ListView1->setColumnWidth(c, widths[c]);
+    ListView1->setItemDelegateForColumn(JobListModel::StatusColumn, new StatusDelegate(ListView1));
     ListView1->setAcceptDrops(true);
     ListView1->viewport()->setAcceptDrops(true);
     ListView1->installEventFilter(this);
@@ -185,6 +211,8 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormShow()
 {
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
     Profile = EncodingProfile::defaults();
     try {
         BindSkin();
@@ -232,9 +260,15 @@ QString TMainForm::skinFilePath() const
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/mp313.skn");
     if (QFileInfo::exists(beside))
         return beside;
-    const QString installed = QStringLiteral(WT_INSTALL_DATADIR "/mp313.skn");
+    // An installed program keeps its skin in share/wavetransmuter beside its bin folder,
+    // wherever the tree was installed to.
+    const QString installed = QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/../share/wavetransmuter/mp313.skn");
     if (QFileInfo::exists(installed))
-        return installed;
+        return QFileInfo(installed).canonicalFilePath();
+    const QString configured = QStringLiteral(WT_INSTALL_DATADIR "/mp313.skn");
+    if (QFileInfo::exists(configured))
+        return configured;
     return beside; // the error then names where the skin was expected
 }
 

@@ -46,11 +46,13 @@ void checkField(const QByteArray &text, qsizetype maxSize)
         FUZZ_CHECK(shown.size() == text.size()); // Latin-1: one character per byte
 }
 
+// A blank before a zero track byte reads as version 2 with track 0; written back, that
+// is the version 1 layout with the same comment. Only a track number keeps version 2.
 bool sameFields(const TID3v1 &a, const TID3v1 &b)
 {
-    return a.HasTag == b.HasTag && a.TagVersion == b.TagVersion && a.Title == b.Title &&
-           a.Artist == b.Artist && a.Album == b.Album && a.Year == b.Year &&
-           a.Comment == b.Comment && a.Track == b.Track && a.GenreIndex == b.GenreIndex;
+    return a.HasTag == b.HasTag && a.Title == b.Title && a.Artist == b.Artist &&
+           a.Album == b.Album && a.Year == b.Year && a.Comment == b.Comment && a.Track == b.Track &&
+           a.GenreIndex == b.GenreIndex && (a.Track == 0 || a.TagVersion == b.TagVersion);
 }
 
 } // namespace

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QRect>
+#include <QRectF>
+#include <QString>
+#include <optional>
+
+class SkinWindow;
+
+// One named element of a skinned window: a button, a picture or a text.
+// Rectangles are in the window's coordinates.
+class SkinElement
+{
+public:
+    enum class Kind
+    {
+        Picture, // drawn, not interactive (the progress fill, decorations)
+        Button,  // has states or is handled by the engine; reports clicks
+        Text     // a <text> whose content can be replaced
+    };
+
+    SkinElement(SkinWindow *owner, const QString &name, Kind kind);
+
+    QString GetElementName() const { return m_name; }
+    void SetElementText(const QString &text);
+    // Where the element shows: its picture is clipped to r (not moved or
+    // scaled). An empty rectangle hides it.
+    void SetElementRect(const QRect &r);
+    // The same as a Win32 RECT: right and bottom are exclusive, so
+    // (12, 310, 12, 322) is empty and (12, 310, 481, 322) is 469 wide.
+    void SetElementRect(int left, int top, int right, int bottom);
+    // Repaints what the element covered at the last redraw and what it covers now.
+    void RedrawElement();
+
+    Kind kind() const { return m_kind; }
+    bool isButton() const { return m_kind == Kind::Button; }
+    bool hasState(const QString &state) const;
+    QString text() const { return m_text; }
+    bool hasRect() const { return m_rect.has_value(); }
+    QRect rect() const; // the set rectangle, or the picture's bounds
+    QRectF pictureBounds() const { return m_pictureBounds; }
+    QRectF documentBounds() const { return m_documentBounds; }
+    QRect area() const; // what the element paints now
+    bool contains(const QPoint &pos) const;
+
+    // Text elements: how the engine draws them.
+    struct TextStyle
+    {
+        QPointF anchor;
+        Qt::Alignment alignment = Qt::AlignLeft;
+        QFont font;
+        QColor color;
+    };
+    const TextStyle &textStyle() const { return m_textStyle; }
+    QRectF textBounds() const;
+
+    // Set up by the skin engine.
+    void setKind(Kind kind) { m_kind = kind; }
+    void setStates(bool hover, bool down);
+    void setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds);
+    void setTextStyle(const TextStyle &style, const QString &initialText);
+
+private:
+    SkinWindow *m_owner;
+    QString m_name;
+    Kind m_kind;
+    bool m_hover = false;
+    bool m_down = false;
+    QRectF m_documentBounds; // in the skin's own coordinates
+    QRectF m_pictureBounds;  // in the window's coordinates
+    std::optional<QRect> m_rect;
+    QString m_text;
+    TextStyle m_textStyle;
+    QRect m_shownArea;
+};

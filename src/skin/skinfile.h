@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+// A skin file: an SVG picture whose top-level elements are found by their id.
+// The form (the window's body) is the first of them; the elements (buttons,
+// pictures, texts) follow; "<name>.hover" and "<name>.down" are states of the
+// element <name>. This class only reads and checks the file; drawing is the
+// skin engine's job. See docs/skin-format.md.
+class SkinFile
+{
+public:
+    struct Element
+    {
+        QString name;
+        QString tag;                        // "g", "rect", "text", ...
+        int line = 0;                       // where it starts in the file
+        QStringList states;                 // "hover", "down", in that order when present
+        QString text;                       // character data of a <text> element
+        QHash<QString, QString> attributes; // presentation attributes, "style" unpacked
+    };
+
+    // Files larger than this are refused rather than read into memory.
+    static constexpr qint64 MaxFileSize = 8 * 1024 * 1024;
+
+    static QStringList stateNames();
+
+    bool load(const QString &path);
+    bool loadData(const QByteArray &data, const QString &origin);
+
+    QString errorString() const { return m_error; }
+    QString path() const { return m_path; }
+    bool isLoaded() const { return m_loaded; }
+
+    QByteArray svgData() const { return m_data; }
+    QString styleSheet() const { return m_styleSheet; }
+    QSizeF size() const { return m_size; }
+
+    // Every id in the document, in document order, nested ones included.
+    QStringList elementIds() const { return m_ids; }
+    // The top-level named elements (forms and elements, not states), in document order.
+    QStringList elementNames() const;
+    bool hasElement(const QString &name) const;
+    QStringList states(const QString &name) const;
+    const Element *element(const QString &name) const;
+    const QList<Element> &elements() const { return m_elements; }
+
+    // The form is the first named top-level element that draws, unless it is a text.
+    QString formName() const { return m_formName; }
+    bool hasForm(const QString &name, QString *error = nullptr) const;
+
+private:
+    bool fail(int line, const QString &reason);
+
+    QString m_path;
+    QString m_error;
+    bool m_loaded = false;
+    QByteArray m_data;
+    QString m_styleSheet;
+    QSizeF m_size;
+    QStringList m_ids;
+    QString m_formName;
+    QList<Element> m_elements;
+};

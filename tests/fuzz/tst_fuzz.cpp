@@ -18,9 +18,7 @@ const Target Targets[] = {
     {"tagread", FuzzTagRead},
     {"progress", FuzzProgress},
     {"duration", FuzzDuration},
-#ifdef WT_FUZZ_SKIN
     {"skinfile", FuzzSkinFile},
-#endif
 };
 
 QString corpusDir(const char *target)

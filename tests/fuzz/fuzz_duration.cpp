@@ -1,0 +1,94 @@
+// Any text as a duration and a bitrate (split at the first line end), and any bytes as
+// the encoder's probe output: the results stay in range and the size is the product.
+#include "fuzzcheck.h"
+
+#include "joblist/mediaprobe.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+
+#include <limits>
+
+namespace {
+
+constexpr int MaxSeconds = 99 * 3600 + 99 * 60 + 99;
+
+bool isTwoDigitDuration(const QString &text)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9]{2}):([0-9]{2}):([0-9]{2})")));
+    return pattern.match(text).hasMatch();
+}
+
+double sizeValue(const QString &size)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+(\\.[0-9]{1,2})?MB")));
+    FUZZ_CHECK(pattern.match(size).hasMatch());
+    bool ok = false;
+    const double value = size.chopped(2).toDouble(&ok);
+    FUZZ_CHECK(ok);
+    return value;
+}
+
+void checkDuration(const QString &text)
+{
+    const int seconds = DurationToSeconds(text);
+    FUZZ_CHECK(seconds >= 0 && seconds <= MaxSeconds);
+    // Only the first eight characters are read.
+    FUZZ_CHECK(seconds == DurationToSeconds(text.left(8)));
+    if (seconds > 0)
+        FUZZ_CHECK(text.size() >= 7);
+    const QString head = text.left(8);
+    if (isTwoDigitDuration(head))
+        FUZZ_CHECK(seconds == head.mid(0, 2).toInt() * 3600 + head.mid(3, 2).toInt() * 60 +
+                                  head.mid(6, 2).toInt());
+}
+
+void checkSize(const QString &duration, const QString &bitrate)
+{
+    const QString size = EstimateSize(duration, bitrate);
+    const double value = sizeValue(size);
+    bool ok = false;
+    const qint64 bits = bitrate.toLongLong(&ok);
+    const int seconds = DurationToSeconds(duration);
+    if (!ok || bits < 0 || seconds == 0) {
+        FUZZ_CHECK(size == QLatin1String("0MB"));
+        return;
+    }
+    // Cut to two decimals from fifteen significant digits: below the product by less
+    // than 0.01, above it only by the rounding of the last digit.
+    const double exact = double(seconds) * double(bits) / 8 / 1024 / 1024;
+    FUZZ_CHECK(value <= exact * (1 + 1e-13) + 1e-12);
+    FUZZ_CHECK(value >= exact * (1 - 1e-13) - 0.01);
+    if (bits <= std::numeric_limits<qint64>::max() / 2)
+        FUZZ_CHECK(sizeValue(EstimateSize(duration, QString::number(bits * 2))) >= value);
+}
+
+} // namespace
+
+int FuzzDuration(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const qsizetype split = bytes.indexOf('\n');
+    const QByteArray first = split < 0 ? bytes : bytes.left(split);
+    const QByteArray second = split < 0 ? QByteArray() : bytes.mid(split + 1);
+
+    for (const QString &duration : {QString::fromUtf8(first), QString::fromLatin1(first)}) {
+        checkDuration(duration);
+        checkSize(duration, QString::fromUtf8(second));
+        checkSize(duration, QString::fromLatin1(second));
+    }
+
+    const QString probed = DurationFromOutput(bytes);
+    const qsizetype at = bytes.indexOf("Duration:");
+    if (at < 0) {
+        FUZZ_CHECK(probed.isEmpty());
+    } else {
+        FUZZ_CHECK(probed.size() <= 8);
+        FUZZ_CHECK(probed == QString::fromLatin1(bytes.mid(at + 10, 8)));
+        checkDuration(probed);
+    }
+    return 0;
+}

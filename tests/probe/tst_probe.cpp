@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -354,7 +355,8 @@ void TestProbe::abortKillsItsChild()
     MediaProbe probe;
     QSignalSpy spy(&probe, &MediaProbe::finished);
     probe.start(FakeEncoder, QStringLiteral("/x.wav"));
-    QTRY_VERIFY(QFile::exists(QString::fromLocal8Bit(pidFile)));
+    // Wait for the whole pid line: the file exists a moment before it is written.
+    QTRY_VERIFY(QFileInfo(QString::fromLocal8Bit(pidFile)).size() > 1);
     QVERIFY(probe.isRunning());
     probe.abort();
     QVERIFY(!probe.isRunning());

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QXmlStreamReader>
 
+#include <cmath>
+
 namespace {
 
 const QString SvgNamespace = QStringLiteral("http://www.w3.org/2000/svg");
@@ -138,6 +140,11 @@ bool SkinFile::loadData(const QByteArray &data, const QString &origin)
                 }
                 if (m_size.isEmpty())
                     return fail(line, QStringLiteral("the picture has no size (width and height)"));
+                // The window is made this size: a skin may not ask for an impossible one.
+                constexpr double MaxSide = (1 << 24) - 1;
+                if (!std::isfinite(m_size.width()) || !std::isfinite(m_size.height()) ||
+                    m_size.width() > MaxSide || m_size.height() > MaxSide)
+                    return fail(line, QStringLiteral("the picture is too large"));
                 continue;
             }
 

@@ -108,6 +108,9 @@ void BatchSequencer::StartJob()
         refusal = encoderNotFound();
     else if (rec.OutFile.isEmpty())
         refusal = QStringLiteral("No output folder");
+    else if (!QFileInfo(rec.InFile).isFile())
+        // A FIFO or device would keep the encoder waiting for data forever.
+        refusal = QStringLiteral("Source is not a regular file");
     else if (IsSameFile(rec.InFile, rec.OutFile))
         refusal = QStringLiteral("Output would overwrite the source file");
     if (!refusal.isEmpty()) {

@@ -216,7 +216,7 @@ void tst_Skin::loadFailures_data()
                             << QStringLiteral("cannot open ");
     QTest::newRow("empty file") << QByteArray("") << QStringLiteral("empty.skn")
                                 << QStringLiteral("not a skin file: ");
-    QTest::newRow("garbage") << QByteArray("PK\x03\x04\x14\x00\x00\x00\xff\xfe garbage", 20)
+    QTest::newRow("garbage") << QByteArray("PK\x03\x04\x14\x00\x00\x00\xff\xfe garbage", 18)
                              << QStringLiteral("garbage.skn") << QStringLiteral("line 1: ");
     QTest::newRow("not svg") << QByteArray("<html><body/></html>") << QStringLiteral("page.skn")
                              << QStringLiteral(

@@ -32,7 +32,6 @@ public:
     // Queues absolute paths; the row's fallback title is the file's name.
     void addFiles(const QStringList &paths);
     bool isBusy() const { return !m_pending.empty(); }
-    int pendingCount() const { return int(m_pending.size()); }
     // Drops every file not yet appended and ends the running probes.
     void cancel();
 

@@ -4,15 +4,15 @@
 //   bench_heartbeat batch FOLDER --encoder PATH --out DIR   a batch to MP3 of the folder's files
 #include "heartbeat.h"
 
-#include "joblist/fileadder.h"
-#include "joblist/folderscan.h"
-#include "joblist/joblistmodel.h"
-#include "joblist/mediaprobe.h"
-#include "tags/entrytag.h"
-#include "tags/tid3v1.h"
+#include "core/joblist/fileadder.h"
+#include "core/joblist/folderscan.h"
+#include "core/joblist/joblistmodel.h"
+#include "core/joblist/mediaprobe.h"
+#include "core/tags/entrytag.h"
+#include "core/tags/tid3v1.h"
 
-#if __has_include("convert/batchsequencer.h")
-#include "convert/batchsequencer.h"
+#if __has_include("core/convert/batchsequencer.h")
+#include "core/convert/batchsequencer.h"
 #define WT_BENCH_BATCH 1
 #endif
 

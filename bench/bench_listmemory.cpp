@@ -2,9 +2,9 @@
 // same FileAdder the window uses (an encoder, usually the fake one, answers the probes)
 // into a JobListModel shown in a table view.
 //   bench_listmemory --encoder PATH [--rows N] [--no-view]
-#include "joblist/fileadder.h"
-#include "joblist/joblistmodel.h"
-#include "tags/tid3v1.h"
+#include "core/joblist/fileadder.h"
+#include "core/joblist/joblistmodel.h"
+#include "core/tags/tid3v1.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

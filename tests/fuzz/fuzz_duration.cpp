@@ -2,7 +2,7 @@
 // the encoder's probe output: the results stay in range and the size is the product.
 #include "fuzzcheck.h"
 
-#include "joblist/mediaprobe.h"
+#include "core/joblist/mediaprobe.h"
 
 #include <QByteArray>
 #include <QRegularExpression>

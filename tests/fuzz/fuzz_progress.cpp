@@ -3,8 +3,8 @@
 // progress display must stay within its band for whatever total the job has.
 #include "fuzzcheck.h"
 
-#include "convert/progressmeter.h"
-#include "convert/progressparser.h"
+#include "core/convert/progressmeter.h"
+#include "core/convert/progressparser.h"
 
 #include <QByteArray>
 #include <QRegularExpression>

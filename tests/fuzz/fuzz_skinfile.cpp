@@ -2,7 +2,7 @@
 // gives a skin the window can use (a drawable size, a form, unique elements, known states).
 #include "fuzzcheck.h"
 
-#include "skin/skinfile.h"
+#include "core/skin/skinfile.h"
 
 #include <QSet>
 

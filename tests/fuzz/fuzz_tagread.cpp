@@ -2,10 +2,10 @@
 // showing the texts, and writing the tag back into a copy must all hold together.
 #include "fuzzcheck.h"
 
-#include "tags/entrytag.h"
-#include "tags/genrenames.h"
-#include "tags/tagtext.h"
-#include "tags/tid3v1.h"
+#include "core/tags/entrytag.h"
+#include "core/tags/genrenames.h"
+#include "core/tags/tagtext.h"
+#include "core/tags/tid3v1.h"
 
 #include <QByteArrayView>
 #include <QFile>

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+#include "core/convert/intputrec.h"
+#include "core/joblist/jobstatus.h"
+#include "core/tags/id3info.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class EncoderRunner;
+class JobListModel;
+class TID3v1;
+
+// Converts every row of the job list, one encoder run after another, and writes each
+// entry's tag into the file its encoder wrote. It owns no window: the owner shows the
+// signals, keeps IdleFlag and carries out the end action on batchFinished().
+//
+// Each job carries its row's id and a serial of its own, so a job that was stopped
+// and ends late only ever cleans up after itself.
+class BatchSequencer : public QObject
+{
+    Q_OBJECT
+public:
+    BatchSequencer(JobListModel *model, TID3v1 *tag, QObject *parent = nullptr);
+    ~BatchSequencer() override;
+
+    void setEncoderPath(const QString &encoder) { m_encoderPath = encoder; }
+    // Both are read when each job starts, so a change during a batch applies from the
+    // next file on.
+    void setProfileSource(std::function<EncodingProfile()> source);
+    void setOutputDirSource(std::function<QString()> source);
+    // See EncoderRunner::setOwnProcessGroup(); off by default.
+    void setEncoderInOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
+    // How long a stopped encoder may take to end before it is killed.
+    void setStopGrace(int ms) { m_stopGraceMs = ms; }
+
+    // ".wav" first recomputes every row's size at "1411000". Returns false, starting
+    // nothing and leaving TargetExtension as it was, for an empty list or while a batch
+    // runs.
+    bool StartConversion(const QString &extension);
+    // Ends the batch at once: our own encoder is terminated (killed after the grace),
+    // its row shows "Stopped", its partial output is removed once it has ended, later
+    // rows keep their status and no end action follows.
+    void stop();
+    // For the program's end: stops as stop() does and waits (bounded by the grace) until
+    // the encoder has ended and its partial output is gone.
+    void shutdown();
+    bool isRunning() const { return m_running; }
+    // True while a stopped encoder has not ended yet; a new batch waits for it.
+    bool isStopping() const { return m_dying != nullptr; }
+
+    // Index of the row being converted; past the last row after a stop.
+    int CurrentIndex = 0;
+    QString TargetExtension;
+    // The running job; while jobEnded() is emitted, the job that ended.
+    intputrec CurrentJob;
+
+signals:
+    // What the progress display shows: the encoder's seconds of the job's total, then
+    // 100 of 100 and 0 of 100 when a job ends (0 of 100 alone when it was stopped).
+    void progress(int done, int total);
+    void jobStarted(int row);
+    void jobEnded(int row, JobStatus status);
+    // The last row has ended: the owner sets IdleFlag to 1 and carries out FinishAction.
+    void batchFinished();
+    void batchStopped();
+
+private:
+    struct FileState
+    {
+        bool exists = false;
+        qint64 size = 0;
+        QDateTime modified;
+    };
+    struct Job
+    {
+        quint64 serial = 0;
+        quint64 rowId = 0;
+        ID3info entry;
+        intputrec record;
+        FileState outputBefore;
+        EncoderRunner *runner = nullptr;
+    };
+
+    void StartJob();
+    void JobFinished(EncoderRunner *runner);
+    void endJob(JobStatus status, const QString &reason);
+    void advance(quint64 endedRowId);
+    void finishBatch();
+    void discardStopped();
+    void removeOutputLeftBy(const Job &job) const;
+    static FileState fileState(const QString &path);
+
+    JobListModel *m_model;
+    TID3v1 *m_tag;
+    QString m_encoderPath;
+    std::function<EncodingProfile()> m_profileSource;
+    std::function<QString()> m_outputDirSource;
+    int m_stopGraceMs = 3000;
+    bool m_ownProcessGroup = false;
+
+    bool m_running = false;
+    bool m_startWhenStopped = false; // a batch accepted while a stopped encoder still ends
+    quint64 m_nextSerial = 1;
+    Job m_job;     // the running job; serial 0 when none runs
+    Job m_stopped; // the stopped job whose encoder has not ended yet
+    EncoderRunner *m_dying = nullptr;
+};

@@ -1,0 +1,96 @@
+#include "core/convert/commandline.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Longest file name the usual Linux file systems accept, in bytes.
+constexpr int MaxFileNameBytes = 255;
+
+QString decodeTitle(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+QString shortened(const QString &stem, const QString &extension)
+{
+    QByteArray stemBytes = stem.toUtf8();
+    const qsizetype extensionBytes = extension.toUtf8().size();
+    if (stemBytes.size() + extensionBytes <= MaxFileNameBytes)
+        return stem;
+    qsizetype keep = qMax<qsizetype>(0, MaxFileNameBytes - extensionBytes);
+    // Step back over continuation bytes so no character is split.
+    while (keep > 0 && (static_cast<uchar>(stemBytes.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    stemBytes.truncate(keep);
+    return QString::fromUtf8(stemBytes);
+}
+
+} // namespace
+
+QString QuotePath(const QString &path)
+{
+    if (path.contains(QLatin1Char(' ')))
+        return QLatin1Char('"') + path + QLatin1Char('"');
+    return path;
+}
+
+QString ConversionCommandLine(const QString &encoder, const QString &in, const QString &out,
+                              const EncodingProfile &p)
+{
+    return QuotePath(encoder) + QLatin1String(" -y -i ") + QuotePath(in) + QLatin1String(" -ab ") +
+           p.Bitrate + QLatin1String(" -ar ") + p.SampleRate + QLatin1String(" -ac ") + p.Channels +
+           QLatin1Char(' ') + QuotePath(out);
+}
+
+QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p)
+{
+    return {QStringLiteral("-y"),
+            QStringLiteral("-i"),
+            in,
+            QStringLiteral("-ab"),
+            p.Bitrate,
+            QStringLiteral("-ar"),
+            p.SampleRate,
+            QStringLiteral("-ac"),
+            p.Channels,
+            out};
+}
+
+QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)
+{
+    QString stem = decodeTitle(title);
+    stem.replace(QLatin1Char('/'), QLatin1Char('_'));
+    stem.replace(QChar(u'\0'), QLatin1Char('_'));
+    if (stem.isEmpty() || stem == QLatin1String(".") || stem == QLatin1String(".."))
+        stem = QFileInfo(sourcePath).fileName();
+    return shortened(stem, extension) + extension;
+}
+
+QString OutputPath(const QString &outputDir, const QByteArray &title, const QString &sourcePath,
+                   const QString &extension)
+{
+    return outputDir + QLatin1Char('/') + OutputFileName(title, sourcePath, extension);
+}
+
+bool IsSameFile(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    struct stat first;
+    struct stat second;
+    if (::stat(QFile::encodeName(a).constData(), &first) != 0)
+        return false;
+    if (::stat(QFile::encodeName(b).constData(), &second) != 0)
+        return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Wraps the path in double quotes when it holds a blank; nothing is escaped and
+// other white space does not count.
+QString QuotePath(const QString &path);
+
+// The conversion command as one text, for display and logs only: the encoder is
+// started with ConversionArguments(), never through a shell.
+QString ConversionCommandLine(const QString &encoder, const QString &in, const QString &out,
+                              const EncodingProfile &p);
+
+// -y -i IN -ab B -ar R -ac C OUT; the output format follows from OUT's extension.
+QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p);
+
+// The output file's name: the tag title, decoded as UTF-8 when valid, else as
+// ISO-8859-1, with "/" and NUL made "_", followed by the extension. An empty
+// title, "." and ".." fall back to the source's file name. A name longer than 255
+// bytes in UTF-8 is cut (on a character boundary) before the extension.
+QString OutputFileName(const QByteArray &title, const QString &sourcePath,
+                       const QString &extension);
+
+// outputDir, "/", OutputFileName().
+QString OutputPath(const QString &outputDir, const QByteArray &title, const QString &sourcePath,
+                   const QString &extension);
+
+// True when both name one file on disk, through symbolic or hard links; false
+// when either does not exist.
+bool IsSameFile(const QString &a, const QString &b);

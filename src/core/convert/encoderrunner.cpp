@@ -1,0 +1,193 @@
+#include "core/convert/encoderrunner.h"
+
+#include "core/convert/commandline.h"
+#include "core/convert/progressparser.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <csignal>
+#include <cstring>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Big enough for the few lines a failure reason is taken from.
+constexpr qsizetype TailKeep = 4096;
+constexpr int ChunkSize = 1024;
+constexpr int KillWaitMs = 2000;
+
+bool isProgressReport(const QByteArray &line)
+{
+    return line.contains("time=") && line.contains("bitrate=");
+}
+
+bool isGenericClosing(const QByteArray &line)
+{
+    return line == "Conversion failed!" || line.startsWith("Error initializing output stream");
+}
+
+} // namespace
+
+EncoderRunner::EncoderRunner(QObject *parent)
+    : QObject(parent), m_process(new QProcess(this)), m_killTimer(new QTimer(this))
+{
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_killTimer->setSingleShot(true);
+    connect(m_killTimer, &QTimer::timeout, m_process, &QProcess::kill);
+    connect(m_process, &QProcess::readyRead, this, &EncoderRunner::readOutput);
+    connect(m_process, &QProcess::finished, this, &EncoderRunner::onFinished);
+    connect(m_process, &QProcess::errorOccurred, this, &EncoderRunner::onErrorOccurred);
+}
+
+EncoderRunner::~EncoderRunner()
+{
+    m_process->disconnect(this);
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(KillWaitMs);
+    }
+}
+
+void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &profile)
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_job = job;
+    OutputText.clear();
+    m_process->setProgram(m_job.EncoderFile);
+    m_process->setArguments(ConversionArguments(m_job.InFile, m_job.OutFile, profile));
+    m_process->setWorkingDirectory(m_job.WorkDir);
+    if (m_ownProcessGroup) {
+        // Out of the terminal's group, but never an orphan: it ends when we do.
+        m_process->setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
+    }
+    // Standard input stays an open pipe that is never written: the encoder must not
+    // read the terminal, and an open pipe gives it no key presses either.
+    m_process->start(QIODevice::ReadWrite);
+}
+
+void EncoderRunner::stop(int graceMs)
+{
+    if (!m_started || hasEnded() || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    if (m_process->state() == QProcess::NotRunning)
+        return;
+    m_process->terminate();
+    m_killTimer->start(graceMs);
+}
+
+void EncoderRunner::stopAndWait(int graceMs)
+{
+    stop(graceMs);
+    if (m_process->state() == QProcess::NotRunning)
+        return;
+    if (!m_process->waitForFinished(graceMs)) {
+        m_process->kill();
+        m_process->waitForFinished(KillWaitMs);
+    }
+}
+
+void EncoderRunner::readOutput()
+{
+    // A progress slot that lets events run may bring us back here; the outer loop
+    // goes on reading, so every chunk is parsed once and in order.
+    if (m_reading)
+        return;
+    m_reading = true;
+    const QPointer<EncoderRunner> alive(this);
+    char buffer[ChunkSize];
+    while (m_process->bytesAvailable() > 0) {
+        const qint64 count = m_process->read(buffer, ChunkSize);
+        if (count <= 0)
+            break;
+        // A zero byte ends the chunk's text; what follows it in the chunk is dropped.
+        const auto *zero = static_cast<const char *>(std::memchr(buffer, 0, size_t(count)));
+        const QByteArray chunk(buffer, zero ? zero - buffer : qsizetype(count));
+        OutputText.append(chunk);
+        m_tail.append(chunk);
+        if (m_tail.size() > 2 * TailKeep)
+            m_tail.remove(0, m_tail.size() - TailKeep);
+        ParseProgress(OutputText, [this](int seconds) { emit progress(seconds); });
+        if (!alive)
+            return;
+    }
+    m_reading = false;
+    if (m_finishPending) {
+        m_finishPending = false;
+        onFinished(m_pendingExitCode, m_pendingStatus);
+    }
+}
+
+void EncoderRunner::onFinished(int exitCode, QProcess::ExitStatus status)
+{
+    if (hasEnded())
+        return;
+    if (m_reading) {
+        m_finishPending = true;
+        m_pendingExitCode = exitCode;
+        m_pendingStatus = status;
+        return;
+    }
+    readOutput(); // whatever the encoder wrote last
+    if (m_finishPending || hasEnded())
+        return;
+    m_exitCode = exitCode;
+    if (m_stopRequested)
+        finish(Outcome::Stopped);
+    else if (status == QProcess::CrashExit)
+        finish(Outcome::Crashed);
+    else
+        finish(Outcome::Exited);
+}
+
+void EncoderRunner::onErrorOccurred(QProcess::ProcessError error)
+{
+    // Every other error is followed by finished(); a failed start is not.
+    if (error == QProcess::FailedToStart && !hasEnded())
+        finish(Outcome::FailedToStart);
+}
+
+void EncoderRunner::finish(Outcome outcome)
+{
+    m_outcome = outcome;
+    m_killTimer->stop();
+    // Always from the event loop, never from inside RunEncoder() or a read.
+    QMetaObject::invokeMethod(
+        this, [this] { emit ended(); }, Qt::QueuedConnection);
+}
+
+QString LastErrorLine(const QByteArray &output)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= output.size(); ++i) {
+        if (i == output.size() || output.at(i) == '\r' || output.at(i) == '\n') {
+            const QByteArray line = output.mid(start, i - start).trimmed();
+            if (!line.isEmpty() && !isProgressReport(line))
+                lines.append(line);
+            start = i + 1;
+        }
+    }
+    if (lines.isEmpty())
+        return {};
+    QByteArray chosen = lines.last();
+    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+        if (!isGenericClosing(lines.at(i))) {
+            chosen = lines.at(i);
+            break;
+        }
+    }
+    static const QRegularExpression address(QStringLiteral("^\\[([^\\]@ ]+) @ 0x[0-9a-fA-F]+\\]"));
+    QString text = QString::fromUtf8(chosen);
+    text.replace(address, QStringLiteral("[\\1]"));
+    return text;
+}

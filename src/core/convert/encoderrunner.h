@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+#include "core/convert/intputrec.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+class QTimer;
+
+// One run of the encoder over one job. The encoder's output and error arrive merged
+// and are read on the GUI thread in chunks of at most 1024 bytes; after each chunk the
+// progress parser runs over what has not been consumed yet. ended() comes exactly once,
+// from the event loop, after the encoder has ended or could not be started.
+class EncoderRunner : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Outcome
+    {
+        Running,
+        Exited,        // ended by itself; see exitCode()
+        Crashed,       // ended by a signal it did not ask for
+        FailedToStart, // no such program, or not executable
+        Stopped        // ended because stop() asked it to
+    };
+
+    explicit EncoderRunner(QObject *parent = nullptr);
+    // Kills an encoder still running: it must never outlive the program.
+    ~EncoderRunner() override;
+
+    // A front end that handles the terminal's signals itself puts the encoder in a
+    // process group of its own, so Ctrl+C reaches only us and we stop it as "stop" does.
+    void setOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
+    // Starts the encoder for a copy of `job` with the profile as it is now.
+    void RunEncoder(const intputrec &job, const EncodingProfile &profile);
+    // Ends the encoder: terminate now, kill once `graceMs` has passed.
+    void stop(int graceMs);
+    // As stop(), but waits here (bounded by the grace and a short kill wait) until it ended.
+    void stopAndWait(int graceMs);
+
+    const intputrec &job() const { return m_job; }
+    Outcome outcome() const { return m_outcome; }
+    int exitCode() const { return m_exitCode; }
+    bool hasEnded() const { return m_outcome != Outcome::Running; }
+    // The last output lines kept for the failure reason (a few kilobytes at most).
+    const QByteArray &outputTail() const { return m_tail; }
+    // Output read and not yet consumed by the progress parser.
+    QByteArray OutputText;
+
+signals:
+    // Whole seconds of the latest progress report, once per line end (see ParseProgress).
+    void progress(int seconds);
+    void ended();
+
+private:
+    void readOutput();
+    void onFinished(int exitCode, QProcess::ExitStatus status);
+    void onErrorOccurred(QProcess::ProcessError error);
+    void finish(Outcome outcome);
+
+    QProcess *m_process;
+    QTimer *m_killTimer;
+    intputrec m_job;
+    QByteArray m_tail;
+    Outcome m_outcome = Outcome::Running;
+    int m_exitCode = -1;
+    bool m_ownProcessGroup = false;
+    bool m_started = false;
+    bool m_stopRequested = false;
+    bool m_reading = false;
+    bool m_finishPending = false;
+    QProcess::ExitStatus m_pendingStatus = QProcess::NormalExit;
+    int m_pendingExitCode = 0;
+};
+
+// The line a person needs to see when the encoder failed: the last non-empty line of
+// its output that is not a progress report, passing over ffmpeg's generic closing
+// lines ("Conversion failed!", "Error initializing output stream ...") when a more
+// specific one comes before them. The memory address in "[wmav2 @ 0x55d1...]" is left
+// out. Empty when the output holds no such line.
+QString LastErrorLine(const QByteArray &output);

@@ -1,0 +1,33 @@
+#include "core/convert/progressmeter.h"
+
+#include <limits>
+
+int MulDiv(int number, int numerator, int denominator)
+{
+    if (denominator == 0)
+        return -1;
+    const qint64 product = static_cast<qint64>(number) * numerator;
+    qint64 quotient = product / denominator;
+    const qint64 remainder = product % denominator;
+    const qint64 absRemainder = remainder < 0 ? -remainder : remainder;
+    const qint64 absDenominator = denominator < 0 ? -static_cast<qint64>(denominator) : denominator;
+    if (2 * absRemainder >= absDenominator)
+        quotient += ((product < 0) != (denominator < 0)) ? -1 : 1;
+    if (quotient > std::numeric_limits<int>::max() || quotient < -std::numeric_limits<int>::max())
+        return -1;
+    return static_cast<int>(quotient);
+}
+
+std::optional<ProgressFrame> ProgressFrameFor(int done, int total)
+{
+    if (total < done)
+        return std::nullopt;
+    if (total <= 0)
+        return ProgressFrame{ProgressGeometry::Left, 0, QStringLiteral("0%")};
+    if (done < 0)
+        done = 0;
+    const int width = MulDiv(done, ProgressGeometry::FullWidth, total);
+    const int percent = static_cast<int>(static_cast<qint64>(done) * 100 / total);
+    return ProgressFrame{ProgressGeometry::Left + width, percent,
+                         QString::number(percent) + QLatin1Char('%')};
+}

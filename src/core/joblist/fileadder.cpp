@@ -1,0 +1,129 @@
+#include "core/joblist/fileadder.h"
+
+#include "core/joblist/joblistmodel.h"
+#include "core/joblist/mediaprobe.h"
+#include "core/tags/entrytag.h"
+#include "core/tags/tid3v1.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+
+FileAdder::FileAdder(JobListModel *model, TID3v1 *tag, QObject *parent)
+    : QObject(parent), m_model(model), m_tag(tag)
+{
+    // Probes mostly wait on process start-up and disk; two per core keeps both busy.
+    setMaxParallelProbes(std::clamp(QThread::idealThreadCount(), 1, 4));
+}
+
+FileAdder::~FileAdder()
+{
+    for (Worker &w : m_workers)
+        w.probe->abort();
+}
+
+void FileAdder::setMaxParallelProbes(int count)
+{
+    count = std::max(1, count);
+    while (int(m_workers.size()) < count) {
+        Worker w;
+        w.probe = new MediaProbe(this);
+        MediaProbe *probe = w.probe;
+        connect(probe, &MediaProbe::finished, this,
+                [this, probe](const QString &duration) { onProbeFinished(probe, duration); });
+        m_workers.push_back(w);
+    }
+    while (int(m_workers.size()) > count && !m_workers.back().job) {
+        delete m_workers.back().probe;
+        m_workers.pop_back();
+    }
+}
+
+void FileAdder::addFiles(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    for (const QString &path : paths) {
+        auto p = std::make_shared<Pending>();
+        p->path = path;
+        m_pending.push_back(p);
+    }
+    startProbes();
+}
+
+void FileAdder::cancel()
+{
+    if (m_pending.empty())
+        return;
+    for (Worker &w : m_workers) {
+        if (w.job) {
+            w.probe->abort();
+            w.job.reset();
+        }
+    }
+    m_pending.clear();
+    ++m_generation;
+    emit finished();
+}
+
+void FileAdder::startProbes()
+{
+    // A probe that cannot start reports at once, from inside start(); the guard
+    // keeps that nested report from starting probes under this loop.
+    if (m_startingProbes)
+        return;
+    m_startingProbes = true;
+    bool started = true;
+    while (started) {
+        started = false;
+        for (Worker &w : m_workers) {
+            if (w.job)
+                continue;
+            const auto next = std::find_if(
+                m_pending.begin(), m_pending.end(),
+                [](const std::shared_ptr<Pending> &p) { return !p->probed && !p->probing; });
+            if (next == m_pending.end())
+                break;
+            w.job = *next;
+            w.job->probing = true;
+            w.probe->setTimeout(m_probeTimeout);
+            w.probe->start(m_encoder, w.job->path);
+            started = true;
+        }
+    }
+    m_startingProbes = false;
+}
+
+void FileAdder::onProbeFinished(MediaProbe *probe, const QString &duration)
+{
+    for (Worker &w : m_workers) {
+        if (w.probe != probe || !w.job)
+            continue;
+        w.job->duration = duration;
+        w.job->probed = true;
+        w.job->probing = false;
+        w.job.reset();
+        break;
+    }
+    flush();
+    startProbes();
+}
+
+void FileAdder::flush()
+{
+    const quint64 generation = m_generation;
+    bool appended = false;
+    while (!m_pending.empty() && m_pending.front()->probed) {
+        const std::shared_ptr<Pending> p = m_pending.front();
+        m_pending.pop_front();
+        const ID3info entry = EntryFromFile(*m_tag, p->path, QFileInfo(p->path).fileName());
+        const QString bitrate = m_bitrate ? m_bitrate() : QStringLiteral("128000");
+        m_model->appendEntry(entry, p->duration, EstimateSize(p->duration, bitrate));
+        appended = true;
+        emit rowAdded(m_model->rowCount() - 1);
+    }
+    // A slot of rowAdded may have cancelled the add; that already said finished.
+    if (appended && m_pending.empty() && generation == m_generation)
+        emit finished();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/joblist/jobstatus.h"
+#include "core/tags/id3info.h"
+
+#include <QAbstractTableModel>
+#include <QVector>
+
+// The job list: one ID3info and the four column texts per row. Rows and their
+// entries live in one array, so they cannot get out of step however commands
+// nest. Every row also has an id that never repeats, which lets a job or an add
+// that outlives a list change find its own row again (or learn that it is gone).
+class JobListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column
+    {
+        TitleColumn,
+        TimeColumn,
+        SizeColumn,
+        StatusColumn,
+        ColumnCount
+    };
+
+    explicit JobListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Appends a row with status "Unconvert"; returns its id.
+    quint64 appendEntry(const ID3info &entry, const QString &time, const QString &size);
+    void removeEntry(int row);
+    void clear();
+
+    const ID3info &entry(int row) const { return m_rows.at(row).entry; }
+    void setEntry(int row, const ID3info &entry);
+    QVector<ID3info> FileEntries() const;
+
+    QString time(int row) const { return m_rows.at(row).time; }
+    QString size(int row) const { return m_rows.at(row).size; }
+    JobStatus status(int row) const { return m_rows.at(row).status; }
+    QString reason(int row) const { return m_rows.at(row).reason; }
+    quint64 rowId(int row) const { return m_rows.at(row).id; }
+    int rowOfId(quint64 id) const; // -1 when the row is gone
+
+    void setStatus(int row, JobStatus status, const QString &reason = QString());
+    void setSize(int row, const QString &size);
+    // Every row's "Size" from its "Time" at the given bitrate, first row to last.
+    void RecomputeSizes(const QString &bitrate);
+
+private:
+    struct Row
+    {
+        quint64 id = 0;
+        ID3info entry;
+        QString time;
+        QString size;
+        JobStatus status = JobStatus::Unconvert;
+        QString reason; // why the row failed, shown as its tooltip
+    };
+    void emitRowChanged(int row, int firstColumn, int lastColumn);
+
+    QVector<Row> m_rows;
+    quint64 m_nextId = 1;
+};

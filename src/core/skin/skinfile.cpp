@@ -1,0 +1,290 @@
+#include "core/skin/skinfile.h"
+
+#include <algorithm>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QXmlStreamReader>
+
+#include <cmath>
+
+namespace {
+
+const QString SvgNamespace = QStringLiteral("http://www.w3.org/2000/svg");
+const QString StyleSheetId = QStringLiteral("stylesheet");
+
+// Top-level tags that draw something; other tags (defs, gradients, metadata)
+// may carry ids without becoming elements.
+bool isDrawable(const QString &tag)
+{
+    static const QSet<QString> tags = {
+        QStringLiteral("g"),       QStringLiteral("rect"), QStringLiteral("circle"),
+        QStringLiteral("ellipse"), QStringLiteral("line"), QStringLiteral("polyline"),
+        QStringLiteral("polygon"), QStringLiteral("path"), QStringLiteral("text"),
+        QStringLiteral("image"),   QStringLiteral("use"),  QStringLiteral("switch"),
+        QStringLiteral("textArea")};
+    return tags.contains(tag);
+}
+
+// An SVG length as a number of user units; "px" is the only unit that makes sense here.
+double parseLength(QString text, bool *ok)
+{
+    text = text.trimmed();
+    if (text.endsWith(QLatin1String("px")))
+        text.chop(2);
+    return text.toDouble(ok);
+}
+
+void unpackStyle(const QString &style, QHash<QString, QString> *attributes)
+{
+    const QStringList declarations = style.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString &declaration : declarations) {
+        const qsizetype colon = declaration.indexOf(QLatin1Char(':'));
+        if (colon <= 0)
+            continue;
+        attributes->insert(declaration.left(colon).trimmed(), declaration.mid(colon + 1).trimmed());
+    }
+}
+
+} // namespace
+
+QStringList SkinFile::stateNames()
+{
+    return {QStringLiteral("hover"), QStringLiteral("down")};
+}
+
+bool SkinFile::load(const QString &path)
+{
+    QFile file(path);
+    const QString shown = QFileInfo(path).absoluteFilePath();
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        *this = SkinFile();
+        m_path = shown;
+        m_error = path.isEmpty()
+                      ? QStringLiteral("cannot open the skin: no file name given")
+                      : QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
+        return false;
+    }
+    // Devices report no size; what they give is capped all the same.
+    const QByteArray data = file.read(MaxFileSize + 1);
+    if (data.size() > MaxFileSize) {
+        *this = SkinFile();
+        m_path = shown;
+        m_error = QStringLiteral("not a skin file: %1: larger than %2 MiB")
+                      .arg(shown)
+                      .arg(MaxFileSize / (1024 * 1024));
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        *this = SkinFile();
+        m_path = shown;
+        m_error = QStringLiteral("cannot open %1: %2").arg(shown, file.errorString());
+        return false;
+    }
+    return loadData(data, shown);
+}
+
+bool SkinFile::fail(int line, const QString &reason)
+{
+    const QString origin = m_path;
+    *this = SkinFile();
+    m_path = origin;
+    m_error = QStringLiteral("not a skin file: %1 line %2: %3").arg(origin).arg(line).arg(reason);
+    return false;
+}
+
+bool SkinFile::loadData(const QByteArray &data, const QString &origin)
+{
+    *this = SkinFile();
+    m_path = origin;
+
+    QXmlStreamReader xml(data);
+    int depth = 0;
+    bool sawRoot = false;
+    int styleSheetDepth = -1; // depth of the style sheet element while inside it
+    int textDepth = -1;       // depth of a top-level <text> while inside it
+    QSet<QString> seen;
+    QString styleSheet;
+
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        const int line = int(xml.lineNumber());
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const QString tag = xml.name().toString();
+            const QXmlStreamAttributes attributes = xml.attributes();
+            if (depth == 1) {
+                if (tag != QLatin1String("svg") ||
+                    (!xml.namespaceUri().isEmpty() && xml.namespaceUri() != SvgNamespace)) {
+                    return fail(line, QStringLiteral("the document is <%1>, not an SVG picture")
+                                          .arg(xml.qualifiedName().toString()));
+                }
+                sawRoot = true;
+                bool widthOk = false;
+                bool heightOk = false;
+                const double width =
+                    parseLength(attributes.value(QLatin1String("width")).toString(), &widthOk);
+                const double height =
+                    parseLength(attributes.value(QLatin1String("height")).toString(), &heightOk);
+                if (widthOk && heightOk) {
+                    m_size = QSizeF(width, height);
+                } else {
+                    const QStringList box = attributes.value(QLatin1String("viewBox"))
+                                                .toString()
+                                                .simplified()
+                                                .replace(QLatin1Char(','), QLatin1Char(' '))
+                                                .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                    if (box.size() == 4)
+                        m_size = QSizeF(box.at(2).toDouble(), box.at(3).toDouble());
+                }
+                if (m_size.isEmpty())
+                    return fail(line, QStringLiteral("the picture has no size (width and height)"));
+                // The window is made this size: a skin may not ask for an impossible one.
+                constexpr double MaxSide = (1 << 24) - 1;
+                if (!std::isfinite(m_size.width()) || !std::isfinite(m_size.height()) ||
+                    m_size.width() > MaxSide || m_size.height() > MaxSide)
+                    return fail(line, QStringLiteral("the picture is too large"));
+                continue;
+            }
+
+            const QString id = attributes.value(QLatin1String("id")).toString();
+            if (!id.isEmpty()) {
+                if (seen.contains(id))
+                    return fail(line, QStringLiteral("the id \"%1\" is used twice").arg(id));
+                seen.insert(id);
+                m_ids.append(id);
+            }
+            if (id == StyleSheetId && styleSheetDepth < 0)
+                styleSheetDepth = depth;
+
+            if (depth == 2 && !id.isEmpty() && isDrawable(tag)) {
+                Element element;
+                element.name = id;
+                element.tag = tag;
+                element.line = line;
+                for (const QXmlStreamAttribute &attribute : attributes) {
+                    if (attribute.name() == QLatin1String("style"))
+                        unpackStyle(attribute.value().toString(), &element.attributes);
+                    else
+                        element.attributes.insert(attribute.name().toString(),
+                                                  attribute.value().toString());
+                }
+                m_elements.append(element);
+                if (tag == QLatin1String("text"))
+                    textDepth = depth;
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == styleSheetDepth)
+                styleSheetDepth = -1;
+            if (depth == textDepth) {
+                m_elements.last().text = m_elements.last().text.simplified();
+                textDepth = -1;
+            }
+            --depth;
+        } else if (token == QXmlStreamReader::Characters) {
+            if (styleSheetDepth >= 0)
+                styleSheet += xml.text();
+            if (textDepth >= 0)
+                m_elements.last().text += xml.text();
+        }
+    }
+    if (xml.hasError()) {
+        const QString reason = xml.error() == QXmlStreamReader::PrematureEndOfDocumentError
+                                   ? (sawRoot ? QStringLiteral("the document ends too early")
+                                              : QStringLiteral("no XML document"))
+                                   : xml.errorString();
+        return fail(int(xml.lineNumber()), reason);
+    }
+    if (!sawRoot)
+        return fail(int(xml.lineNumber()), QStringLiteral("no XML document"));
+
+    // States belong to the element named before the dot; they are not elements of their own.
+    const QStringList states = stateNames();
+    QList<Element> elements;
+    QList<Element> stateElements;
+    for (const Element &element : std::as_const(m_elements)) {
+        const qsizetype dot = element.name.lastIndexOf(QLatin1Char('.'));
+        if (dot > 0 && states.contains(element.name.mid(dot + 1)))
+            stateElements.append(element);
+        else
+            elements.append(element);
+    }
+    // The form comes first; a skin that starts with a state or a text has none.
+    QString formName;
+    if (!elements.isEmpty() && m_elements.first().name == elements.first().name &&
+        elements.first().tag != QLatin1String("text"))
+        formName = elements.first().name;
+    for (const Element &state : std::as_const(stateElements)) {
+        const qsizetype dot = state.name.lastIndexOf(QLatin1Char('.'));
+        const QString base = state.name.left(dot);
+        auto it = std::find_if(elements.begin(), elements.end(),
+                               [&base](const Element &e) { return e.name == base; });
+        if (it == elements.end()) {
+            return fail(
+                state.line,
+                QStringLiteral("the state \"%1\" has no element \"%2\"").arg(state.name, base));
+        }
+        if (it->tag == QLatin1String("text")) {
+            return fail(
+                state.line,
+                QStringLiteral("the text \"%1\" cannot have a state \"%2\"").arg(base, state.name));
+        }
+        it->states.append(state.name.mid(dot + 1));
+    }
+    for (Element &element : elements) {
+        QStringList ordered;
+        for (const QString &state : states) {
+            if (element.states.contains(state))
+                ordered.append(state);
+        }
+        element.states = ordered;
+    }
+
+    m_elements = elements;
+    m_formName = formName;
+    m_styleSheet = styleSheet.trimmed();
+    m_data = data;
+    m_loaded = true;
+    return true;
+}
+
+QStringList SkinFile::elementNames() const
+{
+    QStringList names;
+    names.reserve(m_elements.size());
+    for (const Element &element : m_elements)
+        names.append(element.name);
+    return names;
+}
+
+const SkinFile::Element *SkinFile::element(const QString &name) const
+{
+    for (const Element &element : m_elements) {
+        if (element.name == name)
+            return &element;
+    }
+    return nullptr;
+}
+
+bool SkinFile::hasElement(const QString &name) const
+{
+    return element(name) != nullptr;
+}
+
+QStringList SkinFile::states(const QString &name) const
+{
+    const Element *found = element(name);
+    return found ? found->states : QStringList();
+}
+
+bool SkinFile::hasForm(const QString &name, QString *error) const
+{
+    if (!m_formName.isEmpty() && name == m_formName)
+        return true;
+    if (error) {
+        *error = m_loaded ? QStringLiteral("the skin has no form \"%1\" (%2)").arg(name, m_path)
+                          : QStringLiteral("no skin is loaded");
+    }
+    return false;
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class BatchSequencer;
+class FileAdder;
+class JobListModel;
+class QComboBox;
+class QTableView;
+class SettingsStore;
+class SkinElement;
+class TdirForm;
+class TID3Form;
+class TID3v1;
+class TSetForm;
+class TSkin;
+
+// The main window. Its face is drawn by the skin; the job list and the three
+// profile lists sit on it. Every command arrives by name through DispatchCommand.
+class TMainForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // The dialogs are created after the main window, as the program starts them.
+    void setDialogs(TID3Form *id3Form, TdirForm *dirForm, TSetForm *setForm);
+    SettingsStore *settingsStore() const { return m_settings.get(); }
+
+    void DispatchCommand(const QString &name);
+    void ShowProgress(int done, int total);
+
+    JobListModel *model() const { return m_model; }
+    BatchSequencer *sequencer() const { return m_sequencer; }
+    FileAdder *adder() const { return m_adder; }
+    TSkin *skin() const { return m_skin; }
+
+    // What the program reads from and writes to while it runs.
+    quint8 IdleFlag = 0;
+    int FinishAction = 0;
+    EncodingProfile Profile;
+    QString EncoderPath;
+    QString OutputDir;
+
+    // Overrides for tests and for running from unusual places.
+    void setSkinPath(const QString &path) { m_skinPath = path; }
+    void setOpenFilesProvider(std::function<QStringList()> provider)
+    {
+        m_openFiles = std::move(provider);
+    }
+    void setOpenFolderHandler(std::function<void(const QString &)> handler)
+    {
+        m_openFolder = std::move(handler);
+    }
+    // What went wrong at the first show, if anything (also shown in a message box).
+    QString startupError() const { return m_startupError; }
+    QString progressText() const { return m_progressText; }
+    int progressRight() const { return m_progressRight; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void FormShow();
+    void BindSkin();
+    QString skinFilePath() const;
+    void setupWidgets();
+
+    void AddFiles();
+    void AddFolder();
+    void RemoveSelected();
+    void ClearList();
+    void EditTags();
+    void showSettings();
+    void StartConversion(const QString &extension);
+    void stop();
+    void addPaths(const QStringList &paths);
+    void onAddFinished();
+    void onBatchFinished();
+    void runFinishAction();
+    QStringList chooseFiles();
+
+    void suiComboBox1Change(int index);
+    void suiComboBox2Change(int index);
+    void suiComboBox3Change(int index);
+
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<TID3v1> m_tag;
+    JobListModel *m_model = nullptr;
+    FileAdder *m_adder = nullptr;
+    BatchSequencer *m_sequencer = nullptr;
+    TSkin *m_skin = nullptr;
+    SkinElement *m_progressBarElement = nullptr;
+    SkinElement *m_progressTextElement = nullptr;
+
+    QTableView *ListView1 = nullptr;
+    QComboBox *suiComboBox1 = nullptr;
+    QComboBox *suiComboBox2 = nullptr;
+    QComboBox *suiComboBox3 = nullptr;
+
+    QPointer<TID3Form> ID3Form;
+    QPointer<TdirForm> dirForm;
+    QPointer<TSetForm> SetForm;
+
+    bool m_shown = false;
+    QString m_skinPath;
+    QString m_startupError;
+    QString m_progressText;
+    int m_progressRight = 12;
+    std::function<QStringList()> m_openFiles;
+    std::function<void(const QString &)> m_openFolder;
+};

@@ -1,0 +1,172 @@
+#include "gui/dialogs/tsetform.h"
+
+#include "core/settings/settingsstore.h"
+#include "gui/dialogs/tdirform.h"
+#include "gui/layoutscale.h"
+
+#include <QDesktopServices>
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+void openInFileManager(const QString &dir)
+{
+    if (!dir.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(dir));
+}
+
+} // namespace
+
+TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_store(store), m_dirForm(dirForm), m_openFolder(openInFileManager)
+{
+    setObjectName(QStringLiteral("SetForm"));
+    setWindowTitle(QStringLiteral("Settings"));
+
+    const LayoutScale s(font());
+    setFixedSize(s(311), s(168));
+
+    GroupBox1 = new QGroupBox(QStringLiteral("OutPath Setting"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(s.rect(8, 11, 297, 70));
+
+    Label1 = new QLabel(QStringLiteral("OutPath:"), GroupBox1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(s.rect(8, 32, 49, 13));
+
+    Edit1 = new QLineEdit(GroupBox1);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(s.rect(52, 30, 172, 19));
+    Edit1->setReadOnly(true);
+    Label1->setBuddy(Edit1);
+
+    Button3 = new QPushButton(QStringLiteral("...."), GroupBox1);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(s.rect(228, 26, 29, 25));
+
+    Button4 = new QPushButton(QStringLiteral("Open"), GroupBox1);
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Button4->setGeometry(s.rect(261, 26, 29, 25));
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Carry out when the converting finished"), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(s.rect(8, 84, 297, 77));
+
+    RadioButton1 = new QRadioButton(QStringLiteral("No Operate"), GroupBox2);
+    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
+    RadioButton1->setGeometry(s.rect(8, 34, 81, 17));
+    RadioButton1->setChecked(true);
+
+    RadioButton2 = new QRadioButton(QStringLiteral("Open OutPath"), GroupBox2);
+    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
+    RadioButton2->setGeometry(s.rect(100, 34, 97, 17));
+
+    RadioButton3 = new QRadioButton(QStringLiteral("Shutdown"), GroupBox2);
+    RadioButton3->setObjectName(QStringLiteral("RadioButton3"));
+    RadioButton3->setGeometry(s.rect(213, 34, 73, 17));
+
+    for (QPushButton *button : {Button3, Button4})
+        button->setAutoDefault(false);
+
+    connect(Button3, &QPushButton::clicked, this, &TSetForm::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TSetForm::Button4Click);
+    // toggled rather than clicked, so that arrow keys moving the check count too.
+    connect(RadioButton1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RadioButton1Click();
+    });
+    connect(RadioButton2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RadioButton2Click();
+    });
+    connect(RadioButton3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RadioButton3Click();
+    });
+}
+
+void TSetForm::prepare(const QString &outputDir, int finishAction, bool batchRunning)
+{
+    m_filling = true;
+    Edit1->setText(outputDir);
+    Edit1->setCursorPosition(0);
+    switch (finishAction) {
+    case 1:
+        RadioButton2->setChecked(true);
+        break;
+    case 2:
+        RadioButton3->setChecked(true);
+        break;
+    default:
+        RadioButton1->setChecked(true);
+        break;
+    }
+    m_filling = false;
+    setBatchRunning(batchRunning);
+}
+
+void TSetForm::setBatchRunning(bool running)
+{
+    Edit1->setEnabled(!running);
+}
+
+void TSetForm::setOpenFolderHandler(std::function<void(const QString &)> handler)
+{
+    m_openFolder = handler ? std::move(handler) : openInFileManager;
+}
+
+void TSetForm::setFinishAction(int action)
+{
+    if (!m_filling)
+        emit finishActionChanged(action);
+}
+
+void TSetForm::RadioButton1Click()
+{
+    setFinishAction(0);
+}
+
+void TSetForm::RadioButton2Click()
+{
+    setFinishAction(1);
+}
+
+void TSetForm::RadioButton3Click()
+{
+    setFinishAction(2);
+}
+
+void TSetForm::Button3Click()
+{
+    m_dirForm->setWindowTitle(QStringLiteral("Set OutPath"));
+    m_dirForm->exec();
+    const QString picked = m_dirForm->PickedFolder();
+    if (picked.isEmpty())
+        return;
+    Edit1->setText(picked);
+    Edit1->setCursorPosition(0);
+    QString error;
+    if (!m_store->writeOutputDir(picked, &error)) {
+        QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), error);
+        return;
+    }
+    emit outputDirChanged(picked);
+}
+
+void TSetForm::Button4Click()
+{
+    m_openFolder(Edit1->text());
+}

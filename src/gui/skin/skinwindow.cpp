@@ -1,0 +1,209 @@
+#include "gui/skin/skinwindow.h"
+
+#include "core/skin/skinfile.h"
+#include "gui/skin/skinelement.h"
+#include "gui/skin/skinsurface.h"
+#include "gui/skin/tskin.h"
+
+#include <QSvgRenderer>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The engine handles these buttons itself; they never reach OnClick.
+bool isEngineButton(const QString &name)
+{
+    return name == QLatin1String("minimize") || name == QLatin1String("close");
+}
+
+double firstNumber(const QString &list, double fallback)
+{
+    const QString first = list.simplified()
+                              .replace(QLatin1Char(','), QLatin1Char(' '))
+                              .section(QLatin1Char(' '), 0, 0);
+    bool ok = false;
+    QString number = first;
+    if (number.endsWith(QLatin1String("px")))
+        number.chop(2);
+    const double value = number.toDouble(&ok);
+    return ok ? value : fallback;
+}
+
+SkinElement::TextStyle textStyleOf(const SkinFile::Element &element, const QTransform &toWindow,
+                                   const QFont &baseFont)
+{
+    const auto &a = element.attributes;
+    SkinElement::TextStyle style;
+    style.anchor = toWindow.map(QPointF(firstNumber(a.value(QStringLiteral("x")), 0),
+                                        firstNumber(a.value(QStringLiteral("y")), 0)));
+
+    const QString anchor = a.value(QStringLiteral("text-anchor"));
+    style.alignment = anchor == QLatin1String("middle") ? Qt::AlignHCenter
+                      : anchor == QLatin1String("end")  ? Qt::AlignRight
+                                                        : Qt::AlignLeft;
+
+    QFont font = baseFont;
+    QStringList families;
+    const QStringList named = a.value(QStringLiteral("font-family")).split(QLatin1Char(','));
+    for (QString family : named) {
+        family = family.trimmed();
+        family.remove(QLatin1Char('\'')).remove(QLatin1Char('"'));
+        // Generic names mean "the desktop's font", which the base font already is.
+        if (!family.isEmpty() && family != QLatin1String("sans-serif") &&
+            family != QLatin1String("serif") && family != QLatin1String("monospace"))
+            families.append(family);
+    }
+    if (!families.isEmpty())
+        font.setFamilies(families);
+    const double size = firstNumber(a.value(QStringLiteral("font-size")), 0);
+    if (size > 0)
+        font.setPixelSize(std::max(1, int(std::lround(size * toWindow.m22()))));
+    const QString weight = a.value(QStringLiteral("font-weight"));
+    if (weight == QLatin1String("bold")) {
+        font.setWeight(QFont::Bold);
+    } else if (weight == QLatin1String("normal")) {
+        font.setWeight(QFont::Normal);
+    } else {
+        bool ok = false;
+        const int numeric = weight.toInt(&ok);
+        if (ok && numeric >= 100 && numeric <= 900)
+            font.setWeight(QFont::Weight(numeric));
+    }
+    if (a.value(QStringLiteral("font-style")) == QLatin1String("italic"))
+        font.setItalic(true);
+    style.font = font;
+
+    const QString fill = a.value(QStringLiteral("fill"), QStringLiteral("#000000"));
+    QColor color = fill == QLatin1String("none") ? QColor(Qt::transparent) : QColor(fill);
+    if (!color.isValid())
+        color = Qt::black;
+    double alpha = color.alphaF();
+    alpha *= std::clamp(firstNumber(a.value(QStringLiteral("fill-opacity")), 1), 0.0, 1.0);
+    alpha *= std::clamp(firstNumber(a.value(QStringLiteral("opacity")), 1), 0.0, 1.0);
+    color.setAlphaF(float(alpha));
+    style.color = color;
+    return style;
+}
+
+} // namespace
+
+SkinWindow::SkinWindow(TSkin *skin, QWidget *window)
+    : m_skin(skin), m_window(window), m_surface(new SkinSurface(this, window))
+{
+    m_surface->setGeometry(window->rect());
+    m_surface->lower();
+    m_surface->show();
+}
+
+SkinWindow::~SkinWindow()
+{
+    if (m_window && !m_formName.isEmpty())
+        m_window->clearMask();
+    delete m_surface.data();
+}
+
+SkinElement *SkinWindow::FindElement(const QString &name)
+{
+    for (const auto &element : m_elements) {
+        if (element->GetElementName() == name)
+            return element.get();
+    }
+    return nullptr;
+}
+
+SkinElement *SkinWindow::buttonAt(const QPoint &pos) const
+{
+    return elementAt(pos, true);
+}
+
+SkinElement *SkinWindow::elementAt(const QPoint &pos, bool buttonsOnly) const
+{
+    for (auto it = m_elements.rbegin(); it != m_elements.rend(); ++it) {
+        SkinElement *element = it->get();
+        if ((!buttonsOnly || element->isButton()) && element->contains(pos))
+            return element;
+    }
+    return nullptr;
+}
+
+void SkinWindow::clearForm()
+{
+    m_formName.clear();
+    m_elements.clear();
+    if (m_surface)
+        m_surface->skinChanged();
+    if (m_window)
+        m_window->clearMask();
+}
+
+void SkinWindow::assignForm(const QString &formName)
+{
+    m_formName = formName;
+    const QSizeF size = m_skin->skinFile().size();
+    m_window->setFixedSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+
+    // Elements that stay keep their objects, so that pointers the program holds stay good.
+    std::vector<std::unique_ptr<SkinElement>> previous = std::move(m_elements);
+    m_elements.clear();
+    for (const SkinFile::Element &element : m_skin->skinFile().elements()) {
+        if (element.name == formName)
+            continue;
+        SkinElement::Kind kind = SkinElement::Kind::Picture;
+        if (element.tag == QLatin1String("text"))
+            kind = SkinElement::Kind::Text;
+        else if (!element.states.isEmpty() || isEngineButton(element.name))
+            kind = SkinElement::Kind::Button;
+        auto kept = std::find_if(previous.begin(), previous.end(), [&element](const auto &e) {
+            return e && e->GetElementName() == element.name;
+        });
+        std::unique_ptr<SkinElement> item =
+            kept != previous.end() ? std::move(*kept)
+                                   : std::make_unique<SkinElement>(this, element.name, kind);
+        item->setKind(kind);
+        item->setStates(element.states.contains(QLatin1String("hover")),
+                        element.states.contains(QLatin1String("down")));
+        m_elements.push_back(std::move(item));
+    }
+    if (m_surface)
+        m_surface->skinChanged();
+    updateGeometry();
+}
+
+void SkinWindow::updateGeometry()
+{
+    if (!m_window || !m_surface)
+        return;
+    m_surface->setGeometry(m_window->rect());
+    if (m_formName.isEmpty())
+        return;
+
+    const QSvgRenderer *renderer = m_skin->renderer();
+    const QRectF box = renderer->viewBoxF();
+    m_toWindow = QTransform();
+    if (!box.isEmpty()) {
+        m_toWindow.scale(m_window->width() / box.width(), m_window->height() / box.height());
+        m_toWindow.translate(-box.x(), -box.y());
+    }
+
+    for (const auto &element : m_elements) {
+        const QString name = element->GetElementName();
+        if (element->kind() == SkinElement::Kind::Text) {
+            const SkinFile::Element *source = m_skin->skinFile().element(name);
+            // Keep a text the program has set when only the size changed.
+            const QString text = element->text().isNull() ? source->text : element->text();
+            element->setTextStyle(textStyleOf(*source, m_toWindow, m_surface->font()), text);
+        } else {
+            const QRectF bounds =
+                renderer->transformForElement(name).mapRect(renderer->boundsOnElement(name));
+            element->setGeometry(bounds, m_toWindow.mapRect(bounds));
+        }
+    }
+    m_surface->skinChanged();
+    const QRegion shape = m_surface->formShape();
+    if (shape.isEmpty())
+        m_window->clearMask();
+    else
+        m_window->setMask(shape);
+}

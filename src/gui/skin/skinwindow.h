@@ -1,0 +1,52 @@
+#pragma once
+
+#include "gui/skin/skinsurface.h"
+
+#include <QPointer>
+#include <QString>
+#include <QTransform>
+#include <memory>
+#include <vector>
+
+class QWidget;
+class SkinElement;
+class SkinSurface;
+class TSkin;
+
+// The skin of one attached window: its form and its elements.
+class SkinWindow
+{
+public:
+    SkinWindow(TSkin *skin, QWidget *window);
+    ~SkinWindow();
+    SkinWindow(const SkinWindow &) = delete;
+    SkinWindow &operator=(const SkinWindow &) = delete;
+
+    // The element of that name, nullptr when the form has none.
+    SkinElement *FindElement(const QString &name);
+
+    QWidget *window() const { return m_window; }
+    TSkin *skin() const { return m_skin; }
+    SkinSurface *surface() const { return m_surface; }
+    QString formName() const { return m_formName; }
+    const std::vector<std::unique_ptr<SkinElement>> &elements() const { return m_elements; }
+    // The topmost button under pos (window coordinates), or nullptr.
+    SkinElement *buttonAt(const QPoint &pos) const;
+    // The topmost element under pos, of any kind unless buttonsOnly.
+    SkinElement *elementAt(const QPoint &pos, bool buttonsOnly = false) const;
+    // From the skin's coordinates to the window's.
+    QTransform toWindow() const { return m_toWindow; }
+
+    // Called by the engine.
+    void assignForm(const QString &formName);
+    void clearForm();
+    void updateGeometry();
+
+private:
+    TSkin *m_skin;
+    QPointer<QWidget> m_window;
+    QPointer<SkinSurface> m_surface;
+    QString m_formName;
+    QTransform m_toWindow;
+    std::vector<std::unique_ptr<SkinElement>> m_elements;
+};

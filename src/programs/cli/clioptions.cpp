@@ -1,0 +1,134 @@
+#include "programs/cli/clioptions.h"
+
+#include "core/convert/profiletables.h"
+#include "core/convert/targetformat.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+QStringList valuesOf(const QVector<ProfileItem> &table)
+{
+    QStringList values;
+    for (const ProfileItem &item : table)
+        values.append(item.value);
+    return values;
+}
+
+QStringList formatNames()
+{
+    QStringList names;
+    for (const TargetFormat &f : TargetFormats())
+        names.append(f.extension.mid(1));
+    return names;
+}
+
+// Empty when `value` is one of `allowed`, else the message saying what is.
+QString checkValue(const QString &option, const QString &value, const QStringList &allowed)
+{
+    if (allowed.contains(value))
+        return {};
+    return QStringLiteral("--%1 %2 is not allowed; allowed values: %3")
+        .arg(option, value, allowed.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+QString CliOptions::helpText()
+{
+    const EncodingProfile defaults = EncodingProfile::defaults();
+    return QStringLiteral(
+               "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
+               "                          [--channels 1|2] [--dry-run] PATH...\n"
+               "\n"
+               "Converts audio and video files with ffmpeg, one after another, and writes\n"
+               "each file's ID3v1 tag into its output, as Wavetransmuter does.\n"
+               "Each PATH is a file, or a folder whose media files are added (not its\n"
+               "subfolders). Output files are named after the tag title, else the file name.\n"
+               "\n"
+               "  --to FORMAT      %1\n"
+               "  --out DIR        output folder (default: the saved one); created when missing\n"
+               "  --rate HZ        %2 (default %3)\n"
+               "  --bitrate BPS    %4 (default %5)\n"
+               "  --channels N     %6 (default %7)\n"
+               "  --dry-run        list the rows and their output paths, convert nothing\n"
+               "  -h, --help       show this text\n"
+               "\n"
+               "When a row ends, a line goes to standard output: its status, the source path\n"
+               "and the output path, separated by tabs. Exit status: 0 when every row ended\n"
+               "\"Finish\", 1 when any did not, 2 for bad usage, 130 when interrupted.\n")
+        .arg(formatNames().join(QLatin1Char('|')),
+             valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
+             valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
+             valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels);
+}
+
+CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &options,
+                                    QString &error)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("FORMAT"));
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption rate(QStringLiteral("rate"), QString(), QStringLiteral("HZ"));
+    const QCommandLineOption bitrate(QStringLiteral("bitrate"), QString(), QStringLiteral("BPS"));
+    const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({to, out, rate, bitrate, channels, dryRun, help});
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return Parse::Error;
+    }
+    if (parser.isSet(help))
+        return Parse::Help;
+
+    for (const QCommandLineOption *o : {&to, &out, &rate, &bitrate, &channels}) {
+        if (parser.values(*o).size() > 1) {
+            error = QStringLiteral("--%1 given more than once").arg(o->names().first());
+            return Parse::Error;
+        }
+    }
+    if (!parser.isSet(to)) {
+        error = QStringLiteral("--to FORMAT is required (%1)")
+                    .arg(formatNames().join(QStringLiteral(", ")));
+        return Parse::Error;
+    }
+    options.format = TargetFormatForName(parser.value(to));
+    if (!options.format) {
+        error = QStringLiteral("--to %1 is not a format; allowed values: %2")
+                    .arg(parser.value(to), formatNames().join(QStringLiteral(", ")));
+        return Parse::Error;
+    }
+    if (parser.isSet(out)) {
+        options.outputDir = parser.value(out);
+        if (options.outputDir.isEmpty()) {
+            error = QStringLiteral("--out needs a folder");
+            return Parse::Error;
+        }
+    }
+    if (parser.isSet(rate))
+        options.profile.SampleRate = parser.value(rate);
+    if (parser.isSet(bitrate))
+        options.profile.Bitrate = parser.value(bitrate);
+    if (parser.isSet(channels))
+        options.profile.Channels = parser.value(channels);
+    for (const QString &message : {checkValue(QStringLiteral("rate"), options.profile.SampleRate,
+                                              valuesOf(ProfileTables::sampleRates())),
+                                   checkValue(QStringLiteral("bitrate"), options.profile.Bitrate,
+                                              valuesOf(ProfileTables::bitrates())),
+                                   checkValue(QStringLiteral("channels"), options.profile.Channels,
+                                              valuesOf(ProfileTables::channels()))}) {
+        if (!message.isEmpty()) {
+            error = message;
+            return Parse::Error;
+        }
+    }
+    options.dryRun = parser.isSet(dryRun);
+    options.paths = parser.positionalArguments();
+    if (options.paths.isEmpty()) {
+        error = QStringLiteral("no PATH given");
+        return Parse::Error;
+    }
+    return Parse::Run;
+}

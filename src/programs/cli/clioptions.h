@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+
+#include <QString>
+#include <QStringList>
+
+struct TargetFormat;
+
+// What the command line asks for. Values are checked against the same tables the
+// desktop program's drop-downs offer.
+struct CliOptions
+{
+    enum class Parse
+    {
+        Run,
+        Help,
+        Error
+    };
+
+    // `arguments` includes the program name first, as QCoreApplication::arguments().
+    static Parse parse(const QStringList &arguments, CliOptions &options, QString &error);
+    static QString helpText();
+
+    const TargetFormat *format = nullptr;
+    QString outputDir; // as given; empty: the saved output folder
+    EncodingProfile profile = EncodingProfile::defaults();
+    bool dryRun = false;
+    QStringList paths;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "programs/cli/clioptions.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QString>
+
+class BatchSequencer;
+class FileAdder;
+class JobListModel;
+class TID3v1;
+
+// One run of the command-line front end: rows are made and converted by the same
+// list, adder and batch code the desktop program uses, without any window.
+class CliSession : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CliSession(const CliOptions &options, QObject *parent = nullptr);
+    ~CliSession() override;
+
+    // Runs to the end and returns the exit status: 0 every row "Finish", 1 any row not,
+    // 2 bad usage, 130 interrupted.
+    int run();
+
+private:
+    bool prepareOutputDir(QString &error);
+    bool collectFiles(QStringList &files, QString &error) const;
+    int dryRun();
+    int convert();
+    void onSignal();
+    void showProgress(int done, int total);
+    void onJobEnded(int row);
+    void clearProgressLine();
+
+    CliOptions m_options;
+    QString m_outputDir;
+    QString m_encoder;
+    JobListModel *m_model;
+    TID3v1 *m_tag;
+    FileAdder *m_adder;
+    BatchSequencer *m_batch;
+    QEventLoop m_loop;
+    bool m_interrupted = false;
+    bool m_progressToTerminal = false;
+    bool m_progressShown = false;
+    int m_currentRow = -1;
+};

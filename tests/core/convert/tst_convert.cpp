@@ -1,0 +1,377 @@
+#include "core/convert/commandline.h"
+#include "core/convert/encoderlocator.h"
+#include "core/convert/encodingprofile.h"
+#include "core/convert/profiletables.h"
+#include "core/convert/progressmeter.h"
+#include "core/convert/progressparser.h"
+#include "core/convert/targetformat.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <climits>
+
+#include <unistd.h>
+
+namespace {
+
+// Feeds the chunks one after another, as they come from the encoder; what is left
+// unconsumed ends in *rest.
+QList<int> feed(const QList<QByteArray> &chunks, QByteArray *rest = nullptr)
+{
+    QList<int> shown;
+    QByteArray buffer;
+    for (const QByteArray &chunk : chunks) {
+        buffer += chunk;
+        ParseProgress(buffer, [&shown](int seconds) { shown.append(seconds); });
+    }
+    if (rest)
+        *rest = buffer;
+    return shown;
+}
+
+QList<QByteArray> fixedChunks(const QByteArray &data, int size)
+{
+    QList<QByteArray> chunks;
+    for (qsizetype at = 0; at < data.size(); at += size)
+        chunks.append(data.mid(at, size));
+    return chunks;
+}
+
+} // namespace
+
+class TestConvert : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void profileTables_data()
+    {
+        QTest::addColumn<int>("table");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("value");
+        auto row = [](const char *name, int table, int index, const char *shown,
+                      const char *value) {
+            QTest::newRow(name) << table << index << QString::fromUtf8(shown)
+                                << QString::fromUtf8(value);
+        };
+        row("rate last", 0, 8, "48000 Hz", "48000");
+        row("rate none", 0, -1, "", "22050");
+        row("rate past end", 0, 9, "", "22050");
+        row("bitrate last", 1, 14, "320 Kbps", "320000");
+        row("bitrate none", 1, -1, "", "128000");
+        row("bitrate past end", 1, 15, "", "128000");
+        row("mono", 2, 0, "Mono", "1");
+        row("stereo", 2, 1, "Stereo", "2");
+        row("channels none", 2, -1, "", "2");
+        row("channels past end", 2, 2, "", "2");
+    }
+
+    void profileTables()
+    {
+        QFETCH(int, table);
+        QFETCH(int, index);
+        QFETCH(QString, shown);
+        QFETCH(QString, value);
+        const QVector<ProfileItem> *items[] = {
+            &ProfileTables::sampleRates(), &ProfileTables::bitrates(), &ProfileTables::channels()};
+        QString (*lookups[])(int) = {&ProfileTables::sampleRateAt, &ProfileTables::bitrateAt,
+                                     &ProfileTables::channelsAt};
+        QCOMPARE(lookups[table](index), value);
+        if (!shown.isEmpty())
+            QCOMPARE(items[table]->at(index).shown + u'=' + items[table]->at(index).value,
+                     shown + u'=' + value);
+    }
+
+    void defaultsAreTableEntries()
+    {
+        const EncodingProfile profile = EncodingProfile::defaults();
+        QCOMPARE(QStringList({ProfileTables::sampleRateAt(ProfileTables::defaultSampleRateIndex()),
+                              ProfileTables::bitrateAt(ProfileTables::defaultBitrateIndex()),
+                              ProfileTables::channelsAt(ProfileTables::defaultChannelsIndex())}),
+                 QStringList({profile.SampleRate, profile.Bitrate, profile.Channels}));
+        QCOMPARE(profile.SampleRate + u' ' + profile.Bitrate + u' ' + profile.Channels,
+                 QStringLiteral("44100 128000 2"));
+    }
+
+    void targetFormats()
+    {
+        const char *commands[] = {"tomp3", "towav", "towma", "toaac", "torm"};
+        for (const char *command : commands) {
+            const TargetFormat *format = TargetFormatForCommand(QString::fromLatin1(command));
+            QVERIFY(format);
+            QCOMPARE(format->extension, u'.' + QString::fromLatin1(command + 2));
+            QCOMPARE(TargetFormatForName(QString::fromLatin1(command + 2).toUpper()), format);
+        }
+        // Skin commands compare case-sensitively; names have no dot.
+        QCOMPARE(TargetFormatForCommand(QStringLiteral("TOMP3")), nullptr);
+        QCOMPARE(TargetFormatForName(QStringLiteral("ogg")), nullptr);
+        QCOMPARE(TargetFormatForName(QStringLiteral(".mp3")), nullptr);
+    }
+
+    void quotePath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("no blank") << u"/in/a.wav"_qs << u"/in/a.wav"_qs;
+        QTest::newRow("blank inside") << u"/My Music/a.mp3"_qs << u"\"/My Music/a.mp3\""_qs;
+        QTest::newRow("only a blank") << u" "_qs << u"\" \""_qs;
+        QTest::newRow("tab is not a blank") << u"/in/a\tb.wav"_qs << u"/in/a\tb.wav"_qs;
+        QTest::newRow("quote not escaped") << u"/a \"b\".wav"_qs << u"\"/a \"b\".wav\""_qs;
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void quotePath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, quoted);
+        QCOMPARE(QuotePath(path), quoted);
+    }
+
+    void commandLine()
+    {
+        const QString out = OutputPath(u"/My Music"_qs, "My Song", u"/in/a.wav"_qs, u".mp3"_qs);
+        QCOMPARE(ConversionCommandLine(u"/Conv/ffmpeg"_qs, u"/in/a.wav"_qs, out,
+                                       EncodingProfile::defaults()),
+                 QStringLiteral("/Conv/ffmpeg -y -i /in/a.wav -ab 128000 -ar 44100 -ac 2 "
+                                "\"/My Music/My Song.mp3\""));
+        // A WAV target still carries the bitrate; blanks in every path are quoted.
+        const EncodingProfile mono{u"8000"_qs, u"32000"_qs, u"1"_qs};
+        QCOMPARE(ConversionCommandLine(u"/opt/my tools/ffmpeg"_qs, u"/in/a b.mp3"_qs,
+                                       u"/out/x.wav"_qs, mono),
+                 QStringLiteral("\"/opt/my tools/ffmpeg\" -y -i \"/in/a b.mp3\" -ab 32000 -ar 8000 "
+                                "-ac 1 /out/x.wav"));
+        // What is started: each path one argument, never quoted.
+        QCOMPARE(ConversionArguments(u"/in/a b.wav"_qs, u"/My Music/\"x\".mp3"_qs, mono).join(u'|'),
+                 u"-y|-i|/in/a b.wav|-ab|32000|-ar|8000|-ac|1|/My Music/\"x\".mp3"_qs);
+    }
+
+    void outputFileName_data()
+    {
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char *name, const QByteArray &title, const QString &expected,
+                      const QString &source = u"/music/in/song.wav"_qs) {
+            QTest::newRow(name) << title << source << expected;
+        };
+        const QString mp3 = u".mp3"_qs;
+        row("plain", "My Song", u"My Song.mp3"_qs);
+        row("no tag title", QByteArray(), u"song.wav.mp3"_qs);
+        row("dot", ".", u"song.wav.mp3"_qs);
+        row("dot dot", "..", u"song.wav.mp3"_qs);
+        row("slash", "../x", u".._x.mp3"_qs);
+        row("nul", QByteArray("a\0b", 3), u"a_b.mp3"_qs);
+        row("utf-8", "\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9.mp3"_qs);
+        row("latin-1", "\xE9t\xE9", u"\u00E9t\u00E9.mp3"_qs);
+        row("cut utf-8 is latin-1", "ab\xC3", u"ab\u00C3.mp3"_qs);
+        row("overlong slash is latin-1", "a\xC0\xAF", u"a\u00C0\u00AF.mp3"_qs);
+        // Names of more than 255 bytes are cut before the extension, never inside a character.
+        row("255 bytes", QByteArray(251, 'a'), QString(251, u'a') + mp3);
+        row("256 bytes", QByteArray(252, 'a'), QString(251, u'a') + mp3);
+        row("two-byte characters", QByteArray("\xC3\xA9").repeated(200),
+            QString(125, QChar(0xE9)) + mp3);
+        row("latin-1 counts as utf-8", QByteArray(200, '\xE9'), QString(125, QChar(0xE9)) + mp3);
+        const QByteArray notes = QByteArray("\xF0\x9F\x8E\xB5").repeated(70);
+        row("four-byte characters", notes, QString::fromUtf8(notes.left(248)) + mp3);
+        row("long source name", QByteArray(), QString(251, u'b') + mp3,
+            u"/in/"_qs + QString(255, u'b'));
+    }
+
+    void outputFileName()
+    {
+        QFETCH(QByteArray, title);
+        QFETCH(QString, source);
+        QFETCH(QString, expected);
+        QCOMPARE(OutputFileName(title, source, u".mp3"_qs), expected);
+        QCOMPARE(OutputPath(u"/out"_qs, title, source, u".mp3"_qs), u"/out/"_qs + expected);
+    }
+
+    void isSameFile()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"a b.wav"_qs);
+        const QString other = dir.filePath(u"other.wav"_qs);
+        const QString symlink = dir.filePath(u"link.wav"_qs);
+        const QString hardlink = dir.filePath(u"hard.wav"_qs);
+        const QString missing = dir.filePath(u"missing.wav"_qs);
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly) && QFile(other).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(file, symlink));
+        QCOMPARE(
+            ::link(QFile::encodeName(file).constData(), QFile::encodeName(hardlink).constData()),
+            0);
+        QVERIFY(IsSameFile(file, dir.path() + u"/./a b.wav"_qs));
+        QVERIFY(IsSameFile(file, symlink));
+        QVERIFY(IsSameFile(symlink, file));
+        QVERIFY(IsSameFile(file, hardlink));
+        QVERIFY(!IsSameFile(file, other));
+        QVERIFY(!IsSameFile(file, missing));
+        QVERIFY(!IsSameFile(missing, missing));
+    }
+
+    void encoderLocation()
+    {
+        QTemporaryDir dir;
+        QFile script(dir.filePath(u"ffmpeg"_qs));
+        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\n") > 0);
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        const QByteArray savedPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(dir.path()));
+        qputenv("WAVETRANSMUTER_FFMPEG", "/somewhere/fake-ffmpeg");
+        const QString chosen = ResolveEncoderPath();
+        qputenv("WAVETRANSMUTER_FFMPEG", ""); // set but empty counts as unset
+        const QString onPath = ResolveEncoderPath();
+        qputenv("PATH", QFile::encodeName(dir.filePath(u"none"_qs)));
+        const QString none = ResolveEncoderPath();
+        qputenv("PATH", savedPath);
+        qunsetenv("WAVETRANSMUTER_FFMPEG");
+        QCOMPARE(chosen, u"/somewhere/fake-ffmpeg"_qs);
+        QCOMPARE(onPath, script.fileName());
+        QCOMPARE(none, QString());
+    }
+
+    void parseProgress_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QList<int>>("shown");
+        QTest::addColumn<QByteArray>("rest");
+        auto row = [](const char *name, const QList<QByteArray> &chunks, const QList<int> &shown,
+                      const QByteArray &rest = {}) {
+            QTest::newRow(name) << chunks << shown << rest;
+        };
+        const QByteArray open = "size= 1kB time=7.3 bitrate= 1.0kbits/s";
+        row("no line end waits", {open}, {}, open);
+        row("one decimal, CR", {open + '\r'}, {7});
+        row("two digits, LF", {"time=32.7 bitrate= 9\n"}, {32});
+        row("tenths cut", {"time=245.9 bitrate=\n"}, {245});
+        row("CR LF is one line end", {"time=245.0 bitrate=\r\n"}, {245});
+        row("CR CR is two", {"time=1.0 bitrate=\r\r"}, {1, 1});
+        row("LF CR is two", {"time=1.0 bitrate=\n\r"}, {1, 1});
+        row("ffmpeg 5.1 clock",
+            {"size=    1024kB time=00:01:18.68 bitrate= 106.6kbits/s speed= 157x\r"}, {78});
+        row("two reports show the first twice", {"time=1.0 bitrate=\rtime=2.0 bitrate=\r"}, {1, 1});
+        row("unfinished line stays", {"time=3.0 bitrate=\rsize= 5kB tim"}, {3}, "size= 5kB tim");
+        row("report in the unfinished line counts", {"\ntime=5.0 bitrate= 1"}, {5},
+            "time=5.0 bitrate= 1");
+        row("header lines", {"Stream mapping:\r\n  Duration: 00:03:45.00, bitrate: 705 kb/s\n"},
+            {});
+        row("bitrate before time", {"bitrate= 5 time=1.0 bitrate=\r"}, {});
+        row("not available", {"size=N/A time=N/A bitrate=N/A\r"}, {});
+        row("negative clock", {"size=0kB time=-00:00:00.02 bitrate=N/A\r"}, {});
+        row("garbage", {"time=1x.0 bitrate=\r"}, {});
+        row("two points", {"time=1.2.3 bitrate=\r"}, {});
+        row("bad clock", {"time=00:1:18.68 bitrate=\r"}, {});
+        row("too big for int", {"time=99999999999.0 bitrate=\r"}, {});
+        row("no bitrate", {"time=1.0 \r"}, {});
+        // Chunks as the pipe delivers them.
+        row("CR ends a chunk, LF starts the next", {"time=1.0 bitrate=\r", "\ntime=2.0 bitrate=\r"},
+            {1, 2, 2});
+        row("report cut by chunks", {"size= 1kB ti", "me=4", ".0 bitrate= 2\r"}, {4});
+        row("cut inside the markers",
+            {"time=00:00:09.50 bitr", "ate= 1\rtime=00:00:10.00 bitrate=1\r"}, {9, 9});
+    }
+
+    void parseProgress()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QList<int>, shown);
+        QFETCH(QByteArray, rest);
+        QByteArray left;
+        QCOMPARE(feed(chunks, &left), shown);
+        QCOMPARE(left, rest);
+    }
+
+    void transcript()
+    {
+        QFile file(QStringLiteral(WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        // The four reports of the recording, as ffmpeg 5.1 wrote them, fed per byte and per
+        // seven bytes.
+        const QList<int> reports = {0, 89, 177, 225};
+        QByteArray rest;
+        QCOMPARE(feed(fixedChunks(data, 1), &rest), reports);
+        QVERIFY(rest.isEmpty());
+        QCOMPARE(feed(fixedChunks(data, 7)), reports);
+
+        // Chunks cut in the middle of every report; the last one also ends the summary line.
+        QList<QByteArray> halves;
+        qsizetype from = 0;
+        for (qsizetype at = data.indexOf("time="); at >= 0; at = data.indexOf("time=", at + 1)) {
+            halves.append(data.mid(from, at + 10 - from));
+            from = at + 10;
+        }
+        halves.append(data.mid(from));
+        QCOMPARE(feed(halves), reports + QList<int>{225});
+
+        // All reports land in the last 1024-byte chunk, or in a single one: each pass shows
+        // the first of them once per line end.
+        QCOMPARE(feed(fixedChunks(data, 1024)), QList<int>(15, 0));
+        QCOMPARE(feed({data}), QList<int>(31, 0));
+    }
+
+    void progressFrame_data()
+    {
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<int>("right"); // -1: nothing drawn
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << 0 << 100 << 12 << u"0%"_qs;
+        QTest::newRow("full") << 100 << 100 << 481 << u"100%"_qs;
+        QTest::newRow("one third") << 1 << 3 << 12 + 156 << u"33%"_qs;
+        QTest::newRow("two thirds") << 2 << 3 << 12 + 313 << u"66%"_qs;
+        QTest::newRow("past the total") << 101 << 100 << -1 << QString();
+        QTest::newRow("zero total") << 0 << 0 << 12 << u"0%"_qs;
+        QTest::newRow("report on zero total") << 5 << 0 << -1 << QString();
+        QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << 481 << u"99%"_qs;
+        QTest::newRow("negative done") << -5 << 100 << 12 << u"0%"_qs;
+    }
+
+    void progressFrame()
+    {
+        QFETCH(int, done);
+        QFETCH(int, total);
+        QFETCH(int, right);
+        QFETCH(QString, text);
+        const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
+        QCOMPARE(frame.has_value(), right >= 0);
+        if (frame) {
+            QCOMPARE(frame->right, right);
+            QCOMPARE(frame->text, text);
+            QCOMPARE(QString::number(frame->percent) + u'%', text);
+        }
+    }
+
+    void mulDiv_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("numerator");
+        QTest::addColumn<int>("denominator");
+        QTest::addColumn<int>("result");
+        QTest::newRow("half up") << 1 << 3 << 2 << 2;
+        QTest::newRow("negative half away from zero") << -1 << 3 << 2 << -2;
+        QTest::newRow("negative denominator") << 5 << 1 << -2 << -3;
+        QTest::newRow("all negative") << -5 << -1 << -2 << -3;
+        QTest::newRow("below half") << 1 << 1 << 3 << 0;
+        QTest::newRow("above half") << 2 << 1 << 3 << 1;
+        QTest::newRow("divide by zero") << 7 << 1 << 0 << -1;
+        QTest::newRow("64-bit product") << INT_MAX << INT_MAX << INT_MAX << INT_MAX;
+        QTest::newRow("result too big") << INT_MAX << 2 << 1 << -1;
+        QTest::newRow("result too small") << INT_MIN << 1 << 1 << -1;
+    }
+
+    void mulDiv()
+    {
+        QFETCH(int, number);
+        QFETCH(int, numerator);
+        QFETCH(int, denominator);
+        QFETCH(int, result);
+        QCOMPARE(MulDiv(number, numerator, denominator), result);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConvert)
+#include "tst_convert.moc"

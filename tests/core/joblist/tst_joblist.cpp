@@ -1,0 +1,258 @@
+#include "core/joblist/fileadder.h"
+#include "core/joblist/folderscan.h"
+#include "core/joblist/joblistmodel.h"
+#include "core/tags/tid3v1.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+void touch(const QString &path, const QByteArray &bytes = QByteArray(256, 'x'))
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList names(const QStringList &paths)
+{
+    QStringList out;
+    for (const QString &p : paths)
+        out << QFileInfo(p).fileName();
+    out.sort();
+    return out;
+}
+
+ID3info entryTitled(const char *title)
+{
+    ID3info e;
+    e.Title = e.EditTitle = title;
+    e.SourcePath = QStringLiteral("/music/") + QString::fromLatin1(title);
+    return e;
+}
+
+QStringList titles(const JobListModel &model)
+{
+    QStringList out;
+    for (int r = 0; r < model.rowCount(); ++r)
+        out << model.data(model.index(r, JobListModel::TitleColumn)).toString();
+    return out;
+}
+
+} // namespace
+
+class TestJobList : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        qputenv("WAVETRANSMUTER_FFMPEG", WT_FAKE_ENCODER);
+        qunsetenv("FAKE_HANG_ON");
+        qunsetenv("FAKE_DURATION");
+    }
+
+    void acceptedExtensions_data()
+    {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<bool>("accepted");
+        for (const char *e :
+             {".mp3", ".mpeg", ".wav", ".mpg", ".wmv", ".asf", ".asx", ".wma", ".aac"})
+            QTest::newRow(e) << QString::fromLatin1(e) << true;
+        // The folder scan passes over what only the open dialog offers.
+        for (const char *e : {".rm", ".ram", ".rmvb", ".avi", ".MP3", "mp3", "", ".mp3 "})
+            QTest::newRow(e[0] ? e : "empty") << QString::fromLatin1(e) << false;
+    }
+    void acceptedExtensions()
+    {
+        QFETCH(QString, ext);
+        QFETCH(bool, accepted);
+        QCOMPARE(IsAcceptedExtension(ext), accepted);
+    }
+
+    void scanFolderTakesOnlyAcceptedRegularFiles_data()
+    {
+        QTest::addColumn<bool>("trailingSlash");
+        QTest::newRow("without trailing slash") << false;
+        QTest::newRow("with trailing slash") << true;
+    }
+    void scanFolderTakesOnlyAcceptedRegularFiles()
+    {
+        QFETCH(bool, trailingSlash);
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        touch(d + QStringLiteral("/Song.MP3"));
+        touch(d + QStringLiteral("/a.wav"));
+        touch(d + QStringLiteral("/.hidden.mp3"));
+        touch(d + QStringLiteral("/clip.avi"));
+        touch(d + QStringLiteral("/tune.rm"));
+        touch(d + QStringLiteral("/noext"));
+        QVERIFY(QDir(d).mkpath(QStringLiteral("sub")));
+        touch(d + QStringLiteral("/sub/inner.mp3"));
+        QVERIFY(QDir(d).mkpath(QStringLiteral("x.mp3"))); // a folder is no file
+        QCOMPARE(::mkfifo(QFile::encodeName(d + QStringLiteral("/y.mp3")).constData(), 0600), 0);
+        QVERIFY(QFile::link(d + QStringLiteral("/a.wav"), d + QStringLiteral("/link.wma")));
+
+        const QString folder = trailingSlash ? d + QLatin1Char('/') : d;
+        const QStringList found = ScanFolder(folder);
+        QCOMPARE(names(found),
+                 (QStringList{QStringLiteral(".hidden.mp3"), QStringLiteral("Song.MP3"),
+                              QStringLiteral("a.wav"), QStringLiteral("link.wma")}));
+        for (const QString &p : found)
+            QVERIFY2(!p.contains(QStringLiteral("//")), qPrintable(p));
+    }
+
+    void dialogAppendOrder()
+    {
+        const QStringList xyz{QStringLiteral("X"), QStringLiteral("Y"), QStringLiteral("Z")};
+        QCOMPARE(DialogAppendOrder(xyz),
+                 (QStringList{QStringLiteral("Y"), QStringLiteral("Z"), QStringLiteral("X")}));
+        QCOMPARE(DialogAppendOrder({QStringLiteral("X")}), QStringList{QStringLiteral("X")});
+        QCOMPARE(DialogAppendOrder({}), QStringList());
+    }
+
+    void removeKeepsRowsAndEntriesInStep()
+    {
+        JobListModel model;
+        QList<quint64> ids;
+        for (const char *t : {"one", "two", "three", "four"})
+            ids << model.appendEntry(entryTitled(t), QStringLiteral("00:00:10"),
+                                     QStringLiteral("0.15MB"));
+        model.removeEntry(1);
+        QCOMPARE(titles(model), (QStringList{QStringLiteral("one"), QStringLiteral("three"),
+                                             QStringLiteral("four")}));
+        QCOMPARE(model.entry(1).SourcePath, QStringLiteral("/music/three"));
+        QCOMPARE(model.rowOfId(ids[1]), -1);
+        QCOMPARE(model.rowOfId(ids[3]), 2);
+        model.removeEntry(7); // out of range: nothing
+        QCOMPARE(model.rowCount(), 3);
+        model.clear();
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(model.FileEntries().size(), 0);
+        // Ids never come back, so a late job cannot mistake a new row for its own.
+        QVERIFY(model.appendEntry(entryTitled("five"), {}, {}) > ids[3]);
+    }
+
+    void columnsAndStatusTexts()
+    {
+        JobListModel model;
+        model.appendEntry(entryTitled("t"), QStringLiteral("00:03:45"), QStringLiteral("3.43MB"));
+        QStringList headers;
+        for (int c = 0; c < model.columnCount(); ++c)
+            headers << model.headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, (QStringList{QStringLiteral("File Title"), QStringLiteral("Time"),
+                                       QStringLiteral("Size"), QStringLiteral("Status")}));
+        QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn)).toString(),
+                 QStringLiteral("Unconvert"));
+        model.setStatus(0, JobStatus::Failed, QStringLiteral("Encoder not found"));
+        QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn)).toString(),
+                 QStringLiteral("Failed"));
+        QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), Qt::ToolTipRole).toString(),
+                 QStringLiteral("Encoder not found"));
+        // A later status clears the old reason.
+        model.setStatus(0, JobStatus::Finish);
+        QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn), Qt::ToolTipRole).toString(),
+                 QString());
+    }
+
+    void recomputeSizesFollowsEachRowsTime()
+    {
+        JobListModel model;
+        model.appendEntry(entryTitled("a"), QStringLiteral("00:03:45"), QStringLiteral("?"));
+        model.appendEntry(entryTitled("b"), QStringLiteral("00:30:00"), QStringLiteral("?"));
+        model.appendEntry(entryTitled("c"), QString(), QStringLiteral("?"));
+        model.RecomputeSizes(QStringLiteral("1411000"));
+        QCOMPARE(model.size(0), QStringLiteral("37.84MB"));
+        QCOMPARE(model.size(1), QStringLiteral("302.76MB"));
+        QCOMPARE(model.size(2), QStringLiteral("0MB"));
+    }
+
+    void adderAppendsInGivenOrderWithFilledRows()
+    {
+        QTemporaryDir dir;
+        QStringList paths;
+        // The first file's probe hangs until its watchdog, the others answer at once:
+        // rows must still come in the order given.
+        qputenv("FAKE_HANG_ON", "slow");
+        for (const char *n : {"slow.mp3", "b.wav", "c.mp3", "d.mp3"}) {
+            paths << dir.path() + QLatin1Char('/') + QString::fromLatin1(n);
+            touch(paths.last());
+        }
+        JobListModel model;
+        TID3v1 tag;
+        FileAdder adder(&model, &tag);
+        adder.setEncoderPath(QStringLiteral(WT_FAKE_ENCODER));
+        adder.setProbeTimeout(400);
+        adder.setMaxParallelProbes(3);
+        adder.setBitrateSource([] { return QStringLiteral("128000"); });
+        QSignalSpy finished(&adder, &FileAdder::finished);
+        adder.addFiles(paths);
+        QVERIFY(adder.isBusy());
+        QVERIFY(finished.wait(5000));
+        qunsetenv("FAKE_HANG_ON");
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(titles(model), (QStringList{QStringLiteral("slow.mp3"), QStringLiteral("b.wav"),
+                                             QStringLiteral("c.mp3"), QStringLiteral("d.mp3")}));
+        QCOMPARE(model.time(0), QString()); // killed probe: no duration
+        QCOMPARE(model.size(0), QStringLiteral("0MB"));
+        QCOMPARE(model.time(1), QStringLiteral("00:03:45"));
+        QCOMPARE(model.size(1), QStringLiteral("3.43MB"));
+        QCOMPARE(model.status(1), JobStatus::Unconvert);
+        QCOMPARE(model.entry(1).Genre, quint8(255));
+        QCOMPARE(model.entry(1).SourcePath, paths[1]);
+        QVERIFY(model.entry(1).Artist.isEmpty());
+    }
+
+    void adderCancelDropsWhatIsPending()
+    {
+        QTemporaryDir dir;
+        qputenv("FAKE_HANG_ON", "hang");
+        QStringList paths;
+        for (const char *n : {"a.mp3", "hang.mp3", "c.mp3"}) {
+            paths << dir.path() + QLatin1Char('/') + QString::fromLatin1(n);
+            touch(paths.last());
+        }
+        JobListModel model;
+        TID3v1 tag;
+        FileAdder adder(&model, &tag);
+        adder.setEncoderPath(QStringLiteral(WT_FAKE_ENCODER));
+        adder.setMaxParallelProbes(1);
+        QSignalSpy added(&adder, &FileAdder::rowAdded);
+        QSignalSpy finished(&adder, &FileAdder::finished);
+        adder.addFiles(paths);
+        QVERIFY(added.wait(5000));
+        adder.cancel();
+        qunsetenv("FAKE_HANG_ON");
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!adder.isBusy());
+        QTest::qWait(200);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(finished.size(), 1);
+    }
+
+    void adderWithoutEncoderStillAddsRows()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QStringLiteral("/a.mp3");
+        touch(path);
+        JobListModel model;
+        TID3v1 tag;
+        FileAdder adder(&model, &tag);
+        adder.setEncoderPath(dir.path() + QStringLiteral("/no-such-encoder"));
+        QSignalSpy finished(&adder, &FileAdder::finished);
+        adder.addFiles({path});
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.time(0), QString());
+        QCOMPARE(model.size(0), QStringLiteral("0MB"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobList)
+#include "tst_joblist.moc"

@@ -1,0 +1,248 @@
+#include "core/joblist/mediaprobe.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString FakeEncoder = QStringLiteral(WT_FAKE_ENCODER);
+const QString SomeWav = QStringLiteral("/x.wav");
+
+void clearFakeKnobs()
+{
+    for (const char *name :
+         {"FAKE_DURATION", "FAKE_EXIT", "FAKE_MODE", "FAKE_ARGS_LOG", "FAKE_PID_FILE"})
+        qunsetenv(name);
+}
+
+// Runs the asynchronous probe to its end: the result, or what went wrong instead.
+QString probeAsync(const QString &encoder, const QString &path, int timeoutMs = 30000)
+{
+    MediaProbe probe;
+    probe.setTimeout(timeoutMs);
+    QSignalSpy spy(&probe, &MediaProbe::finished);
+    probe.start(encoder, path);
+    if (!probe.isRunning() || spy.count() != 0)
+        return QStringLiteral("<emitted inside start>");
+    if (!spy.wait(timeoutMs + 10000) || probe.isRunning())
+        return QStringLiteral("<no end>");
+    QTest::qWait(50);
+    return spy.count() == 1 ? spy.first().first().toString() : QStringLiteral("<twice>");
+}
+
+// The process whose id the fake encoder wrote has ended; the file is removed for the next run.
+bool processGone(const QString &pidFile)
+{
+    QFile file(pidFile);
+    const pid_t pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    file.remove();
+    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+class TestProbe : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    const QString m_pidFile = m_dir.filePath(QStringLiteral("pid"));
+
+private slots:
+    void init()
+    {
+        clearFakeKnobs();
+        QFile::remove(m_pidFile);
+        qputenv("FAKE_PID_FILE", QFile::encodeName(m_pidFile));
+    }
+    void cleanupTestCase() { clearFakeKnobs(); }
+
+    void durationFromOutput_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("duration");
+        QTest::addColumn<int>("seconds");
+        auto row = [](const char *name, const char *output, const char *duration, int seconds) {
+            QTest::newRow(name) << QByteArray(output) << QString::fromLatin1(duration) << seconds;
+        };
+        row("ffmpeg line", "Input #0\n  Duration: 00:03:45.23, start: 0.000000", "00:03:45", 225);
+        row("no duration", "in.xyz: Invalid data found when processing input\n", "", 0);
+        row("ends early", "Duration: 00:03:4", "00:03:4", 184);
+        row("ends at marker", "Duration:", "", 0);
+        row("not available", "Duration: N/A, start: 0.000000\n", "N/A, sta", 0);
+        row("first one", "Duration: 00:00:01.00\nDuration: 00:00:02.00", "00:00:01", 1);
+        row("any character after the colon", "Duration:\t99:59:59", "99:59:59", 359999);
+        row("places 3 and 6 unread", "Duration: 00x03y45", "00x03y45", 225);
+        row("missing seconds", "Duration: 00:03:, x", "00:03:, ", 0);
+        row("leading blank", "Duration:  0:03:45", " 0:03:45", 0);
+        row("sign", "Duration: +1:00:00", "+1:00:00", 0);
+    }
+
+    void durationFromOutput()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(QString, duration);
+        QFETCH(int, seconds);
+        QCOMPARE(DurationFromOutput(output), duration);
+        QCOMPARE(DurationToSeconds(duration), seconds);
+    }
+
+    void estimateSize_data()
+    {
+        QTest::addColumn<QString>("duration");
+        QTest::addColumn<QString>("bitrate");
+        QTest::addColumn<QString>("size");
+        auto row = [](const char *name, const char *duration, const char *bitrate,
+                      const char *size) {
+            QTest::newRow(name) << QString::fromLatin1(duration) << QString::fromLatin1(bitrate)
+                                << QString::fromLatin1(size);
+        };
+        row("probe at 128k", "00:03:45", "128000", "3.43MB");
+        row("cut, not rounded", "00:00:10", "8000", "0.00MB");
+        row("nothing", "00:00:00", "128000", "0MB");
+        row("garbage duration", "N/A, sta", "128000", "0MB");
+        row("half an hour of WAV", "00:30:00", "1411000", "302.76MB");
+        row("whole number", "02:16:32", "128000", "125MB");
+        row("thousand", "18:12:16", "128000", "1000MB");
+        row("past 15 digits", "99:59:59", "9000000000000000000", "386237025260925000MB");
+        row("bitrate not a number", "00:03:45", "128k", "0MB");
+        row("negative bitrate", "00:03:45", "-128000", "0MB");
+    }
+
+    void estimateSize()
+    {
+        QFETCH(QString, duration);
+        QFETCH(QString, bitrate);
+        QFETCH(QString, size);
+        QCOMPARE(EstimateSize(duration, bitrate), size);
+    }
+
+    void fakeProbe_data()
+    {
+        QTest::addColumn<QByteArray>("knob");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("duration");
+        auto row = [](const char *name, const char *knob, const char *value, const char *duration) {
+            QTest::newRow(name) << QByteArray(knob) << QByteArray(value)
+                                << QString::fromLatin1(duration);
+        };
+        row("normal", "FAKE_MODE", "normal", "00:03:45");
+        row("letters for the time", "FAKE_DURATION", "N/A", "N/A, sta");
+        row("no duration line", "FAKE_DURATION", "", "");
+        row("exit code not examined", "FAKE_EXIT", "3", "00:03:45");
+        row("crash after printing", "FAKE_MODE", "crash", "00:03:45");
+        row("prints nothing", "FAKE_MODE", "nooutput", "");
+    }
+
+    void fakeProbe()
+    {
+        QFETCH(QByteArray, knob);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, duration);
+        qputenv(knob.constData(), value);
+        const QString log = m_dir.filePath(QStringLiteral("args.log"));
+        QFile::remove(log);
+        qputenv("FAKE_ARGS_LOG", QFile::encodeName(log));
+        const QString path = m_dir.filePath(QStringLiteral("a b \"c\".wav"));
+        QCOMPARE(ProbeDuration(FakeEncoder, path), duration);
+        QCOMPARE(probeAsync(FakeEncoder, path), duration);
+        // The path reaches the encoder as one argument, as it stands.
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), ("-i " + QFile::encodeName(path) + '\n').repeated(2));
+    }
+
+    void missingEncoder()
+    {
+        const QString notExecutable = m_dir.filePath(QStringLiteral("ffmpeg"));
+        QVERIFY(QFile(notExecutable).open(QIODevice::WriteOnly));
+        for (const QString &encoder :
+             {m_dir.filePath(QStringLiteral("none")), notExecutable, QString()}) {
+            QByteArray output = "kept";
+            QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), SomeWav}, output), -1);
+            QCOMPARE(output, QByteArray("kept"));
+            QCOMPARE(ProbeDuration(encoder, SomeWav), QString());
+            QCOMPARE(probeAsync(encoder, SomeWav), QString());
+        }
+    }
+
+    void hangingEncoderIsKilled()
+    {
+        qputenv("FAKE_MODE", "hang");
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray output;
+        QCOMPARE(RunAndCapture(FakeEncoder, {QStringLiteral("-i"), SomeWav}, output, 500), -2);
+        // What it printed before hanging is kept, yet the probe result is empty.
+        QVERIFY(output.contains("Duration: 00:03:45"));
+        QVERIFY(processGone(m_pidFile));
+        QCOMPARE(probeAsync(FakeEncoder, SomeWav, 500), QString());
+        QVERIFY(processGone(m_pidFile));
+        QVERIFY(clock.elapsed() < 10000);
+    }
+
+    void staleRunsStaySilent()
+    {
+        qputenv("FAKE_MODE", "hang");
+        MediaProbe probe;
+        QSignalSpy spy(&probe, &MediaProbe::finished);
+        probe.start(FakeEncoder, SomeWav);
+        // Wait for the whole pid line: the file exists a moment before it is written.
+        QTRY_VERIFY(QFileInfo(m_pidFile).size() > 1);
+        probe.abort();
+        QVERIFY(!probe.isRunning());
+        QVERIFY(processGone(m_pidFile));
+        // A restart drops the failure already queued for the run it replaces.
+        qputenv("FAKE_MODE", "normal");
+        qputenv("FAKE_DURATION", "01:02:03.00");
+        probe.start(QString(), QStringLiteral("/first.wav"));
+        probe.start(FakeEncoder, QStringLiteral("/second.wav"));
+        QVERIFY(spy.wait(10000));
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().first().toString(), QStringLiteral("01:02:03"));
+    }
+
+    void realEncoder()
+    {
+        const QString encoder = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        if (encoder.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        const QString sine = m_dir.filePath(u"sine 440 \u00E9.wav"_qs);
+        QCOMPARE(
+            QProcess::execute(encoder, {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
+                                        QStringLiteral("error"), QStringLiteral("-f"),
+                                        QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                        QStringLiteral("sine=frequency=440:duration=225"),
+                                        QStringLiteral("-y"), sine}),
+            0);
+        const QString duration = ProbeDuration(encoder, sine);
+        QCOMPARE(duration, QStringLiteral("00:03:45"));
+        QCOMPARE(EstimateSize(duration, QStringLiteral("128000")), QStringLiteral("3.43MB"));
+        QCOMPARE(probeAsync(encoder, sine), QStringLiteral("00:03:45"));
+
+        // Opening a FIFO blocks ffmpeg for good: the watchdog ends it, sync and async.
+        const QString fifo = m_dir.filePath(QStringLiteral("pipe.wav"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray output;
+        QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), fifo}, output, 500), -2);
+        QCOMPARE(probeAsync(encoder, fifo, 500), QString());
+        QVERIFY(clock.elapsed() < 10000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProbe)
+#include "tst_probe.moc"

@@ -1,0 +1,439 @@
+#include "core/settings/settingsstore.h"
+#include "gui/dialogs/tdirform.h"
+#include "gui/dialogs/tsetform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <functional>
+
+namespace {
+
+void setSettingsFile(const QString &path)
+{
+    qputenv("WAVETRANSMUTER_SETTINGS_FILE", QFile::encodeName(path));
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Runs `action` on the next modal window other than `except` once it is up, from
+// inside whatever modal loop is running by then.
+void whenModal(std::function<void(QWidget *)> action, QWidget *except = nullptr)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, action, except] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == except || !modal->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action(modal);
+    });
+    timer->start();
+}
+
+// With WT_SCREENSHOT_DIR set, saves a picture of the shown window there.
+void saveShot(QWidget *form, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("WT_SCREENSHOT_DIR");
+    if (!dir.isEmpty() && QTest::qWaitForWindowExposed(form) && QDir().mkpath(dir))
+        form->grab().save(QDir(dir).filePath(name));
+}
+
+QTreeView *treeOf(TdirForm &form)
+{
+    return form.findChild<QTreeView *>(QStringLiteral("ShellTreeView1"));
+}
+
+QPushButton *button(QWidget &form, const char *name)
+{
+    return form.findChild<QPushButton *>(QLatin1String(name));
+}
+
+// Selects `path` in the tree by clicking it, as a user would.
+bool clickFolder(TdirForm &form, const QString &path)
+{
+    QTreeView *tree = treeOf(form);
+    const QModelIndex index = qobject_cast<QFileSystemModel *>(tree->model())->index(path);
+    for (QModelIndex i = index.parent(); i.isValid(); i = i.parent())
+        tree->expand(i);
+    tree->scrollTo(index);
+    QRect rect;
+    if (!index.isValid() ||
+        !QTest::qWaitFor([&] { return !(rect = tree->visualRect(index)).isEmpty(); }))
+        return false;
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
+    return tree->selectionModel()->isRowSelected(index.row(), index.parent());
+}
+
+// Leaves the picker the way the test row names.
+void leavePicker(TdirForm &form, QWidget *modal, const QString &how, const QString &folder)
+{
+    if (how == QLatin1String("Cancel")) {
+        QTest::mouseClick(button(form, "Button2"), Qt::LeftButton);
+    } else if (how == QLatin1String("close box")) {
+        modal->close();
+    } else if (how == QLatin1String("Escape")) {
+        QTest::keyClick(treeOf(form), Qt::Key_Escape);
+    } else {
+        if (how == QLatin1String("Ok on a folder"))
+            QVERIFY(clickFolder(form, folder));
+        else if (how == QLatin1String("Ok without a selection"))
+            treeOf(form)->clearSelection();
+        QTest::mouseClick(button(form, "Button1"), Qt::LeftButton);
+    }
+}
+
+struct SetFormFixture
+{
+    SettingsStore store;
+    TdirForm dirForm;
+    TSetForm form{&store, &dirForm};
+
+    QLineEdit *edit1() { return form.findChild<QLineEdit *>(QStringLiteral("Edit1")); }
+    QRadioButton *radio(int n)
+    {
+        return form.findChild<QRadioButton *>(QStringLiteral("RadioButton%1").arg(n));
+    }
+    void show(const QString &outputDir, bool batchRunning = false)
+    {
+        form.prepare(outputDir, 0, batchRunning);
+        form.show();
+    }
+};
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void loadOutputDir_data();
+    void loadOutputDir();
+    void roundTrip_data();
+    void roundTrip();
+    void unwritable_data();
+    void unwritable();
+
+    void dirFormStartsAtHome();
+    void dirFormShowsFoldersOnly();
+    void dirFormLeftWithoutOk_data();
+    void dirFormLeftWithoutOk();
+
+    void radioButtonsSetFinishAction_data();
+    void radioButtonsSetFinishAction();
+    void chooseOutputFolder_data();
+    void chooseOutputFolder();
+    void openAndBatch();
+
+private:
+    QTemporaryDir m_dir;
+    QString settingsFile() const { return m_dir.filePath(QStringLiteral("ConverInif.ini")); }
+};
+
+void TestSettings::init()
+{
+    QVERIFY(m_dir.isValid());
+    setSettingsFile(settingsFile());
+    QFile::remove(settingsFile());
+}
+
+void TestSettings::loadOutputDir_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all; "@" is the temp folder
+    QTest::addColumn<QString>("expected");   // empty: the default
+    QTest::addColumn<bool>("created");
+
+    QTest::newRow("no file") << QByteArray() << QString() << true;
+    QTest::newRow("no section") << QByteArray("[other]\nOutpath=/nowhere\n") << QString() << true;
+    QTest::newRow("no key") << QByteArray("[operate]\nOutPathX=/nowhere\n") << QString() << true;
+    QTest::newRow("empty value") << QByteArray("[operate]\nOutpath=\n") << QString() << true;
+    QTest::newRow("key in another section")
+        << QByteArray("[operate2]\nOutpath=/nowhere\n[x]\noperate/Outpath=/no\n") << QString()
+        << true;
+    QTest::newRow("one level missing")
+        << QByteArray("[operate]\nOutpath=@/out\n") << QStringLiteral("@/out") << true;
+    QTest::newRow("two levels missing")
+        << QByteArray("[operate]\nOutpath=@/deep/er\n") << QStringLiteral("@/deep/er") << false;
+}
+
+void TestSettings::loadOutputDir()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    QFETCH(bool, created);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content.replace('@', QFile::encodeName(m_dir.path()))));
+    const QString music = QDir::home().filePath(QStringLiteral("Music"));
+    QDir(music).removeRecursively();
+    expected = expected.isEmpty() ? music : expected.replace(QLatin1Char('@'), m_dir.path());
+
+    SettingsStore store;
+    QCOMPARE(store.LoadOutputDir(), expected);
+    QCOMPARE(QFileInfo(expected).isDir(), created);
+    QCOMPARE(readAll(settingsFile()), content); // reading never writes
+}
+
+void TestSettings::roundTrip_data()
+{
+    QTest::addColumn<QString>("folder");
+
+    QTest::newRow("plain") << QStringLiteral("/srv/music");
+    QTest::newRow("blanks") << QStringLiteral("/home/u/My Music/ converted ");
+    QTest::newRow("comma") << QStringLiteral("/music/a, b,c");
+    QTest::newRow("semicolon hash") << QStringLiteral("/music/a;b#c");
+    QTest::newRow("equals quotes") << QStringLiteral("/music/x=\"y\"");
+    QTest::newRow("backslash") << QStringLiteral("/music/back\\slash");
+    QTest::newRow("at sign") << QStringLiteral("@Variant(x)");
+    QTest::newRow("non-ASCII") << QStringLiteral("/music/Caf\u00e9/\u65e5\u672c");
+    QTest::newRow("long") << QStringLiteral("/m/") + QString(3000, QLatin1Char('x'));
+}
+
+void TestSettings::roundTrip()
+{
+    QFETCH(QString, folder);
+    QString error;
+    QVERIFY(SettingsStore().writeOutputDir(QStringLiteral("/first"), &error));
+    QVERIFY(SettingsStore().writeOutputDir(folder, &error));
+    const QByteArray raw = readAll(settingsFile());
+    QVERIFY(raw.startsWith("[operate]\nOutpath="));
+    QCOMPARE(raw.count('\n'), 2);
+    // The next start.
+    QCOMPARE(SettingsStore().LoadOutputDir(), folder);
+}
+
+void TestSettings::unwritable_data()
+{
+    QTest::addColumn<QString>("relative");
+    // Root may write anywhere, but not below a regular file or into a folder.
+    QTest::newRow("below a regular file") << QStringLiteral("plain.txt/ConverInif.ini");
+    QTest::newRow("deeper below a file") << QStringLiteral("plain.txt/a/b/ConverInif.ini");
+    QTest::newRow("a folder") << QStringLiteral("folder.ini");
+}
+
+// The settings dialog reports a folder it cannot store, and the window keeps its OutputDir.
+void TestSettings::unwritable()
+{
+    QFETCH(QString, relative);
+    QVERIFY(writeFile(m_dir.filePath(QStringLiteral("plain.txt")), "not a folder"));
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("folder.ini")));
+    const QString file = m_dir.filePath(relative);
+    setSettingsFile(file);
+    const QString target = m_dir.filePath(QStringLiteral("wanted"));
+    QVERIFY(QDir().mkpath(target));
+
+    SetFormFixture f;
+    f.show(QStringLiteral("/old"));
+    QSignalSpy changes(&f.form, &TSetForm::outputDirChanged);
+    QString message, pathBoxDuringMessage;
+    whenModal(
+        [&](QWidget *) {
+            QVERIFY(clickFolder(f.dirForm, target));
+            button(f.dirForm, "Button1")->click();
+            whenModal(
+                [&](QWidget *box) {
+                    auto *messageBox = qobject_cast<QMessageBox *>(box);
+                    QVERIFY(messageBox && messageBox->icon() == QMessageBox::Critical);
+                    message = messageBox->text();
+                    pathBoxDuringMessage = f.edit1()->text();
+                    messageBox->accept();
+                },
+                &f.dirForm);
+        },
+        &f.form);
+    QTest::mouseClick(button(f.form, "Button3"), Qt::LeftButton);
+
+    QCOMPARE(message, QStringLiteral("Unable to write to ") + file);
+    QCOMPARE(pathBoxDuringMessage, target);
+    QCOMPARE(f.edit1()->text(), target);
+    QCOMPARE(changes.count(), 0);
+    QCOMPARE(readAll(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
+    QCOMPARE(SettingsStore().readOutputDir(), QString());
+}
+
+void TestSettings::dirFormStartsAtHome()
+{
+    TdirForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    saveShot(&form, QStringLiteral("dirform.png"));
+    QTreeView *tree = treeOf(form);
+    auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+    const QModelIndex home = model->index(QDir::homePath());
+    QCOMPARE(tree->currentIndex(), home);
+    QVERIFY(tree->isExpanded(home));
+    // The top of the tree is the file system's root, so every folder is reachable.
+    QCOMPARE(model->filePath(model->index(0, 0, tree->rootIndex())), QDir::rootPath());
+    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(home).center()));
+    QTest::mouseClick(button(form, "Button1"), Qt::LeftButton);
+    QCOMPARE(form.result(), int(QDialog::Accepted));
+    QCOMPARE(form.PickedFolder(), QDir::homePath());
+}
+
+void TestSettings::dirFormShowsFoldersOnly()
+{
+    QDir home = QDir::home();
+    for (const char *folder : {"listing/sub one", "listing/sub2", "listing/.hidden"})
+        QVERIFY(home.mkpath(QLatin1String(folder)));
+    QVERIFY(writeFile(home.filePath(QStringLiteral("listing/song.mp3")), "x"));
+
+    TdirForm form;
+    form.show();
+    QFileSystemModel *model = qobject_cast<QFileSystemModel *>(treeOf(form)->model());
+    const QModelIndex listing = model->index(home.filePath(QStringLiteral("listing")));
+    treeOf(form)->expand(listing);
+    QTRY_COMPARE(model->rowCount(listing), 2);
+    QStringList names = {model->index(0, 0, listing).data().toString(),
+                         model->index(1, 0, listing).data().toString()};
+    names.sort();
+    QCOMPARE(names, QStringList({QStringLiteral("sub one"), QStringLiteral("sub2")}));
+}
+
+void TestSettings::dirFormLeftWithoutOk_data()
+{
+    QTest::addColumn<QString>("how");
+    for (const char *how : {"Cancel", "close box", "Escape", "Ok without a selection"})
+        QTest::newRow(how) << QString::fromLatin1(how);
+}
+
+// Leaving without "Ok" on a folder picks nothing; the next showing still has the folder
+// of the last "Ok" selected, unless the selection was cleared.
+void TestSettings::dirFormLeftWithoutOk()
+{
+    QFETCH(QString, how);
+    const QString target = m_dir.filePath(QStringLiteral("kept folder"));
+    QVERIFY(QDir().mkpath(target));
+    TdirForm form;
+    const QString shown[] = {QStringLiteral("Ok on a folder"), how, QStringLiteral("Ok")};
+    const QString picked[] = {target, QString(), how.startsWith(u'O') ? QString() : target};
+    for (int i = 0; i < 3; ++i) {
+        whenModal([&](QWidget *modal) { leavePicker(form, modal, shown[i], target); });
+        form.exec();
+        QCOMPARE(form.PickedFolder(), picked[i]);
+    }
+}
+
+void TestSettings::radioButtonsSetFinishAction_data()
+{
+    QTest::addColumn<int>("action");
+    QTest::newRow("Open OutPath") << 1;
+    QTest::newRow("Shutdown") << 2;
+    QTest::newRow("No Operate") << 0;
+}
+
+void TestSettings::radioButtonsSetFinishAction()
+{
+    QFETCH(int, action);
+    SetFormFixture f;
+    QSignalSpy actions(&f.form, &TSetForm::finishActionChanged);
+    f.form.prepare(QStringLiteral("/out"), action == 0 ? 2 : 0, false);
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    QCOMPARE(actions.count(), 0); // filling the dialog is not a choice
+    QTest::mouseClick(f.radio(action + 1), Qt::LeftButton);
+    QCOMPARE(actions.count(), 1);
+    QCOMPARE(actions.at(0).at(0).toInt(), action);
+    QVERIFY(!QFileInfo::exists(settingsFile())); // the end action is never stored
+
+    // After a new start the window hands over 0 again.
+    f.form.hide();
+    f.form.prepare(QStringLiteral("/out"), 0, false);
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(f.radio(n)->isChecked(), n == 1);
+}
+
+void TestSettings::chooseOutputFolder_data()
+{
+    dirFormLeftWithoutOk_data();
+    QTest::newRow("Ok on a folder") << QStringLiteral("Ok on a folder");
+}
+
+// "...." opens the picker as "Set OutPath"; a folder picked is stored, then announced.
+void TestSettings::chooseOutputFolder()
+{
+    QFETCH(QString, how);
+    const QString target = m_dir.filePath(QStringLiteral("new out"));
+    QVERIFY(QDir().mkpath(target));
+    const bool picked = how == QLatin1String("Ok on a folder");
+    SetFormFixture f;
+    f.show(QStringLiteral("/old"));
+    if (picked)
+        saveShot(&f.form, QStringLiteral("setform.png"));
+    QSignalSpy changes(&f.form, &TSetForm::outputDirChanged);
+    QString caption;
+    whenModal(
+        [&](QWidget *modal) {
+            caption = modal->windowTitle();
+            leavePicker(f.dirForm, modal, how, target);
+        },
+        &f.form);
+    QTest::mouseClick(button(f.form, "Button3"), Qt::LeftButton);
+
+    QCOMPARE(caption, QStringLiteral("Set OutPath"));
+    QCOMPARE(f.edit1()->text(), picked ? target : QStringLiteral("/old"));
+    QCOMPARE(changes, picked ? QList<QVariantList>({{target}}) : QList<QVariantList>());
+    QCOMPARE(SettingsStore().readOutputDir(), picked ? target : QString());
+}
+
+void TestSettings::openAndBatch()
+{
+    SetFormFixture f;
+    QStringList opened;
+    f.form.setOpenFolderHandler([&](const QString &dir) { opened << dir; });
+    f.show(QStringLiteral("/music/out put"), true);
+    QTest::mouseClick(button(f.form, "Button4"), Qt::LeftButton);
+    QCOMPARE(opened, QStringList(QStringLiteral("/music/out put")));
+
+    // The path box is greyed while a batch runs, the buttons are not.
+    QVERIFY(!f.edit1()->isEnabled());
+    QVERIFY(button(f.form, "Button3")->isEnabled() && button(f.form, "Button4")->isEnabled());
+    f.form.setBatchRunning(false); // the batch ends while the dialog is open
+    QVERIFY(f.edit1()->isEnabled());
+    f.form.hide();
+    f.show(QStringLiteral("/out"));
+    QVERIFY(f.edit1()->isEnabled());
+}
+
+int main(int argc, char *argv[])
+{
+    // Nothing outside this folder: home, configuration and the settings file.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(var, QFile::encodeName(home.filePath(QLatin1String(var))));
+    setSettingsFile(home.filePath(QStringLiteral("ConverInif.ini")));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settings.moc"

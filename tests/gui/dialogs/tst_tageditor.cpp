@@ -1,0 +1,423 @@
+#include "core/joblist/joblistmodel.h"
+#include "core/tags/genrenames.h"
+#include "gui/dialogs/tid3form.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+// The text fields in the order of their "ALL" buttons, and what they edit.
+const char *const FieldNames[] = {"Edit1", "Edit2", "Edit3", "Edit4", "Memo1"};
+const char *const AllButtons[] = {"Button1", "Button2", "Button3", "Button4", "Button6"};
+QByteArray ID3info::*const Members[] = {&ID3info::EditTitle, &ID3info::Artist, &ID3info::Album,
+                                        &ID3info::Year, &ID3info::Comment};
+
+ID3info makeEntry(const QByteArray &title, const QByteArray &artist, quint8 genre)
+{
+    ID3info e;
+    e.Title = e.EditTitle = title;
+    e.Artist = artist;
+    e.Album = "Album of " + title;
+    e.Year = "2001";
+    e.Genre = genre;
+    e.GenreName = genre < GenreNames.size() ? QByteArray(GenreNames[genre]) : QByteArray();
+    e.Comment = "Comment of " + title;
+    return e;
+}
+
+QVector<ID3info> fourEntries()
+{
+    return {makeEntry("Alpha", "Artist A", 0), makeEntry("Bravo", "Artist B", 17),
+            makeEntry("Charlie", "Artist C", 255), makeEntry("Delta", "Artist D", 147)};
+}
+
+bool sameEntry(const ID3info &a, const ID3info &b)
+{
+    return a.Title == b.Title && a.EditTitle == b.EditTitle && a.Artist == b.Artist &&
+           a.Album == b.Album && a.Year == b.Year && a.GenreName == b.GenreName &&
+           a.Genre == b.Genre && a.Comment == b.Comment;
+}
+
+// The tag editor over a job list, as the main window sets it up, driven by mouse and keys.
+struct Editor
+{
+    explicit Editor(const QVector<ID3info> &entries = fourEntries())
+    {
+        for (const ID3info &e : entries)
+            model.appendEntry(e, QStringLiteral("00:03:00"), QStringLiteral("2.75MB"));
+        for (const char *name : GenreNames)
+            form.ComboBox1->addItem(QString::fromLatin1(name));
+        form.setModel(&model);
+    }
+    bool open()
+    {
+        form.show();
+        QApplication::setActiveWindow(&form);
+        return QTest::qWaitForWindowActive(&form);
+    }
+
+    QTableWidget *list() { return form.findChild<QTableWidget *>(QStringLiteral("ListView1")); }
+    QWidget *field(int n) { return form.findChild<QWidget *>(QLatin1String(FieldNames[n])); }
+    QComboBox *genre() { return form.ComboBox1; }
+    QString caption(int row) { return list()->item(row, 0)->text(); }
+    QString text(int n)
+    {
+        auto *plain = qobject_cast<QPlainTextEdit *>(field(n));
+        return plain ? plain->toPlainText() : qobject_cast<QLineEdit *>(field(n))->text();
+    }
+    int selectedRow()
+    {
+        const QModelIndexList rows = list()->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    }
+
+    void clickRow(int row)
+    {
+        const QRect rect = list()->visualItemRect(list()->item(row, 0));
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    void clickBelowRows()
+    {
+        QWidget *viewport = list()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(10, viewport->height() - 4));
+    }
+    void click(const QString &name)
+    {
+        QTest::mouseClick(form.findChild<QPushButton *>(name), Qt::LeftButton);
+    }
+    // Clicks into a field and replaces its text by typing; a line break is the Return key.
+    void type(int n, const QString &text)
+    {
+        QWidget *w = field(n);
+        auto *plain = qobject_cast<QPlainTextEdit *>(w);
+        QTest::mouseClick(plain ? plain->viewport() : w, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w);
+        QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w, Qt::Key_Delete);
+        for (const QChar c : text) {
+            if (c == QLatin1Char('\n'))
+                QTest::keyClick(w, Qt::Key_Return);
+            else
+                QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), {});
+        }
+    }
+    // Puts the focus into the genre drop-down as Tab would and presses a key there.
+    void chooseGenre(Qt::Key key, const QString &typed = QString())
+    {
+        genre()->setFocus(Qt::TabFocusReason);
+        if (key != Qt::Key_unknown)
+            QTest::keyClick(genre(), key);
+        QTest::keyClicks(genre(), typed);
+    }
+
+    JobListModel model;
+    TID3Form form;
+};
+
+} // namespace
+
+class TestTagEditor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fieldStoredWhenLeft_data();
+    void fieldStoredWhenLeft();
+    void allButtonsKeepBlanks_data();
+    void allButtonsKeepBlanks();
+    void okOrCancel_data();
+    void okOrCancel();
+    void resetRestoresTitles();
+    void genre_data();
+    void genre();
+    void genreAll();
+    void noRowSelected();
+    void emptyList();
+    void untouchedFieldsKeepBytes();
+};
+
+void TestTagEditor::fieldStoredWhenLeft_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("stored");
+
+    QTest::newRow("title trimmed") << 0 << QStringLiteral(" Renamed  ") << QByteArray("Renamed");
+    QTest::newRow("artist trimmed")
+        << 1 << QStringLiteral("  New Artist  ") << QByteArray("New Artist");
+    QTest::newRow("artist emptied") << 1 << QStringLiteral("   ") << QByteArray("");
+    QTest::newRow("album in UTF-8")
+        << 2 << QStringLiteral("Caf\u00e9 \u65e5") << QByteArray("Caf\xc3\xa9 \xe6\x97\xa5");
+    QTest::newRow("year trimmed") << 3 << QStringLiteral(" 1999 ") << QByteArray("1999");
+    QTest::newRow("comment on two lines, as typed")
+        << 4 << QStringLiteral(" two\nlines ") << QByteArray(" two\nlines ");
+}
+
+// A field typed for row 2 goes into entry 2 when row 3 is clicked, and row 3 is shown.
+void TestTagEditor::fieldStoredWhenLeft()
+{
+    QFETCH(int, field);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, stored);
+    const QVector<ID3info> entries = fourEntries();
+    Editor ed(entries);
+    QVERIFY(ed.open());
+
+    ed.clickRow(2);
+    ed.type(field, typed);
+    QVERIFY(sameEntry(ed.model.entry(2), entries[2])); // typing alone stores nothing
+    ed.clickRow(3);
+
+    QCOMPARE(ed.model.entry(2).*Members[field], stored);
+    for (int row : {0, 1, 3})
+        QVERIFY(sameEntry(ed.model.entry(row), entries[row]));
+    QCOMPARE(ed.selectedRow(), 3);
+    QCOMPARE(ed.text(field), QString::fromLatin1(entries[3].*Members[field]));
+    ed.clickRow(2);
+    QCOMPARE(ed.text(field), QString::fromUtf8(stored));
+}
+
+void TestTagEditor::allButtonsKeepBlanks_data()
+{
+    QTest::addColumn<int>("field");
+    for (int n = 0; n < 5; ++n)
+        QTest::newRow(AllButtons[n]) << n;
+}
+
+void TestTagEditor::allButtonsKeepBlanks()
+{
+    QFETCH(int, field);
+    const QVector<ID3info> entries = fourEntries();
+    Editor ed(entries);
+    QVERIFY(ed.open());
+
+    ed.clickRow(1);
+    ed.type(field, QStringLiteral(" Bob "));
+    ed.click(QLatin1String(AllButtons[field]));
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(ed.model.entry(row).*Members[field], QByteArray(" Bob "));
+        QCOMPARE(ed.model.entry(row).Title, entries[row].Title);
+        // Only the field's own exit touched a caption: the selected row's, trimmed.
+        QCOMPARE(ed.caption(row), field == 0 && row == 1 ? QStringLiteral("Bob")
+                                                         : QString::fromLatin1(entries[row].Title));
+    }
+}
+
+void TestTagEditor::okOrCancel_data()
+{
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("Ok") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+// The title is a working copy until "Ok" commits them all; the other fields are stored as
+// they are left, whichever way the editor is closed.
+void TestTagEditor::okOrCancel()
+{
+    QFETCH(bool, ok);
+    QVector<ID3info> entries = fourEntries();
+    entries[2].EditTitle = "Charlie edited earlier";
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.type(0, QStringLiteral(" New Title "));
+    ed.type(1, QStringLiteral("Another Artist"));
+    QCOMPARE(ed.caption(0), QStringLiteral("New Title"));
+    QCOMPARE(ed.model.index(0, JobListModel::TitleColumn).data().toString(),
+             QStringLiteral("Alpha"));
+    // Enter is no shortcut for "Ok".
+    QTest::keyClick(ed.field(1), Qt::Key_Return);
+    QTest::keyClick(ed.field(1), Qt::Key_Enter);
+    QVERIFY(ed.form.isVisible());
+    ed.chooseGenre(Qt::Key_unknown, QStringLiteral("Rock"));
+    const QString shots = qEnvironmentVariable("WT_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && QDir().mkpath(shots))
+        ed.form.grab().save(QDir(shots).filePath(QStringLiteral("id3form.png")));
+    ed.click(QLatin1String(ok ? "Button7" : "Button8"));
+    QCOMPARE(ed.form.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+
+    const ID3info e = ed.model.entry(0);
+    const QByteArray title = ok ? "New Title" : "Alpha";
+    QCOMPARE(e.Title, title);
+    QCOMPARE(ed.model.index(0, JobListModel::TitleColumn).data().toString(),
+             QString::fromLatin1(title));
+    QCOMPARE(ed.model.entry(2).Title, QByteArray(ok ? "Charlie edited earlier" : "Charlie"));
+    QCOMPARE(e.EditTitle, QByteArray("New Title"));
+    QCOMPARE(e.Artist, QByteArray("Another Artist"));
+    QCOMPARE(e.Genre, quint8(17));
+    QCOMPARE(e.GenreName, QByteArray("Blues")); // the drop-down's exit sets only the number
+
+    QVERIFY(ed.open());
+    QCOMPARE(ed.caption(0), QString::fromLatin1(title));
+    QCOMPARE(ed.text(0), QStringLiteral("New Title"));
+    QCOMPARE(ed.text(1), QStringLiteral("Another Artist"));
+    QCOMPARE(ed.genre()->currentText(), QStringLiteral("Rock"));
+}
+
+void TestTagEditor::resetRestoresTitles()
+{
+    const QVector<ID3info> entries = fourEntries();
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.type(0, QStringLiteral("Zero"));
+    ed.type(1, QStringLiteral("Artist edited"));
+    ed.clickRow(1);
+    ed.type(0, QStringLiteral("One"));
+    ed.click(QStringLiteral("Button9"));
+
+    QCOMPARE(ed.text(0), QStringLiteral("Bravo"));
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(ed.model.entry(row).EditTitle, entries[row].Title);
+        QCOMPARE(ed.caption(row), QString::fromLatin1(entries[row].Title));
+    }
+    QCOMPARE(ed.model.entry(0).Artist, QByteArray("Artist edited"));
+    // The reset text in the box is not an edit of its own.
+    ed.clickRow(2);
+    QCOMPARE(ed.model.entry(1).EditTitle, QByteArray("Bravo"));
+}
+
+void TestTagEditor::genre_data()
+{
+    QTest::addColumn<int>("initial");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("stored");
+
+    const int none = Qt::Key_unknown;
+    QTest::newRow("255 shows none, kept") << 255 << -1 << none << QString() << 255;
+    QTest::newRow("255, first name chosen") << 255 << -1 << int(Qt::Key_Home) << QString() << 0;
+    QTest::newRow("0 shown first, kept") << 0 << 0 << none << QString() << 0;
+    QTest::newRow("0, Rock chosen") << 0 << 0 << none << QStringLiteral("Rock") << 17;
+    QTest::newRow("147 is the last name") << 147 << 147 << int(Qt::Key_End) << QString() << 147;
+    QTest::newRow("148 has no name, kept") << 148 << -1 << none << QString() << 148;
+}
+
+void TestTagEditor::genre()
+{
+    QFETCH(int, initial);
+    QFETCH(int, shown);
+    QFETCH(int, key);
+    QFETCH(QString, typed);
+    QFETCH(int, stored);
+    QVector<ID3info> entries = fourEntries();
+    entries[1].Genre = quint8(initial);
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.clickRow(1);
+    QCOMPARE(ed.genre()->currentIndex(), shown);
+
+    ed.chooseGenre(Qt::Key(key), typed);
+    ed.clickRow(2);
+    QCOMPARE(int(ed.model.entry(1).Genre), stored);
+    QCOMPARE(ed.model.entry(1).GenreName, entries[1].GenreName);
+    QCOMPARE(ed.model.entry(2).Genre, entries[2].Genre);
+}
+
+// "ALL" on the genre gives every entry the number and its name, or none at all.
+void TestTagEditor::genreAll()
+{
+    Editor ed;
+    QVERIFY(ed.open());
+    ed.clickRow(2); // genre 255: nothing selected
+    for (const int genre : {255, 17}) {
+        if (genre == 17)
+            ed.chooseGenre(Qt::Key_unknown, QStringLiteral("Rock"));
+        ed.click(QStringLiteral("Button5"));
+        for (int row = 0; row < 4; ++row) {
+            QCOMPARE(int(ed.model.entry(row).Genre), genre);
+            QCOMPARE(ed.model.entry(row).GenreName,
+                     genre == 17 ? QByteArray("Rock") : QByteArray());
+        }
+    }
+}
+
+// A click below the rows selects none; leaving a field then stores nothing anywhere.
+void TestTagEditor::noRowSelected()
+{
+    const QVector<ID3info> entries = fourEntries();
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.clickRow(1);
+    ed.clickBelowRows();
+    QCOMPARE(ed.selectedRow(), -1);
+    QCOMPARE(ed.text(1), QStringLiteral("Artist B"));
+    for (int n = 0; n < 5; ++n)
+        ed.type(n, QStringLiteral("Nobody"));
+    ed.chooseGenre(Qt::Key_Home);
+    ed.clickBelowRows();
+    ed.click(QStringLiteral("Button9"));
+    for (int row = 0; row < 4; ++row)
+        QVERIFY(sameEntry(ed.model.entry(row), entries[row]));
+    QCOMPARE(ed.caption(1), QStringLiteral("Bravo"));
+}
+
+void TestTagEditor::emptyList()
+{
+    Editor ed;
+    QVERIFY(ed.open());
+    ed.type(1, QStringLiteral("Left over"));
+    ed.click(QStringLiteral("Button8"));
+    ed.model.clear();
+
+    QVERIFY(ed.open());
+    QCOMPARE(ed.list()->rowCount(), 0);
+    QCOMPARE(ed.text(1), QStringLiteral("Left over")); // the fields keep what they showed
+    for (int i = 1; i <= 6; ++i)
+        ed.click(QStringLiteral("Button%1").arg(i));
+    ed.click(QStringLiteral("Button9"));
+    ed.clickBelowRows();
+    QCOMPARE(ed.model.rowCount(), 0);
+    ed.click(QStringLiteral("Button7"));
+    QCOMPARE(ed.form.result(), int(QDialog::Accepted));
+}
+
+// Tags from files that are not UTF-8 (ISO-8859-1 here), blanks and all, keep their bytes
+// when the user only passes through the fields.
+void TestTagEditor::untouchedFieldsKeepBytes()
+{
+    QVector<ID3info> entries = fourEntries();
+    entries[0].Title = "Caf\xe9";
+    entries[0].EditTitle = "Caf\xe9 ";
+    entries[0].Artist = "M\xf6tley Cr\xfc";
+    entries[0].Album = " \xc0 la carte ";
+    entries[0].Year = "19\xb9";
+    entries[0].Comment = "a\xa0 b\r\nc\t";
+    entries[0].Genre = 200;
+    entries[1].Artist = "\xff\xfe";
+    entries[1].Comment = "caf\xc3\xa9"; // UTF-8 stays UTF-8
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    QCOMPARE(ed.text(1), QStringLiteral("M\u00f6tley Cr\u00fc"));
+
+    // Tab through every control, on two rows; each field's exit runs.
+    const QStringList order =
+        QStringLiteral("Edit1 Edit2 Edit3 Edit4 ComboBox1 Memo1 Button1 Button2 Button3 Button4 "
+                       "Button5 Button6 Button7 Button8 Button9")
+            .split(u' ');
+    for (int row : {0, 1, 0}) {
+        ed.clickRow(row);
+        for (const QString &name : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), name);
+        }
+    }
+    for (int row = 0; row < 4; ++row)
+        QVERIFY2(sameEntry(ed.model.entry(row), entries[row]), qPrintable(QString::number(row)));
+
+    // "ALL" on an untouched field carries its bytes too; "Ok" commits the title's.
+    ed.click(QStringLiteral("Button2"));
+    ed.click(QStringLiteral("Button7"));
+    for (int row = 0; row < 4; ++row)
+        QCOMPARE(ed.model.entry(row).Artist, entries[0].Artist);
+    QCOMPARE(ed.model.entry(0).Title, QByteArray("Caf\xe9 "));
+}
+
+QTEST_MAIN(TestTagEditor)
+
+#include "tst_tageditor.moc"

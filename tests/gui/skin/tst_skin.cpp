@@ -1,0 +1,421 @@
+#include "core/skin/skinfile.h"
+#include "gui/skin/skinelement.h"
+#include "gui/skin/skinwindow.h"
+#include "gui/skin/tskin.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+
+const QString ShippedSkin = QStringLiteral(WT_SOURCE_DIR "/skins/mp313.skn");
+const QStringList CommandNames =
+    QStringLiteral("addfile addfolder remove clear id3 settings tomp3 towav towma toaac torm stop")
+        .split(u' ');
+
+// A small skin with exact colours: a blue body, a red progress fill over it, one button.
+QByteArray testSkin(bool withProgress)
+{
+    QByteArray svg = QByteArrayLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">\n"
+        "<g id=\"wavtransform\"><rect width=\"200\" height=\"100\" rx=\"12\" "
+        "fill=\"#0000ff\"/></g>\n"
+        "<g id=\"go\"><rect x=\"10\" y=\"20\" width=\"40\" height=\"20\" fill=\"#00ff00\"/></g>\n"
+        "<g id=\"go.hover\"><rect x=\"10\" y=\"20\" width=\"40\" height=\"20\" "
+        "fill=\"#ffff00\"/></g>\n"
+        "<rect id=\"close\" x=\"180\" y=\"0\" width=\"20\" height=\"20\" fill=\"#ffffff\"/>\n");
+    if (withProgress) {
+        svg += QByteArrayLiteral(
+            "<rect id=\"pb\" x=\"10\" y=\"60\" width=\"180\" height=\"10\" fill=\"#ff0000\"/>\n"
+            "<text id=\"pbpos\" x=\"10\" y=\"90\" font-size=\"12\" fill=\"#ffffff\">0%</text>\n");
+    }
+    return svg + QByteArrayLiteral("</svg>\n");
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() ? path : QString();
+}
+
+// The colour at a point in window coordinates, whatever the display scale.
+QColor colourAt(const QImage &image, int x, int y)
+{
+    const qreal ratio = image.devicePixelRatio();
+    return image.pixelColor(int(x * ratio), int(y * ratio));
+}
+
+QColor colourAt(QWidget &window, int x, int y)
+{
+    return colourAt(window.grab().toImage(), x, y);
+}
+
+class CloseCounter : public QWidget
+{
+public:
+    int closeEvents = 0;
+    bool refuse = false;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        ++closeEvents;
+        if (refuse)
+            event->ignore();
+    }
+};
+
+// A window bound to a skin, with the mouse at hand.
+struct Skinned
+{
+    TSkin skin;
+    CloseCounter window;
+
+    // What the main window does: load, attach, assign the form.
+    explicit Skinned(const QString &path = ShippedSkin)
+    {
+        skin.LoadSkinFile(path);
+        skin.AttachWindow(&window);
+        skin.AssignSkinForm(&window, QStringLiteral("wavtransform"));
+    }
+    bool show()
+    {
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+    SkinElement *element(const QString &name)
+    {
+        return skin.GetWindowSkin(&window)->FindElement(name);
+    }
+    QPoint at(const QString &name)
+    {
+        return element(name) ? element(name)->rect().center() : QPoint();
+    }
+    void mouse(QTest::MouseAction action, const QPoint &pos, Qt::MouseButton b = Qt::LeftButton)
+    {
+        QTest::mouseEvent(action, window.windowHandle(), b, {}, pos);
+    }
+    void click(const QString &name) { mouse(QTest::MouseClick, at(name)); }
+};
+
+} // namespace
+
+class tst_Skin : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loadFailures_data();
+    void loadFailures();
+    void skinWithoutProgress();
+    void shippedSkin_data();
+    void shippedSkin();
+    void shippedSkinLayout();
+    void pressAndReleaseOnDifferentElements();
+    void progressRectAndText();
+    void hoverAndPress();
+    void dragMovesWindow();
+    void screenshots();
+};
+
+void tst_Skin::loadFailures_data()
+{
+    QTest::addColumn<QString>("name"); // empty: no file at all
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray head = QByteArrayLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">\n");
+    QTest::newRow("missing file") << QString() << QByteArray() << QStringLiteral("cannot open ");
+    QTest::newRow("garbage") << QStringLiteral("garbage.skn")
+                             << QByteArray("PK\x03\x04\x14\x00\x00\x00\xff\xfe garbage", 18)
+                             << QStringLiteral("line 1: ");
+    QTest::newRow("broken xml") << QStringLiteral("broken.skn")
+                                << head + "<g id=\"wavtransform\">\n<rect width=\"10\">\n</g></svg>"
+                                << QStringLiteral(" line 4: ");
+    QTest::newRow("id used twice")
+        << QStringLiteral("twice.skn")
+        << head + "<g id=\"wavtransform\"/>\n<rect id=\"stop\" width=\"2\" height=\"2\"/>\n"
+                  "<rect id=\"stop\" width=\"2\" height=\"2\"/></svg>"
+        << QStringLiteral("line 4: the id \"stop\" is used twice");
+    QTest::newRow("too large") << QStringLiteral("large.skn") << QByteArray("<svg")
+                               << QStringLiteral("larger than 8 MiB");
+    QTest::newRow("no form") << QStringLiteral("noform.skn") << head + "<g id=\"mainform\"/></svg>"
+                             << QStringLiteral("the skin has no form \"wavtransform\"");
+}
+
+void tst_Skin::loadFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name.isEmpty() ? QStringLiteral("mp313.skn") : name);
+    if (!name.isEmpty())
+        QVERIFY(!writeFile(dir, name, content).isEmpty());
+    if (name == QLatin1String("large.skn"))
+        QVERIFY(QFile::resize(path, SkinFile::MaxFileSize + 1));
+
+    try {
+        Skinned s(path);
+        QFAIL("no SkinError");
+    } catch (const SkinError &error) {
+        QVERIFY2(error.message().contains(expected), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+    }
+}
+
+void tst_Skin::skinWithoutProgress()
+{
+    QTemporaryDir dir;
+    Skinned s(writeFile(dir, QStringLiteral("plain.skn"), testSkin(false)));
+    QCOMPARE(s.element(QStringLiteral("pb")), nullptr);
+    QCOMPARE(s.element(QStringLiteral("pbpos")), nullptr);
+    QCOMPARE(s.element(QStringLiteral("wavtransform")), nullptr);
+    QVERIFY(s.element(QStringLiteral("go")));
+    QCOMPARE(s.window.size(), QSize(200, 100));
+}
+
+void tst_Skin::shippedSkin_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("role");
+    for (const QString &name : CommandNames)
+        QTest::newRow(qPrintable(name)) << name << QStringLiteral("command");
+    for (const char *name : {"minimize", "close", "pb", "pbpos"})
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(name);
+}
+
+// Every element the program needs is there, and a real click on it does the right thing.
+void tst_Skin::shippedSkin()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, role);
+    Skinned s;
+    SkinElement *element = s.element(name);
+    QVERIFY(element);
+    QVERIFY(QRect(0, 0, 525, 343).contains(element->rect()));
+    QCOMPARE(element->isButton(), !name.startsWith(QLatin1String("pb")));
+    if (!element->isButton())
+        return;
+    QCOMPARE(s.skin.skinFile().states(name),
+             QStringList({QStringLiteral("hover"), QStringLiteral("down")}));
+
+    QVERIFY(s.show());
+    QStringList clicked;
+    connect(&s.skin, &TSkin::OnClick, this,
+            [&clicked](SkinElement *source) { clicked.append(source->GetElementName()); });
+    s.window.refuse = true;
+    s.click(name);
+    QCOMPARE(clicked, role == QLatin1String("command") ? QStringList(name) : QStringList());
+    QCOMPARE(s.window.closeEvents, role == QLatin1String("close") ? 1 : 0);
+    if (role == QLatin1String("minimize"))
+        QTRY_VERIFY(s.window.isMinimized());
+    if (role == QLatin1String("close")) {
+        QVERIFY(s.window.isVisible()); // the window refused
+        s.window.refuse = false;
+        s.click(name);
+        QVERIFY(!s.window.isVisible());
+        QVERIFY(clicked.isEmpty());
+    }
+}
+
+// Nothing may cover the places where the program puts its widgets and the progress.
+void tst_Skin::shippedSkinLayout()
+{
+    Skinned s;
+    QCOMPARE(s.window.size(), QSize(525, 343));
+    const QList<QRect> reserved = {QRect(12, 103, 332, 204), QRect(354, 156, 121, 21),
+                                   QRect(354, 209, 121, 21), QRect(354, 261, 121, 21),
+                                   QRect(12, 310, 469, 12)};
+    QList<QRect> buttons;
+    for (const auto &element : s.skin.GetWindowSkin(&s.window)->elements()) {
+        if (!element->isButton())
+            continue;
+        const QRect area = element->area();
+        for (const QRect &other : reserved + buttons)
+            QVERIFY2(!area.intersects(other), qPrintable(element->GetElementName()));
+        buttons.append(area);
+    }
+    QCOMPARE(buttons.size(), CommandNames.size() + 2);
+
+    // Rounded corners: the shape leaves them out but keeps the edges.
+    const QRegion mask = s.window.mask();
+    for (const QPoint &p : {QPoint(0, 0), QPoint(524, 0), QPoint(0, 342), QPoint(524, 342)})
+        QVERIFY(!mask.contains(p));
+    for (const QPoint &p : {QPoint(262, 0), QPoint(0, 171), QPoint(524, 171), QPoint(262, 342)})
+        QVERIFY(mask.contains(p));
+}
+
+void tst_Skin::pressAndReleaseOnDifferentElements()
+{
+    Skinned s;
+    QVERIFY(s.show());
+    QSignalSpy spy(&s.skin, &TSkin::OnClick);
+    const QPoint background(200, 330);
+    s.mouse(QTest::MousePress, s.at(QStringLiteral("addfile")));
+    s.mouse(QTest::MouseRelease, s.at(QStringLiteral("remove")));
+    s.mouse(QTest::MousePress, s.at(QStringLiteral("tomp3")));
+    s.mouse(QTest::MouseRelease, background);
+    s.mouse(QTest::MousePress, background);
+    s.mouse(QTest::MouseRelease, s.at(QStringLiteral("stop")));
+    s.mouse(QTest::MouseClick, s.at(QStringLiteral("clear")), Qt::RightButton);
+    QCOMPARE(spy.count(), 0);
+    // And the engine is not left thinking a button is held.
+    s.click(QStringLiteral("clear"));
+    QCOMPARE(spy.count(), 1);
+}
+
+void tst_Skin::progressRectAndText()
+{
+    QTemporaryDir dir;
+    Skinned s(writeFile(dir, QStringLiteral("progress.skn"), testSkin(true)));
+    SkinElement *bar = s.element(QStringLiteral("pb"));
+    SkinElement *text = s.element(QStringLiteral("pbpos"));
+    QVERIFY(bar && text);
+
+    // Win32 RECT semantics: right and bottom are exclusive.
+    bar->SetElementRect(10, 60, 10, 70);
+    bar->RedrawElement();
+    QCOMPARE(colourAt(s.window, 10, 65), QColor(Qt::blue));
+    bar->SetElementRect(10, 60, 50, 70);
+    bar->RedrawElement();
+    const QImage image = s.window.grab().toImage();
+    QCOMPARE(colourAt(image, 10, 65), QColor(Qt::red));
+    QCOMPARE(colourAt(image, 49, 65), QColor(Qt::red));
+    for (const QPoint &p : {QPoint(50, 65), QPoint(30, 59), QPoint(30, 70)})
+        QCOMPARE(colourAt(image, p.x(), p.y()), QColor(Qt::blue));
+
+    // The text: white pixels reach further right for "100%" than for "0%".
+    auto rightmostLight = [&s]() {
+        const QImage shot = s.window.grab().toImage();
+        int rightmost = -1;
+        for (int y = 75; y < 95; ++y) {
+            for (int x = 0; x < 120; ++x) {
+                if (colourAt(shot, x, y).red() > 128 && colourAt(shot, x, y).green() > 128)
+                    rightmost = std::max(rightmost, x);
+            }
+        }
+        return rightmost;
+    };
+    const int shortText = rightmostLight();
+    text->SetElementText(QStringLiteral("100%"));
+    text->RedrawElement();
+    const int longText = rightmostLight();
+    QVERIFY2(shortText > 10 && longText > shortText + 10,
+             qPrintable(QStringLiteral("%1 %2").arg(shortText).arg(longText)));
+    QVERIFY(text->area().contains(QPoint(longText, 85)));
+}
+
+void tst_Skin::hoverAndPress()
+{
+    QTemporaryDir dir;
+    Skinned s(writeFile(dir, QStringLiteral("states.skn"), testSkin(true)));
+    QVERIFY(s.show());
+    QWindow *handle = s.window.windowHandle();
+
+    // "go" has a hover state (yellow) and no down state (darkened by the engine).
+    QCOMPARE(colourAt(s.window, 30, 30), QColor(Qt::green));
+    QTest::mouseMove(handle, QPoint(30, 30));
+    QTRY_COMPARE(colourAt(s.window, 30, 30), QColor(Qt::yellow));
+    s.mouse(QTest::MousePress, QPoint(30, 30));
+    const QImage pressed = s.window.grab().toImage();
+    QVERIFY(colourAt(pressed, 30, 30).green() < 230 && colourAt(pressed, 30, 30).green() > 100);
+    QCOMPARE(colourAt(pressed, 10, 30), QColor(Qt::blue)); // shifted a pixel right
+    s.mouse(QTest::MouseRelease, QPoint(30, 30));
+    QTest::mouseMove(handle, QPoint(100, 50));
+    QTRY_COMPARE(colourAt(s.window, 30, 30), QColor(Qt::green));
+
+    // A picture such as the progress fill has no states.
+    QTest::mouseMove(handle, QPoint(100, 65));
+    QCOMPARE(colourAt(s.window, 100, 65), QColor(Qt::red));
+}
+
+void tst_Skin::dragMovesWindow()
+{
+    Skinned s;
+    s.window.move(100, 100);
+    QVERIFY(s.show());
+    const QPoint start = s.window.pos();
+    QSignalSpy spy(&s.skin, &TSkin::OnClick);
+    s.mouse(QTest::MousePress, QPoint(250, 12));
+    QTest::mouseMove(s.window.windowHandle(), QPoint(290, 42));
+    s.mouse(QTest::MouseRelease, QPoint(250, 12));
+    QTRY_COMPARE(s.window.pos(), start + QPoint(40, 30));
+    QCOMPARE(spy.count(), 0);
+}
+
+// With WT_SCREENSHOT_DIR set, saves pictures of the skinned window with the main window's
+// widgets in place (scripts/skin-screenshot runs this at display scales 1 and 2).
+void tst_Skin::screenshots()
+{
+    const QString folder = qEnvironmentVariable("WT_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("WT_SCREENSHOT_DIR is not set");
+    QVERIFY(QDir().mkpath(folder));
+    auto save = [&folder](const char *what, QWidget *widget) {
+        const QPixmap shot = widget->grab();
+        const qreal ratio = shot.devicePixelRatio();
+        QImage picture(shot.size() + QSize(48, 48) * ratio, QImage::Format_RGB32);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(QColor(0x5b, 0x62, 0x6c));
+        QPainter painter(&picture);
+        painter.translate(24, 24);
+        painter.setClipRegion(widget->mask().isEmpty() ? QRegion(widget->rect()) : widget->mask());
+        painter.drawPixmap(0, 0, shot);
+        painter.end();
+        const QString name = QStringLiteral("skin-%1-@%2x.png").arg(QLatin1String(what));
+        QVERIFY(picture.save(QDir(folder).filePath(name.arg(qRound(ratio)))));
+    };
+
+    Skinned s;
+    QStandardItemModel model;
+    model.setHorizontalHeaderLabels(QStringLiteral("File Title,Time,Size,Status").split(u','));
+    auto *list = new QTreeView(&s.window);
+    list->setObjectName(QStringLiteral("ListView1"));
+    list->setRootIsDecorated(false);
+    list->setModel(&model);
+    list->setGeometry(12, 103, 332, 204);
+    list->header()->resizeSection(0, 146);
+    QComboBox *combos[3];
+    const char *items[3] = {"44100 Hz", "128 Kbps", "Stereo"};
+    for (int i = 0; i < 3; ++i) {
+        combos[i] = new QComboBox(&s.window);
+        combos[i]->setObjectName(QStringLiteral("suiComboBox%1").arg(i + 1));
+        combos[i]->addItems({QString::fromLatin1(items[i]), QStringLiteral("Other")});
+        combos[i]->setGeometry(354, QList<int>({156, 209, 261}).at(i), 121, 21);
+    }
+    s.element(QStringLiteral("pb"))->SetElementRect(12, 310, 12 + 234, 322);
+    s.element(QStringLiteral("pbpos"))->SetElementText(QStringLiteral("50%"));
+    QVERIFY(s.show());
+    save("empty", &s.window);
+
+    for (const char *row : {"Morning raga,00:06:12,5.68MB,Finish",
+                            "A very long file name that does not fit,00:03:41,3.37MB,Converting",
+                            "Interview,00:45:30,41.66MB,Unconvert"}) {
+        QList<QStandardItem *> cells;
+        for (const QString &cell : QString::fromLatin1(row).split(u','))
+            cells.append(new QStandardItem(cell));
+        model.appendRow(cells);
+    }
+    list->setCurrentIndex(model.index(1, 0));
+    QTest::mouseMove(s.window.windowHandle(), s.at(QStringLiteral("towav")));
+    QCoreApplication::processEvents();
+    save("rows-hover", &s.window);
+
+    combos[1]->showPopup();
+    QVERIFY(QTest::qWaitForWindowExposed(combos[1]->view()->window()));
+    save("dropdown", combos[1]->view()->window());
+}
+
+QTEST_MAIN(tst_Skin)
+#include "tst_skin.moc"

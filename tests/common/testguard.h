@@ -7,8 +7,8 @@
 // recorder), and sets WAVETRANSMUTER_TESTING, which makes RunShutdownCommand() refuse the
 // machine's real command whatever happens later.
 //
-// WtIsolateSettings(dir) points HOME, XDG_CONFIG_HOME and WAVETRANSMUTER_SETTINGS_FILE into
-// a temporary folder, before anything reads settings.
+// WtIsolateSettings(dir) points HOME, the XDG folders (music included) and
+// WAVETRANSMUTER_SETTINGS_FILE into a temporary folder, before anything reads settings.
 //
 // WT_SAFE_TEST_MAIN(Class) is QTEST_MAIN with both of the above.
 
@@ -33,6 +33,9 @@ inline void WtIsolateSettings(const QString &dir)
     QDir(dir).mkpath(QStringLiteral("config"));
     qputenv("HOME", QFile::encodeName(dir));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir + QStringLiteral("/data")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir + QStringLiteral("/cache")));
+    qputenv("XDG_MUSIC_DIR", QFile::encodeName(dir + QStringLiteral("/Music")));
     qputenv("WAVETRANSMUTER_SETTINGS_FILE",
             QFile::encodeName(dir + QStringLiteral("/config/ConverInif.ini")));
 }

@@ -43,21 +43,27 @@ void BatchSequencer::setProfileSource(std::function<EncodingProfile()> source)
     m_profileSource = std::move(source);
 }
 
+EncodingProfile BatchSequencer::currentProfile() const
+{
+    return m_profileSource ? m_profileSource() : EncodingProfile::defaults();
+}
+
 void BatchSequencer::setOutputDirSource(std::function<QString()> source)
 {
     m_outputDirSource = std::move(source);
 }
 
-bool BatchSequencer::StartConversion(const QString &extension)
+bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
         return false;
-    if (extension == QLatin1String(".wav"))
-        m_model->RecomputeSizes(QStringLiteral("1411000"));
+    if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
+        m_model->RecomputeSizes(format.sizeBitrate(currentProfile()));
     if (m_model->rowCount() == 0)
         return false;
     CurrentIndex = 0;
-    TargetExtension = extension;
+    m_format = format;
+    TargetExtension = format.extension;
     m_running = true;
     // Jobs never overlap: a stopped encoder that has not ended yet goes first.
     if (m_dying) {
@@ -76,8 +82,7 @@ void BatchSequencer::StartJob()
         return;
     }
     const ID3info &entry = m_model->entry(row);
-    const EncodingProfile profile =
-        m_profileSource ? m_profileSource() : EncodingProfile::defaults();
+    const EncodingProfile profile = currentProfile();
     const QString outputDir = m_outputDirSource ? m_outputDirSource() : QString();
 
     Job job;
@@ -95,6 +100,7 @@ void BatchSequencer::StartJob()
     rec.TagTitle = entry.Title;
     rec.TagArtist = entry.Artist;
     rec.TagComment = entry.Comment;
+    rec.FormatArguments = m_format.encoderArguments;
     CurrentJob = rec;
     m_job = job;
 
@@ -169,7 +175,7 @@ void BatchSequencer::JobFinished(EncoderRunner *runner)
     const EncoderRunner::Outcome outcome = runner->outcome();
     if (outcome == EncoderRunner::Outcome::Exited && runner->exitCode() == 0 && wroteOutput) {
         const ID3info &entry = row >= 0 ? m_model->entry(row) : job.entry;
-        const bool tagged = WriteEntryTag(*m_tag, entry, outFile);
+        const bool tagged = !m_format.carriesId3v1 || WriteEntryTag(*m_tag, entry, outFile);
         endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
     } else {
         QString reason;

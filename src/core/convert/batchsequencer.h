@@ -2,6 +2,7 @@
 
 #include "core/convert/encodingprofile.h"
 #include "core/convert/intputrec.h"
+#include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
@@ -38,10 +39,10 @@ public:
     // How long a stopped encoder may take to end before it is killed.
     void setStopGrace(int ms) { m_stopGraceMs = ms; }
 
-    // ".wav" first recomputes every row's size at "1411000". Returns false, starting
-    // nothing and leaving TargetExtension as it was, for an empty list or while a batch
-    // runs.
-    bool StartConversion(const QString &extension);
+    // A format whose size does not follow the bitrate (WAV) first recomputes every row's
+    // size. Returns false, starting nothing and leaving TargetExtension as it was, for an
+    // empty list or while a batch runs.
+    bool StartConversion(const TargetFormat &format);
     // Ends the batch at once: our own encoder is terminated (killed after the grace),
     // its row shows "Stopped", its partial output is removed once it has ended, later
     // rows keep their status and no end action follows.
@@ -56,6 +57,7 @@ public:
     // Index of the row being converted; past the last row after a stop.
     int CurrentIndex = 0;
     QString TargetExtension;
+    const TargetFormat &targetFormat() const { return m_format; }
     // The running job; while jobEnded() is emitted, the job that ended.
     intputrec CurrentJob;
 
@@ -86,6 +88,7 @@ private:
         EncoderRunner *runner = nullptr;
     };
 
+    EncodingProfile currentProfile() const;
     void StartJob();
     void JobFinished(EncoderRunner *runner);
     void endJob(JobStatus status, const QString &reason);
@@ -100,6 +103,7 @@ private:
     QString m_encoderPath;
     std::function<EncodingProfile()> m_profileSource;
     std::function<QString()> m_outputDirSource;
+    TargetFormat m_format;
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
 

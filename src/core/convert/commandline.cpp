@@ -45,25 +45,31 @@ QString QuotePath(const QString &path)
 }
 
 QString ConversionCommandLine(const QString &encoder, const QString &in, const QString &out,
-                              const EncodingProfile &p)
+                              const EncodingProfile &p, const QStringList &extra)
 {
-    return QuotePath(encoder) + QLatin1String(" -y -i ") + QuotePath(in) + QLatin1String(" -ab ") +
-           p.Bitrate + QLatin1String(" -ar ") + p.SampleRate + QLatin1String(" -ac ") + p.Channels +
-           QLatin1Char(' ') + QuotePath(out);
+    QString line = QuotePath(encoder) + QLatin1String(" -y -i ") + QuotePath(in) +
+                   QLatin1String(" -ab ") + p.Bitrate + QLatin1String(" -ar ") + p.SampleRate +
+                   QLatin1String(" -ac ") + p.Channels;
+    for (const QString &argument : extra)
+        line += QLatin1Char(' ') + QuotePath(argument);
+    return line + QLatin1Char(' ') + QuotePath(out);
 }
 
-QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p)
+QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p,
+                                const QStringList &extra)
 {
-    return {QStringLiteral("-y"),
-            QStringLiteral("-i"),
-            in,
-            QStringLiteral("-ab"),
-            p.Bitrate,
-            QStringLiteral("-ar"),
-            p.SampleRate,
-            QStringLiteral("-ac"),
-            p.Channels,
-            out};
+    QStringList arguments = {QStringLiteral("-y"),
+                             QStringLiteral("-i"),
+                             in,
+                             QStringLiteral("-ab"),
+                             p.Bitrate,
+                             QStringLiteral("-ar"),
+                             p.SampleRate,
+                             QStringLiteral("-ac"),
+                             p.Channels};
+    arguments += extra;
+    arguments.append(out);
+    return arguments;
 }
 
 QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)

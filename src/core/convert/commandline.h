@@ -13,10 +13,12 @@ QString QuotePath(const QString &path);
 // The conversion command as one text, for display and logs only: the encoder is
 // started with ConversionArguments(), never through a shell.
 QString ConversionCommandLine(const QString &encoder, const QString &in, const QString &out,
-                              const EncodingProfile &p);
+                              const EncodingProfile &p, const QStringList &extra = {});
 
-// -y -i IN -ab B -ar R -ac C OUT; the output format follows from OUT's extension.
-QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p);
+// -y -i IN -ab B -ar R -ac C [EXTRA...] OUT; the output format follows from OUT's
+// extension, EXTRA are the format's own encoder arguments.
+QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p,
+                                const QStringList &extra = {});
 
 // The output file's name: the tag title, decoded as UTF-8 when valid, else as
 // ISO-8859-1, with "/" and NUL made "_", followed by the extension. An empty

@@ -60,7 +60,8 @@ void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &prof
     m_job = job;
     OutputText.clear();
     m_process->setProgram(m_job.EncoderFile);
-    m_process->setArguments(ConversionArguments(m_job.InFile, m_job.OutFile, profile));
+    m_process->setArguments(
+        ConversionArguments(m_job.InFile, m_job.OutFile, profile, m_job.FormatArguments));
     m_process->setWorkingDirectory(m_job.WorkDir);
     if (m_ownProcessGroup) {
         // Out of the terminal's group, but never an orphan: it ends when we do.

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // One conversion job: everything the encoder run needs, fixed when the job starts.
 struct intputrec
@@ -14,4 +15,5 @@ struct intputrec
     QByteArray TagTitle;
     QByteArray TagArtist;
     QByteArray TagComment;
+    QStringList FormatArguments; // the target format's own encoder arguments
 };

@@ -1,22 +1,59 @@
 #include "core/convert/targetformat.h"
 
+namespace {
+
+// CD audio: what an uncompressed output takes whatever bitrate is chosen.
+const QString PcmBitrate = QStringLiteral("1411000");
+
+TargetFormat format(const char *command, const char *extension, const char *name)
+{
+    TargetFormat f;
+    f.command = QString::fromLatin1(command);
+    f.extension = QString::fromLatin1(extension);
+    f.name = QString::fromLatin1(name);
+    return f;
+}
+
+} // namespace
+
+QString TargetFormat::sizeBitrate(const EncodingProfile &profile) const
+{
+    return sizeRule == SizeRule::FixedPcm ? PcmBitrate : profile.Bitrate;
+}
+
+QString TargetFormat::refusal(const EncodingProfile &profile) const
+{
+    if (minBitrate > 0 && profile.Bitrate.toInt() < minBitrate)
+        return QStringLiteral("%1 needs a bitrate of at least %2 Kbps")
+            .arg(name)
+            .arg(minBitrate / 1000);
+    if (minSampleRate > 0 && profile.SampleRate.toInt() < minSampleRate)
+        return QStringLiteral("%1 needs a sample rate of at least %2 Hz")
+            .arg(name)
+            .arg(minSampleRate);
+    return {};
+}
+
 const QVector<TargetFormat> &TargetFormats()
 {
-    static const QVector<TargetFormat> formats = {
-        {QStringLiteral("tomp3"), QStringLiteral(".mp3"), QStringLiteral("MP3")},
-        {QStringLiteral("towav"), QStringLiteral(".wav"), QStringLiteral("WAV")},
-        {QStringLiteral("towma"), QStringLiteral(".wma"), QStringLiteral("WMA")},
-        {QStringLiteral("toaac"), QStringLiteral(".aac"), QStringLiteral("AAC")},
-        {QStringLiteral("torm"), QStringLiteral(".rm"), QStringLiteral("RealMedia")},
-    };
+    static const QVector<TargetFormat> formats = [] {
+        TargetFormat wav = format("towav", ".wav", "WAV");
+        wav.sizeRule = TargetFormat::SizeRule::FixedPcm;
+        TargetFormat wma = format("towma", ".wma", "WMA");
+        wma.minBitrate = 24000;
+        TargetFormat rm = format("torm", ".rm", "RealMedia");
+        rm.minSampleRate = 32000;
+        return QVector<TargetFormat>{format("tomp3", ".mp3", "MP3"), wav, wma,
+                                     format("toaac", ".aac", "AAC"), rm};
+    }();
     return formats;
 }
 
 const TargetFormat *TargetFormatForCommand(const QString &command)
 {
-    for (const TargetFormat &format : TargetFormats()) {
-        if (format.command == command)
-            return &format;
+    for (const TargetFormat &f : TargetFormats()) {
+        if (f.command == command)
+            return &f;
     }
     return nullptr;
 }
@@ -25,9 +62,18 @@ const TargetFormat *TargetFormatForName(const QString &cliName)
 {
     if (cliName.isEmpty())
         return nullptr;
-    for (const TargetFormat &format : TargetFormats()) {
-        if (format.extension.mid(1).compare(cliName, Qt::CaseInsensitive) == 0)
-            return &format;
+    for (const TargetFormat &f : TargetFormats()) {
+        if (f.cliName().compare(cliName, Qt::CaseInsensitive) == 0)
+            return &f;
+    }
+    return nullptr;
+}
+
+const TargetFormat *TargetFormatForExtension(const QString &extension)
+{
+    for (const TargetFormat &f : TargetFormats()) {
+        if (f.extension == extension)
+            return &f;
     }
     return nullptr;
 }

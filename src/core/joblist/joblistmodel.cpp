@@ -33,6 +33,8 @@ QVariant JobListModel::data(const QModelIndex &index, int role) const
         case StatusColumn:
             return JobStatusText(row.status);
         }
+    } else if (role == StatusRole) {
+        return int(row.status);
     } else if (role == Qt::ToolTipRole) {
         if (!row.reason.isEmpty())
             return row.reason;

@@ -23,6 +23,12 @@ public:
         ColumnCount
     };
 
+    enum Role
+    {
+        // The row's JobStatus (as int), whatever the "Status" column's text says.
+        StatusRole = Qt::UserRole + 1
+    };
+
     explicit JobListModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

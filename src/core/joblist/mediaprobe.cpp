@@ -114,11 +114,12 @@ QString DurationFromOutput(const QByteArray &output)
     return QString::fromLatin1(output.mid(at + 10, 8));
 }
 
-int RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
-                  int timeoutMs)
+RunResult RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
+                        int timeoutMs)
 {
+    using Outcome = RunResult::Outcome;
     if (program.isEmpty())
-        return -1;
+        return {Outcome::FailedToStart, -1};
     const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
                                                 : QDeadlineTimer(timeoutMs));
     QProcess process;
@@ -126,10 +127,10 @@ int RunAndCapture(const QString &program, const QStringList &args, QByteArray &o
     process.start();
     if (!process.waitForStarted(remainingMs(deadline))) {
         if (process.state() == QProcess::NotRunning)
-            return -1;
+            return {Outcome::FailedToStart, -1};
         process.kill();
         process.waitForFinished();
-        return -2;
+        return {Outcome::TimedOut, -1};
     }
 
     QByteArray captured;
@@ -139,7 +140,7 @@ int RunAndCapture(const QString &program, const QStringList &args, QByteArray &o
             process.waitForFinished();
             appendCapped(captured, process.readAll());
             output = captured;
-            return -2;
+            return {Outcome::TimedOut, -1};
         }
         // A child that closed its output but lives on is waited for, not polled.
         if (!process.waitForReadyRead(remainingMs(deadline)) &&
@@ -149,13 +150,17 @@ int RunAndCapture(const QString &program, const QStringList &args, QByteArray &o
     }
     appendCapped(captured, process.readAll());
     output = captured;
-    return process.exitCode();
+    if (process.exitStatus() == QProcess::CrashExit)
+        return {Outcome::Crashed, process.exitCode()};
+    return {Outcome::Finished, process.exitCode()};
 }
 
 QString ProbeDuration(const QString &encoder, const QString &path)
 {
     QByteArray output;
-    if (RunAndCapture(encoder, {QStringLiteral("-i"), path}, output) < 0)
+    const RunResult run = RunAndCapture(encoder, {QStringLiteral("-i"), path}, output);
+    if (run.outcome == RunResult::Outcome::FailedToStart ||
+        run.outcome == RunResult::Outcome::TimedOut)
         return QString();
     return DurationFromOutput(output);
 }

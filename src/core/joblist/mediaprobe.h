@@ -21,13 +21,27 @@ QString EstimateSize(const QString &duration, const QString &bitrate);
 // output ends sooner; empty when there is no "Duration:".
 QString DurationFromOutput(const QByteArray &output);
 
-// Runs program with args and returns its exit code (for a crash, the signal's
-// number), -1 when it cannot be started (output is then left alone), or -2 when
-// it was still running after timeoutMs and was killed (output holds what it wrote
-// until then). Standard output and error are merged into output; standard input
-// is empty. A negative timeout waits without limit.
-int RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
-                  int timeoutMs = 30000);
+// How a run of RunAndCapture() ended.
+struct RunResult
+{
+    enum class Outcome
+    {
+        Finished,     // ended by itself; exitCode tells how
+        Crashed,      // ended by a signal; exitCode is the signal's number
+        TimedOut,     // still running after the timeout, and killed
+        FailedToStart // no such program, or not executable
+    };
+    Outcome outcome = Outcome::FailedToStart;
+    int exitCode = -1;
+
+    bool succeeded() const { return outcome == Outcome::Finished && exitCode == 0; }
+};
+
+// Runs program with args, standard output and error merged into output, standard input
+// empty. When it cannot be started, output is left alone; when it times out, output holds
+// what it wrote until then. A negative timeout waits without limit.
+RunResult RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
+                        int timeoutMs = 30000);
 
 // Runs "encoder -i path" and returns the duration text it reports; empty when the
 // encoder is missing, fails, names no duration or runs longer than 30 seconds.

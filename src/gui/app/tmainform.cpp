@@ -40,7 +40,8 @@
 
 namespace {
 
-// What the skin's command elements say when the pointer rests on them.
+// What the skin's command elements say when the pointer rests on them; the conversion
+// commands take theirs from the format table.
 const struct
 {
     const char *name;
@@ -52,11 +53,6 @@ const struct
     {"clear", "Clear the list"},
     {"id3", "Edit tags"},
     {"settings", "Settings"},
-    {"tomp3", "Convert to MP3"},
-    {"towav", "Convert to WAV"},
-    {"towma", "Convert to WMA"},
-    {"toaac", "Convert to AAC"},
-    {"torm", "Convert to RealMedia"},
     {"stop", "Stop converting"},
 };
 
@@ -96,14 +92,21 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        const QString status = index.data().toString();
         QColor colour;
-        if (status == QLatin1String("Failed"))
+        switch (JobStatus(index.data(JobListModel::StatusRole).toInt())) {
+        case JobStatus::Failed:
             colour = QColor(0xf0, 0x7a, 0x6a);
-        else if (status == QLatin1String("Stopped"))
+            break;
+        case JobStatus::Stopped:
             colour = QColor(0xe0, 0xb0, 0x5a);
-        else if (status == QLatin1String("Finish"))
+            break;
+        case JobStatus::Finish:
             colour = QColor(0x6f, 0xd3, 0xc0);
+            break;
+        case JobStatus::Unconvert:
+        case JobStatus::Converting:
+            break;
+        }
         if (colour.isValid() && !(option->state & QStyle::State_Selected))
             option->palette.setColor(QPalette::Text, colour);
     }
@@ -196,7 +199,7 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
         connect(SetForm, &TSetForm::outputDirChanged, this,
                 [this](const QString &dir) { OutputDir = dir; });
         connect(SetForm, &TSetForm::finishActionChanged, this,
-                [this](int action) { FinishAction = action; });
+                [this](EndAction action) { FinishAction = action; });
     }
 }
 
@@ -224,7 +227,7 @@ void TMainForm::FormShow()
     }
     IdleFlag = 1;
     ShowProgress(0, 100);
-    FinishAction = 0;
+    FinishAction = EndAction::Nothing;
     EncoderPath = ResolveEncoderPath();
     OutputDir = m_settings->LoadOutputDir();
     m_tag = std::make_unique<TID3v1>();
@@ -282,6 +285,8 @@ void TMainForm::BindSkin()
     m_progressTextElement = skinWindow->FindElement(QStringLiteral("pbpos"));
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
+    for (const TargetFormat &format : TargetFormats())
+        m_skin->setElementToolTip(format.command, QStringLiteral("Convert to ") + format.name);
     const QString sheet = m_skin->styleSheet();
     if (!sheet.isEmpty()) {
         for (QWidget *w :
@@ -303,7 +308,8 @@ void TMainForm::ShowProgress(int done, int total)
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {
-        m_progressBarElement->SetElementRect(12, 310, frame->right, 322);
+        m_progressBarElement->SetElementRect(ProgressGeometry::Left, ProgressGeometry::Top,
+                                             frame->right, ProgressGeometry::Bottom);
         m_progressBarElement->RedrawElement();
     }
 }
@@ -323,11 +329,6 @@ void TMainForm::DispatchCommand(const QString &name)
         {"clear", true, [this] { ClearList(); }},
         {"id3", true, [this] { EditTags(); }},
         {"settings", false, [this] { showSettings(); }},
-        {"tomp3", true, [this] { StartConversion(QStringLiteral(".mp3")); }},
-        {"towav", true, [this] { StartConversion(QStringLiteral(".wav")); }},
-        {"towma", true, [this] { StartConversion(QStringLiteral(".wma")); }},
-        {"toaac", true, [this] { StartConversion(QStringLiteral(".aac")); }},
-        {"torm", true, [this] { StartConversion(QStringLiteral(".rm")); }},
         {"stop", false, [this] { stop(); }},
     };
     for (const Command &c : commands) {
@@ -337,6 +338,10 @@ void TMainForm::DispatchCommand(const QString &name)
             return;
         c.run();
         return;
+    }
+    if (const TargetFormat *format = TargetFormatForCommand(name)) {
+        if (IdleFlag == 1)
+            StartConversion(*format);
     }
 }
 
@@ -441,12 +446,12 @@ void TMainForm::showSettings()
     SetForm->exec();
 }
 
-void TMainForm::StartConversion(const QString &extension)
+void TMainForm::StartConversion(const TargetFormat &format)
 {
     if (!m_sequencer)
         return;
     IdleFlag = 0;
-    if (!m_sequencer->StartConversion(extension)) {
+    if (!m_sequencer->StartConversion(format)) {
         IdleFlag = 1;
         return;
     }
@@ -472,16 +477,16 @@ void TMainForm::onBatchFinished()
 void TMainForm::runFinishAction()
 {
     switch (FinishAction) {
-    case 1:
+    case EndAction::OpenFolder:
         if (m_openFolder)
             m_openFolder(OutputDir);
         else
             QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
         break;
-    case 2:
+    case EndAction::Shutdown:
         RunShutdownCommand();
         break;
-    default:
+    case EndAction::Nothing:
         break;
     }
 }

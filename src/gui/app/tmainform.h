@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/convert/encodingprofile.h"
+#include "core/convert/endaction.h"
+#include "core/convert/progressmeter.h"
 
 #include <QPointer>
 #include <QString>
@@ -21,6 +23,7 @@ class TID3Form;
 class TID3v1;
 class TSetForm;
 class TSkin;
+struct TargetFormat;
 
 // The main window. Its face is drawn by the skin; the job list and the three
 // profile lists sit on it. Every command arrives by name through DispatchCommand.
@@ -45,7 +48,7 @@ public:
 
     // What the program reads from and writes to while it runs.
     quint8 IdleFlag = 0;
-    int FinishAction = 0;
+    EndAction FinishAction = EndAction::Nothing;
     EncodingProfile Profile;
     QString EncoderPath;
     QString OutputDir;
@@ -84,7 +87,7 @@ private:
     void ClearList();
     void EditTags();
     void showSettings();
-    void StartConversion(const QString &extension);
+    void StartConversion(const TargetFormat &format);
     void stop();
     void addPaths(const QStringList &paths);
     void onAddFinished();
@@ -118,7 +121,7 @@ private:
     QString m_skinPath;
     QString m_startupError;
     QString m_progressText;
-    int m_progressRight = 12;
+    int m_progressRight = ProgressGeometry::Left;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
 };

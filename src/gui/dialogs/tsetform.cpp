@@ -98,19 +98,19 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
     });
 }
 
-void TSetForm::prepare(const QString &outputDir, int finishAction, bool batchRunning)
+void TSetForm::prepare(const QString &outputDir, EndAction finishAction, bool batchRunning)
 {
     m_filling = true;
     Edit1->setText(outputDir);
     Edit1->setCursorPosition(0);
     switch (finishAction) {
-    case 1:
+    case EndAction::OpenFolder:
         RadioButton2->setChecked(true);
         break;
-    case 2:
+    case EndAction::Shutdown:
         RadioButton3->setChecked(true);
         break;
-    default:
+    case EndAction::Nothing:
         RadioButton1->setChecked(true);
         break;
     }
@@ -128,7 +128,7 @@ void TSetForm::setOpenFolderHandler(std::function<void(const QString &)> handler
     m_openFolder = handler ? std::move(handler) : openInFileManager;
 }
 
-void TSetForm::setFinishAction(int action)
+void TSetForm::setFinishAction(EndAction action)
 {
     if (!m_filling)
         emit finishActionChanged(action);
@@ -136,17 +136,17 @@ void TSetForm::setFinishAction(int action)
 
 void TSetForm::RadioButton1Click()
 {
-    setFinishAction(0);
+    setFinishAction(EndAction::Nothing);
 }
 
 void TSetForm::RadioButton2Click()
 {
-    setFinishAction(1);
+    setFinishAction(EndAction::OpenFolder);
 }
 
 void TSetForm::RadioButton3Click()
 {
-    setFinishAction(2);
+    setFinishAction(EndAction::Shutdown);
 }
 
 void TSetForm::Button3Click()

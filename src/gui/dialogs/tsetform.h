@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/convert/endaction.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -25,7 +27,7 @@ public:
 
     // Fills the dialog before it is shown. While a batch runs the path box is
     // greyed; a folder chosen meanwhile applies to the jobs that start later.
-    void prepare(const QString &outputDir, int finishAction, bool batchRunning);
+    void prepare(const QString &outputDir, EndAction finishAction, bool batchRunning);
     void setBatchRunning(bool running);
     // How "Open" shows a folder; by default the desktop's file manager.
     void setOpenFolderHandler(std::function<void(const QString &)> handler);
@@ -33,7 +35,7 @@ public:
 signals:
     // Only once the folder is in the settings file.
     void outputDirChanged(const QString &dir);
-    void finishActionChanged(int action);
+    void finishActionChanged(EndAction action);
 
 public slots:
     void RadioButton1Click();
@@ -43,7 +45,7 @@ public slots:
     void Button4Click();
 
 private:
-    void setFinishAction(int action);
+    void setFinishAction(EndAction action);
 
     SettingsStore *m_store;
     TdirForm *m_dirForm;

@@ -19,7 +19,7 @@ QStringList formatNames()
 {
     QStringList names;
     for (const TargetFormat &f : TargetFormats())
-        names.append(f.extension.mid(1));
+        names.append(f.cliName());
     return names;
 }
 

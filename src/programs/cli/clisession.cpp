@@ -127,9 +127,10 @@ bool CliSession::prepareOutputDir(QString &error)
 
 int CliSession::dryRun()
 {
-    const QString extension = m_options.format->extension;
-    if (extension == QLatin1String(".wav"))
-        m_model->RecomputeSizes(QStringLiteral("1411000"));
+    const TargetFormat &format = *m_options.format;
+    const QString extension = format.extension;
+    if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
+        m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
     const int rows = m_model->rowCount();
     QStringList outputs;
     for (int row = 0; row < rows; ++row) {
@@ -171,7 +172,7 @@ int CliSession::convert()
     connect(m_batch, &BatchSequencer::jobEnded, this, &CliSession::onJobEnded);
     connect(m_batch, &BatchSequencer::batchFinished, &m_loop, [this] { m_loop.exit(0); });
 
-    if (!m_batch->StartConversion(m_options.format->extension))
+    if (!m_batch->StartConversion(*m_options.format))
         return 1;
     m_loop.exec();
     if (m_interrupted)

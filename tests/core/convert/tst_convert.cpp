@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(EncodingProfile)
+
 namespace {
 
 // Feeds the chunks one after another, as they come from the encoder; what is left
@@ -57,14 +59,12 @@ private slots:
             QTest::newRow(name) << table << index << QString::fromUtf8(shown)
                                 << QString::fromUtf8(value);
         };
+        // A drop-down with nothing selected, or an index past its end, gives the fallback.
         row("rate last", 0, 8, "48000 Hz", "48000");
         row("rate none", 0, -1, "", "22050");
         row("rate past end", 0, 9, "", "22050");
-        row("bitrate last", 1, 14, "320 Kbps", "320000");
         row("bitrate none", 1, -1, "", "128000");
         row("bitrate past end", 1, 15, "", "128000");
-        row("mono", 2, 0, "Mono", "1");
-        row("stereo", 2, 1, "Stereo", "2");
         row("channels none", 2, -1, "", "2");
         row("channels past end", 2, 2, "", "2");
     }
@@ -96,19 +96,52 @@ private slots:
                  QStringLiteral("44100 128000 2"));
     }
 
-    void targetFormats()
+    void targetFormatLookups()
     {
-        const char *commands[] = {"tomp3", "towav", "towma", "toaac", "torm"};
-        for (const char *command : commands) {
-            const TargetFormat *format = TargetFormatForCommand(QString::fromLatin1(command));
-            QVERIFY(format);
-            QCOMPARE(format->extension, u'.' + QString::fromLatin1(command + 2));
-            QCOMPARE(TargetFormatForName(QString::fromLatin1(command + 2).toUpper()), format);
+        for (const TargetFormat &format : TargetFormats()) {
+            QCOMPARE(TargetFormatForCommand(format.command), &format);
+            QCOMPARE(TargetFormatForName(format.cliName().toUpper()), &format);
+            QCOMPARE(TargetFormatForExtension(format.extension), &format);
         }
         // Skin commands compare case-sensitively; names have no dot.
         QCOMPARE(TargetFormatForCommand(QStringLiteral("TOMP3")), nullptr);
-        QCOMPARE(TargetFormatForName(QStringLiteral("ogg")), nullptr);
         QCOMPARE(TargetFormatForName(QStringLiteral(".mp3")), nullptr);
+        QCOMPARE(TargetFormatForName(QString()), nullptr);
+    }
+
+    void targetFormatRules_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<EncodingProfile>("profile");
+        QTest::addColumn<QString>("sizeBitrate");
+        QTest::addColumn<QString>("refusal");
+        auto row = [](const char *name, const char *ext, const char *rate, const char *bitrate,
+                      const char *size, const char *refusal) {
+            QTest::newRow(name) << QString::fromLatin1(ext)
+                                << EncodingProfile{QString::fromLatin1(rate),
+                                                   QString::fromLatin1(bitrate), u"2"_qs}
+                                << QString::fromLatin1(size) << QString::fromLatin1(refusal);
+        };
+        row("mp3 takes anything", ".mp3", "8000", "8000", "8000", "");
+        row("wav size ignores the bitrate", ".wav", "8000", "8000", "1411000", "");
+        row("wma from 24 Kbps", ".wma", "44100", "24000", "24000", "");
+        row("wma below 24 Kbps", ".wma", "44100", "16000", "16000",
+            "WMA needs a bitrate of at least 24 Kbps");
+        row("rm from 32000 Hz", ".rm", "32000", "128000", "128000", "");
+        row("rm below 32000 Hz", ".rm", "24000", "128000", "128000",
+            "RealMedia needs a sample rate of at least 32000 Hz");
+    }
+
+    void targetFormatRules()
+    {
+        QFETCH(QString, extension);
+        QFETCH(EncodingProfile, profile);
+        QFETCH(QString, sizeBitrate);
+        QFETCH(QString, refusal);
+        const TargetFormat *format = TargetFormatForExtension(extension);
+        QVERIFY(format);
+        QCOMPARE(format->sizeBitrate(profile), sizeBitrate);
+        QCOMPARE(format->refusal(profile), refusal);
     }
 
     void quotePath_data()
@@ -146,6 +179,12 @@ private slots:
         // What is started: each path one argument, never quoted.
         QCOMPARE(ConversionArguments(u"/in/a b.wav"_qs, u"/My Music/\"x\".mp3"_qs, mono).join(u'|'),
                  u"-y|-i|/in/a b.wav|-ab|32000|-ar|8000|-ac|1|/My Music/\"x\".mp3"_qs);
+        // A format's own arguments come last before the output, in both forms.
+        const QStringList extra = {u"-c:a"_qs, u"my codec"_qs};
+        QCOMPARE(ConversionArguments(u"/in/a.wav"_qs, u"/o.ogg"_qs, mono, extra).mid(9),
+                 QStringList({u"-c:a"_qs, u"my codec"_qs, u"/o.ogg"_qs}));
+        QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/in/a.wav"_qs, u"/o.ogg"_qs, mono, extra)
+                    .endsWith(u" -ac 1 -c:a \"my codec\" /o.ogg"_qs));
     }
 
     void outputFileName_data()

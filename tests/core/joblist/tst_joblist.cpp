@@ -153,6 +153,9 @@ private slots:
         model.setStatus(0, JobStatus::Failed, QStringLiteral("Encoder not found"));
         QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn)).toString(),
                  QStringLiteral("Failed"));
+        // Views read the status itself, on any column, not the text shown.
+        QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), JobListModel::StatusRole),
+                 QVariant(int(JobStatus::Failed)));
         QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), Qt::ToolTipRole).toString(),
                  QStringLiteral("Encoder not found"));
         // A later status clears the old reason.

@@ -1,3 +1,5 @@
+#include "common/testcommon.h"
+
 #include "core/joblist/mediaprobe.h"
 
 #include <QElapsedTimer>
@@ -14,17 +16,11 @@
 
 #include <sys/stat.h>
 
+Q_DECLARE_METATYPE(RunResult::Outcome)
+
 namespace {
 
-const QString FakeEncoder = QStringLiteral(WT_FAKE_ENCODER);
 const QString SomeWav = QStringLiteral("/x.wav");
-
-void clearFakeKnobs()
-{
-    for (const char *name :
-         {"FAKE_DURATION", "FAKE_EXIT", "FAKE_MODE", "FAKE_ARGS_LOG", "FAKE_PID_FILE"})
-        qunsetenv(name);
-}
 
 // Runs the asynchronous probe to its end: the result, or what went wrong instead.
 QString probeAsync(const QString &encoder, const QString &path, int timeoutMs = 30000)
@@ -62,11 +58,11 @@ class TestProbe : public QObject
 private slots:
     void init()
     {
-        clearFakeKnobs();
+        FakeEncoder::reset();
         QFile::remove(m_pidFile);
         qputenv("FAKE_PID_FILE", QFile::encodeName(m_pidFile));
     }
-    void cleanupTestCase() { clearFakeKnobs(); }
+    void cleanupTestCase() { FakeEncoder::reset(); }
 
     void durationFromOutput_data()
     {
@@ -133,15 +129,21 @@ private slots:
         QTest::addColumn<QByteArray>("knob");
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QString>("duration");
-        auto row = [](const char *name, const char *knob, const char *value, const char *duration) {
+        QTest::addColumn<RunResult::Outcome>("outcome");
+        QTest::addColumn<int>("exitCode");
+        using O = RunResult::Outcome;
+        auto row = [](const char *name, const char *knob, const char *value, const char *duration,
+                      O outcome = O::Finished, int exitCode = 1) {
             QTest::newRow(name) << QByteArray(knob) << QByteArray(value)
-                                << QString::fromLatin1(duration);
+                                << QString::fromLatin1(duration) << outcome << exitCode;
         };
         row("normal", "FAKE_MODE", "normal", "00:03:45");
         row("letters for the time", "FAKE_DURATION", "N/A", "N/A, sta");
         row("no duration line", "FAKE_DURATION", "", "");
-        row("exit code not examined", "FAKE_EXIT", "3", "00:03:45");
-        row("crash after printing", "FAKE_MODE", "crash", "00:03:45");
+        row("exit code not examined", "FAKE_EXIT", "3", "00:03:45", O::Finished, 3);
+        // A signal and an exit code of the same number are told apart.
+        row("exit 9", "FAKE_EXIT", "9", "00:03:45", O::Finished, 9);
+        row("crash after printing", "FAKE_MODE", "crash", "00:03:45", O::Crashed, SIGKILL);
         row("prints nothing", "FAKE_MODE", "nooutput", "");
     }
 
@@ -150,17 +152,24 @@ private slots:
         QFETCH(QByteArray, knob);
         QFETCH(QByteArray, value);
         QFETCH(QString, duration);
+        QFETCH(RunResult::Outcome, outcome);
+        QFETCH(int, exitCode);
         qputenv(knob.constData(), value);
         const QString log = m_dir.filePath(QStringLiteral("args.log"));
         QFile::remove(log);
         qputenv("FAKE_ARGS_LOG", QFile::encodeName(log));
         const QString path = m_dir.filePath(QStringLiteral("a b \"c\".wav"));
-        QCOMPARE(ProbeDuration(FakeEncoder, path), duration);
-        QCOMPARE(probeAsync(FakeEncoder, path), duration);
+        QByteArray output;
+        const RunResult run =
+            RunAndCapture(FakeEncoder::path(), {QStringLiteral("-i"), path}, output);
+        QCOMPARE(run.outcome, outcome);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(ProbeDuration(FakeEncoder::path(), path), duration);
+        QCOMPARE(probeAsync(FakeEncoder::path(), path), duration);
         // The path reaches the encoder as one argument, as it stands.
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), ("-i " + QFile::encodeName(path) + '\n').repeated(2));
+        QCOMPARE(file.readAll(), ("-i " + QFile::encodeName(path) + '\n').repeated(3));
     }
 
     void missingEncoder()
@@ -170,7 +179,8 @@ private slots:
         for (const QString &encoder :
              {m_dir.filePath(QStringLiteral("none")), notExecutable, QString()}) {
             QByteArray output = "kept";
-            QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), SomeWav}, output), -1);
+            QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), SomeWav}, output).outcome,
+                     RunResult::Outcome::FailedToStart);
             QCOMPARE(output, QByteArray("kept"));
             QCOMPARE(ProbeDuration(encoder, SomeWav), QString());
             QCOMPARE(probeAsync(encoder, SomeWav), QString());
@@ -183,11 +193,13 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QByteArray output;
-        QCOMPARE(RunAndCapture(FakeEncoder, {QStringLiteral("-i"), SomeWav}, output, 500), -2);
+        QCOMPARE(RunAndCapture(FakeEncoder::path(), {QStringLiteral("-i"), SomeWav}, output, 500)
+                     .outcome,
+                 RunResult::Outcome::TimedOut);
         // What it printed before hanging is kept, yet the probe result is empty.
         QVERIFY(output.contains("Duration: 00:03:45"));
         QVERIFY(processGone(m_pidFile));
-        QCOMPARE(probeAsync(FakeEncoder, SomeWav, 500), QString());
+        QCOMPARE(probeAsync(FakeEncoder::path(), SomeWav, 500), QString());
         QVERIFY(processGone(m_pidFile));
         QVERIFY(clock.elapsed() < 10000);
     }
@@ -197,7 +209,7 @@ private slots:
         qputenv("FAKE_MODE", "hang");
         MediaProbe probe;
         QSignalSpy spy(&probe, &MediaProbe::finished);
-        probe.start(FakeEncoder, SomeWav);
+        probe.start(FakeEncoder::path(), SomeWav);
         // Wait for the whole pid line: the file exists a moment before it is written.
         QTRY_VERIFY(QFileInfo(m_pidFile).size() > 1);
         probe.abort();
@@ -207,7 +219,7 @@ private slots:
         qputenv("FAKE_MODE", "normal");
         qputenv("FAKE_DURATION", "01:02:03.00");
         probe.start(QString(), QStringLiteral("/first.wav"));
-        probe.start(FakeEncoder, QStringLiteral("/second.wav"));
+        probe.start(FakeEncoder::path(), QStringLiteral("/second.wav"));
         QVERIFY(spy.wait(10000));
         QTest::qWait(100);
         QCOMPARE(spy.count(), 1);
@@ -238,7 +250,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QByteArray output;
-        QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), fifo}, output, 500), -2);
+        QCOMPARE(RunAndCapture(encoder, {QStringLiteral("-i"), fifo}, output, 500).outcome,
+                 RunResult::Outcome::TimedOut);
         QCOMPARE(probeAsync(encoder, fifo, 500), QString());
         QVERIFY(clock.elapsed() < 10000);
     }

@@ -1,3 +1,5 @@
+#include "common/testcommon.h"
+
 #include "core/tags/entrytag.h"
 #include "core/tags/tagblock.h"
 #include "core/tags/tagtext.h"
@@ -42,18 +44,6 @@ QByteArray tagBlock(const QByteArray &title, const QByteArray &artist = {},
     block.replace(97, comment.size(), comment);
     block[127] = char(genre);
     return block;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The file's type and permission bits, 0 when nothing is there.

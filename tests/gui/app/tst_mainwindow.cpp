@@ -1,3 +1,7 @@
+#include "common/guitest.h"
+#include "common/testcommon.h"
+#include "common/testguard.h"
+
 #include "core/convert/batchsequencer.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/joblistmodel.h"
@@ -25,31 +29,7 @@
 
 namespace {
 
-QTemporaryDir *g_home = nullptr;
-
 const QString SkinPath = QStringLiteral(WT_SOURCE_DIR "/skins/mp313.skn");
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-// Runs `act` on the next modal window to appear (a message box or dialog).
-void onNextModal(std::function<void(QWidget *)> act)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            act(modal);
-        }
-    });
-    timer->start();
-}
 
 // A drag that enters the widget and is dropped there, as the pointer would do it.
 void dropOn(QWidget *target, QMimeData *mime)
@@ -127,6 +107,8 @@ private:
     }
 
 private slots:
+    // The probes of added files run the fake encoder, never a real one.
+    void initTestCase() { qputenv("WAVETRANSMUTER_FFMPEG", WT_FAKE_ENCODER); }
     void init()
     {
         qunsetenv("FAKE_MODE");
@@ -141,7 +123,7 @@ private slots:
         p.show();
         QCOMPARE(p.main->startupError(), QString());
         QCOMPARE(int(p.main->IdleFlag), 1);
-        QCOMPARE(p.main->FinishAction, 0);
+        QCOMPARE(p.main->FinishAction, EndAction::Nothing);
         QCOMPARE(p.main->Profile.SampleRate, QStringLiteral("44100"));
         QCOMPARE(p.main->Profile.Bitrate, QStringLiteral("128000"));
         QCOMPARE(p.main->Profile.Channels, QStringLiteral("2"));
@@ -153,7 +135,7 @@ private slots:
         QCOMPARE(p.list()->columnWidth(0), 115);
         QCOMPARE(p.list()->columnWidth(1), 70);
         // Without a settings file the output folder is the music folder, created.
-        QCOMPARE(p.main->OutputDir, g_home->path() + QStringLiteral("/Music"));
+        QCOMPARE(p.main->OutputDir, QDir::homePath() + QStringLiteral("/Music"));
         QVERIFY(QFileInfo(p.main->OutputDir).isDir());
         QCOMPARE(p.id3->ComboBox1->count(), 148);
         QCOMPARE(p.id3->ComboBox1->itemText(0), QStringLiteral("Blues"));
@@ -210,7 +192,7 @@ private slots:
         QVERIFY(!p.main->sequencer()->isRunning());
         // "settings" is never gated ...
         bool settingsShown = false;
-        onNextModal([&settingsShown](QWidget *w) {
+        whenModal([&settingsShown](QWidget *w) {
             settingsShown = w->objectName() == QLatin1String("SetForm");
             w->close();
         });
@@ -277,7 +259,7 @@ private slots:
         p.show();
         p.addFiles(media({QStringLiteral("a.mp3"), QStringLiteral("b.mp3")}));
         QString text, caption;
-        onNextModal([&](QWidget *w) {
+        whenModal([&](QWidget *w) {
             auto *box = qobject_cast<QMessageBox *>(w);
             QVERIFY(box);
             text = box->text();
@@ -291,7 +273,7 @@ private slots:
                                       "Not delete from your computer."));
         QCOMPARE(p.main->model()->rowCount(), 2);
         QCOMPARE(int(p.main->IdleFlag), 1);
-        onNextModal(
+        whenModal(
             [](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click(); });
         p.main->DispatchCommand(QStringLiteral("clear"));
         QCOMPARE(p.main->model()->rowCount(), 0);
@@ -339,7 +321,7 @@ private slots:
         }
         Program p(path);
         QString shown;
-        onNextModal([&shown](QWidget *w) {
+        whenModal([&shown](QWidget *w) {
             shown = qobject_cast<QMessageBox *>(w)->text();
             w->close();
         });
@@ -397,7 +379,7 @@ private slots:
         QVERIFY(settings);
         QWidget *surface = p.main->skin()->GetWindowSkin(p.main.get())->surface();
         QString opened;
-        onNextModal([&opened](QWidget *w) {
+        whenModal([&opened](QWidget *w) {
             opened = w->objectName();
             w->close();
         });
@@ -437,7 +419,7 @@ private slots:
         p.addFiles(media({QStringLiteral("a.mp3"), QStringLiteral("b.mp3")}));
         p.list()->selectRow(1);
         QString opened;
-        onNextModal([&opened](QWidget *w) {
+        whenModal([&opened](QWidget *w) {
             opened = w->objectName();
             w->close();
         });
@@ -458,7 +440,7 @@ private slots:
         p.addFiles(media({QStringLiteral("one.mp3"), QStringLiteral("two.mp3")}));
         QStringList opened;
         p.main->setOpenFolderHandler([&opened](const QString &d) { opened << d; });
-        p.main->FinishAction = 1;
+        p.main->FinishAction = EndAction::OpenFolder;
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QCOMPARE(int(p.main->IdleFlag), 0);
         p.main->DispatchCommand(QStringLiteral("towav")); // gated while converting
@@ -471,7 +453,7 @@ private slots:
 
         const QString record = out.path() + QStringLiteral("/shutdown.log");
         qputenv("WT_SHUTDOWN_RECORD", QFile::encodeName(record));
-        p.main->FinishAction = 2;
+        p.main->FinishAction = EndAction::Shutdown;
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
         QTRY_VERIFY(QFile::exists(record));
@@ -490,7 +472,7 @@ private slots:
         qputenv("FAKE_MODE", "hang");
         const QString record = out.path() + QStringLiteral("/shutdown.log");
         qputenv("WT_SHUTDOWN_RECORD", QFile::encodeName(record));
-        p.main->FinishAction = 2;
+        p.main->FinishAction = EndAction::Shutdown;
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
         p.main->DispatchCommand(QStringLiteral("stop"));
@@ -531,22 +513,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // Everything the program would keep in the user's folders goes to a temporary one.
-    QTemporaryDir home;
-    g_home = &home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + QStringLiteral("/.config")));
-    qputenv("XDG_MUSIC_DIR", QFile::encodeName(home.path() + QStringLiteral("/Music")));
-    qputenv("WAVETRANSMUTER_SETTINGS_FILE",
-            QFile::encodeName(home.path() + QStringLiteral("/ConverInif.ini")));
-    qputenv("WAVETRANSMUTER_FFMPEG", WT_FAKE_ENCODER);
-    if (qEnvironmentVariableIsEmpty("WAVETRANSMUTER_SHUTDOWN_COMMAND"))
-        qFatal("WAVETRANSMUTER_SHUTDOWN_COMMAND must name a harmless recorder in tests");
-    QApplication app(argc, argv);
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+WT_SAFE_TEST_MAIN(TestMainWindow)
 
 #include "tst_mainwindow.moc"

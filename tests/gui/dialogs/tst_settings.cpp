@@ -1,3 +1,7 @@
+#include "common/guitest.h"
+#include "common/testcommon.h"
+#include "common/testguard.h"
+
 #include "core/settings/settingsstore.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tsetform.h"
@@ -24,43 +28,6 @@ namespace {
 void setSettingsFile(const QString &path)
 {
     qputenv("WAVETRANSMUTER_SETTINGS_FILE", QFile::encodeName(path));
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Runs `action` on the next modal window other than `except` once it is up, from
-// inside whatever modal loop is running by then.
-void whenModal(std::function<void(QWidget *)> action, QWidget *except = nullptr)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action, except] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == except || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action(modal);
-    });
-    timer->start();
-}
-
-// With WT_SCREENSHOT_DIR set, saves a picture of the shown window there.
-void saveShot(QWidget *form, const QString &name)
-{
-    const QString dir = qEnvironmentVariable("WT_SCREENSHOT_DIR");
-    if (!dir.isEmpty() && QTest::qWaitForWindowExposed(form) && QDir().mkpath(dir))
-        form->grab().save(QDir(dir).filePath(name));
 }
 
 QTreeView *treeOf(TdirForm &form)
@@ -120,7 +87,7 @@ struct SetFormFixture
     }
     void show(const QString &outputDir, bool batchRunning = false)
     {
-        form.prepare(outputDir, 0, batchRunning);
+        form.prepare(outputDir, EndAction::Nothing, batchRunning);
         form.show();
     }
 };
@@ -196,7 +163,7 @@ void TestSettings::loadOutputDir()
     SettingsStore store;
     QCOMPARE(store.LoadOutputDir(), expected);
     QCOMPARE(QFileInfo(expected).isDir(), created);
-    QCOMPARE(readAll(settingsFile()), content); // reading never writes
+    QCOMPARE(readFile(settingsFile()), content); // reading never writes
 }
 
 void TestSettings::roundTrip_data()
@@ -220,7 +187,7 @@ void TestSettings::roundTrip()
     QString error;
     QVERIFY(SettingsStore().writeOutputDir(QStringLiteral("/first"), &error));
     QVERIFY(SettingsStore().writeOutputDir(folder, &error));
-    const QByteArray raw = readAll(settingsFile());
+    const QByteArray raw = readFile(settingsFile());
     QVERIFY(raw.startsWith("[operate]\nOutpath="));
     QCOMPARE(raw.count('\n'), 2);
     // The next start.
@@ -272,7 +239,7 @@ void TestSettings::unwritable()
     QCOMPARE(pathBoxDuringMessage, target);
     QCOMPARE(f.edit1()->text(), target);
     QCOMPARE(changes.count(), 0);
-    QCOMPARE(readAll(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
+    QCOMPARE(readFile(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
     QCOMPARE(SettingsStore().readOutputDir(), QString());
 }
 
@@ -351,18 +318,19 @@ void TestSettings::radioButtonsSetFinishAction()
     QFETCH(int, action);
     SetFormFixture f;
     QSignalSpy actions(&f.form, &TSetForm::finishActionChanged);
-    f.form.prepare(QStringLiteral("/out"), action == 0 ? 2 : 0, false);
+    f.form.prepare(QStringLiteral("/out"), action == 0 ? EndAction::Shutdown : EndAction::Nothing,
+                   false);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
     QCOMPARE(actions.count(), 0); // filling the dialog is not a choice
     QTest::mouseClick(f.radio(action + 1), Qt::LeftButton);
     QCOMPARE(actions.count(), 1);
-    QCOMPARE(actions.at(0).at(0).toInt(), action);
+    QCOMPARE(int(actions.at(0).at(0).value<EndAction>()), action);
     QVERIFY(!QFileInfo::exists(settingsFile())); // the end action is never stored
 
-    // After a new start the window hands over 0 again.
+    // After a new start the window hands over "nothing" again.
     f.form.hide();
-    f.form.prepare(QStringLiteral("/out"), 0, false);
+    f.form.prepare(QStringLiteral("/out"), EndAction::Nothing, false);
     for (int n = 1; n <= 3; ++n)
         QCOMPARE(f.radio(n)->isChecked(), n == 1);
 }
@@ -419,21 +387,6 @@ void TestSettings::openAndBatch()
     QVERIFY(f.edit1()->isEnabled());
 }
 
-int main(int argc, char *argv[])
-{
-    // Nothing outside this folder: home, configuration and the settings file.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 1;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    for (const char *var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(var, QFile::encodeName(home.filePath(QLatin1String(var))));
-    setSettingsFile(home.filePath(QStringLiteral("ConverInif.ini")));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestSettings test;
-    return QTest::qExec(&test, argc, argv);
-}
+WT_SAFE_TEST_MAIN(TestSettings)
 
 #include "tst_settings.moc"

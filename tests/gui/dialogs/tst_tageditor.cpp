@@ -1,3 +1,5 @@
+#include "common/testguard.h"
+
 #include "core/joblist/joblistmodel.h"
 #include "core/tags/genrenames.h"
 #include "gui/dialogs/tid3form.h"
@@ -418,6 +420,6 @@ void TestTagEditor::untouchedFieldsKeepBytes()
     QCOMPARE(ed.model.entry(0).Title, QByteArray("Caf\xe9 "));
 }
 
-QTEST_MAIN(TestTagEditor)
+WT_SAFE_TEST_MAIN(TestTagEditor)
 
 #include "tst_tageditor.moc"

@@ -1,3 +1,5 @@
+#include "common/testguard.h"
+
 #include "core/skin/skinfile.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
@@ -417,5 +419,5 @@ void tst_Skin::screenshots()
     save("dropdown", combos[1]->view()->window());
 }
 
-QTEST_MAIN(tst_Skin)
+WT_SAFE_TEST_MAIN(tst_Skin)
 #include "tst_skin.moc"

@@ -1,3 +1,5 @@
+#include "common/testcommon.h"
+
 // Inputs that break naive converters, made at test time and sent through the real paths:
 // the command-line program (probe, batch, tags, output naming) and the job list model fed by
 // the file adder. Whatever the input: no crash, no hang, a defined status, no partial output,
@@ -31,18 +33,6 @@ namespace {
 constexpr int RunBoundMs = 120000;
 
 const QString Mp3 = QStringLiteral(".mp3");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray randomBytes(int size, quint32 seed)
 {
@@ -532,7 +522,7 @@ void TestBadInput::listModelBatch()
     batch.setProfileSource([] { return EncodingProfile::defaults(); });
     batch.setOutputDirSource([outDir] { return outDir; });
     QSignalSpy done(&batch, &BatchSequencer::batchFinished);
-    QVERIFY(batch.StartConversion(Mp3));
+    QVERIFY(batch.StartConversion(*TargetFormatForExtension(Mp3)));
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, RunBoundMs * 2);
 
     QStringList expectedOutputs;

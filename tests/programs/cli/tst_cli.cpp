@@ -1,3 +1,4 @@
+#include "common/testcommon.h"
 #include "common/testguard.h"
 
 #include "core/joblist/folderscan.h"
@@ -27,20 +28,6 @@ struct Run
     QByteArray out;
     QByteArray err;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 QStringList lines(const QByteArray &text)
 {
@@ -120,14 +107,7 @@ Run TestCli::run(const QStringList &args, const QMap<QString, QString> &env) con
 
 QString TestCli::makeSource(const QString &path, double seconds, int rate)
 {
-    QByteArray output;
-    RunAndCapture(m_ffmpeg,
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                   QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                   QStringLiteral("sine=frequency=330:duration=%1").arg(seconds),
-                   QStringLiteral("-ar"), QString::number(rate), QStringLiteral("-ac"),
-                   QStringLiteral("1"), path},
-                  output);
+    makeSine(path, seconds, rate, 1);
     return path;
 }
 

@@ -1,0 +1,114 @@
+#include "common/testcommon.h"
+
+#include "core/joblist/mediaprobe.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QString ffmpegPath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+}
+
+QString ffprobePath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
+}
+
+bool makeSine(const QString &path, double seconds, int rate, int channels, const QStringList &extra)
+{
+    QStringList args = {QStringLiteral("-v"),
+                        QStringLiteral("error"),
+                        QStringLiteral("-y"),
+                        QStringLiteral("-f"),
+                        QStringLiteral("lavfi"),
+                        QStringLiteral("-i"),
+                        QStringLiteral("sine=frequency=440:duration=%1").arg(seconds),
+                        QStringLiteral("-ar"),
+                        QString::number(rate),
+                        QStringLiteral("-ac"),
+                        QString::number(channels)};
+    args += extra;
+    args.append(path);
+    QByteArray output;
+    const bool ok = RunAndCapture(ffmpegPath(), args, output).succeeded();
+    if (!ok)
+        qWarning("making %s failed: %s", qPrintable(path), output.constData());
+    return ok;
+}
+
+QString probeEntries(const QString &path, const QString &entries)
+{
+    QByteArray output;
+    RunAndCapture(ffprobePath(),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                   entries, QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), path},
+                  output);
+    return QString::fromUtf8(output).trimmed();
+}
+
+bool decodesCleanly(const QString &path)
+{
+    QByteArray output;
+    const RunResult run =
+        RunAndCapture(ffmpegPath(),
+                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                       QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")},
+                      output);
+    return run.succeeded() && output.trimmed().isEmpty();
+}
+
+bool processAlive(qint64 pid)
+{
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.isEmpty())
+        return false;
+    const qsizetype close = stat.lastIndexOf(')');
+    return close < 0 || stat.mid(close + 2, 1) != "Z";
+}
+
+namespace FakeEncoder {
+
+QString path()
+{
+    return QStringLiteral(WT_FAKE_ENCODER);
+}
+
+void reset()
+{
+    for (const char *name :
+         {"FAKE_DURATION", "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
+          "FAKE_OUTPUT_BYTES", "FAKE_EXIT", "FAKE_MODE", "FAKE_HANG_ON", "FAKE_ARGS_LOG",
+          "FAKE_PID_FILE", "FAKE_IGNORE_TERM", "WT_SHUTDOWN_RECORD"})
+        qunsetenv(name);
+}
+
+void set(const char *knob, const QByteArray &value)
+{
+    qputenv(knob, value);
+}
+
+QList<qint64> pids(const QString &pidFile)
+{
+    QList<qint64> found;
+    for (const QByteArray &line : readFile(pidFile).split('\n')) {
+        if (!line.trimmed().isEmpty())
+            found.append(line.trimmed().toLongLong());
+    }
+    return found;
+}
+
+} // namespace FakeEncoder

@@ -1,0 +1,37 @@
+#pragma once
+
+// Helpers every test program may use: files, generated audio, the real ffmpeg and the
+// fake encoder. Linked in by wt_add_test() as the library wt_testcommon.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+QByteArray readFile(const QString &path);
+// Creates or replaces the file; true when every byte was written.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// ffmpeg and ffprobe on PATH; empty when missing.
+QString ffmpegPath();
+QString ffprobePath();
+// Writes `seconds` of a sine into `path` with the real ffmpeg (the extension picks the
+// format); `extra` goes before the output path. Returns whether ffmpeg succeeded.
+bool makeSine(const QString &path, double seconds, int rate = 22050, int channels = 1,
+              const QStringList &extra = {});
+// ffprobe's value(s) for `entries` (e.g. "stream=sample_rate"), one per line, trimmed.
+QString probeEntries(const QString &path, const QString &entries);
+// True when the real ffmpeg decodes the whole file without an error.
+bool decodesCleanly(const QString &path);
+
+// True while the process runs (a zombie counts as gone).
+bool processAlive(qint64 pid);
+
+// The stand-in encoder of tests/fakeencoder: its path, and its knobs in the environment.
+namespace FakeEncoder {
+QString path();
+// Unsets every FAKE_* knob (and the shutdown record), so each test starts from defaults.
+void reset();
+void set(const char *knob, const QByteArray &value);
+// The process ids the fake encoder wrote to FAKE_PID_FILE, in start order.
+QList<qint64> pids(const QString &pidFile);
+} // namespace FakeEncoder

@@ -3,6 +3,7 @@
 #include "core/convert/batchsequencer.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
+#include "core/convert/outputplan.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
@@ -131,26 +132,20 @@ int CliSession::dryRun()
     const QString extension = format.extension;
     if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
         m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
-    const int rows = m_model->rowCount();
-    QStringList outputs;
-    for (int row = 0; row < rows; ++row) {
-        const ID3info &entry = m_model->entry(row);
-        outputs.append(OutputPath(m_outputDir, entry.Title, entry.SourcePath, extension));
-    }
+    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, m_outputDir, extension);
     bool wouldFail = m_encoder.isEmpty();
-    for (int row = 0; row < rows; ++row) {
-        const ID3info &entry = m_model->entry(row);
-        QStringList fields = {TagTextToDisplay(entry.Title), m_model->time(row), m_model->size(row),
-                              outputs.at(row)};
-        QStringList others;
-        for (int other = 0; other < rows; ++other) {
-            if (other != row && outputs.at(other) == outputs.at(row))
+    for (int row = 0; row < plan.size(); ++row) {
+        const PlannedOutput &out = plan.at(row);
+        QStringList fields = {TagTextToDisplay(m_model->entry(row).Title), m_model->time(row),
+                              m_model->size(row), out.path};
+        if (!out.sameOutputRows.isEmpty()) {
+            QStringList others;
+            for (int other : out.sameOutputRows)
                 others.append(QString::number(other + 1));
-        }
-        if (!others.isEmpty())
             fields.append(
                 QStringLiteral("same output as row %1").arg(others.join(QStringLiteral(", "))));
-        if (IsSameFile(outputs.at(row), entry.SourcePath)) {
+        }
+        if (out.overwritesOwnSource) {
             fields.append(QStringLiteral("would overwrite the source file"));
             wouldFail = true;
         }

@@ -10,8 +10,7 @@
 
 namespace {
 
-// The largest fixed size a widget accepts (QWIDGETSIZE_MAX).
-constexpr double MaxSide = (1 << 24) - 1;
+constexpr double MaxSide = SkinFile::MaxSide;
 
 const QString Origin = QStringLiteral("fuzz.skn");
 

@@ -140,11 +140,15 @@ bool SkinFile::loadData(const QByteArray &data, const QString &origin)
                 }
                 if (m_size.isEmpty())
                     return fail(line, QStringLiteral("the picture has no size (width and height)"));
-                // The window is made this size: a skin may not ask for an impossible one.
-                constexpr double MaxSide = (1 << 24) - 1;
+                // The window is made this size, and its surface costs 4 bytes a pixel: a
+                // skin may not ask for more than a large screen shows.
                 if (!std::isfinite(m_size.width()) || !std::isfinite(m_size.height()) ||
                     m_size.width() > MaxSide || m_size.height() > MaxSide)
-                    return fail(line, QStringLiteral("the picture is too large"));
+                    return fail(line, QStringLiteral("the picture is too large (%1 x %2; at most "
+                                                     "%3 pixels a side)")
+                                          .arg(m_size.width())
+                                          .arg(m_size.height())
+                                          .arg(MaxSide));
                 continue;
             }
 

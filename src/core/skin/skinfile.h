@@ -27,6 +27,8 @@ public:
 
     // Files larger than this are refused rather than read into memory.
     static constexpr qint64 MaxFileSize = 8 * 1024 * 1024;
+    // A window wider or taller than this (in pixels) is refused.
+    static constexpr int MaxSide = 8192;
 
     static QStringList stateNames();
 

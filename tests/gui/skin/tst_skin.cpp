@@ -150,6 +150,12 @@ void tst_Skin::loadFailures_data()
         << QStringLiteral("line 4: the id \"stop\" is used twice");
     QTest::newRow("too large") << QStringLiteral("large.skn") << QByteArray("<svg")
                                << QStringLiteral("larger than 8 MiB");
+    // A window of 8193 x 100 pixels would cost more than any screen shows.
+    QTest::newRow("window too wide")
+        << QStringLiteral("wide.skn")
+        << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8193\" height=\"100\">"
+                      "<g id=\"wavtransform\"/></svg>")
+        << QStringLiteral("line 1: the picture is too large (8193 x 100; at most 8192 pixels");
     QTest::newRow("no form") << QStringLiteral("noform.skn") << head + "<g id=\"mainform\"/></svg>"
                              << QStringLiteral("the skin has no form \"wavtransform\"");
 }

@@ -55,20 +55,43 @@ QString locateSettingsFile()
 
 SettingsStore::SettingsStore() : m_file(locateSettingsFile()) {}
 
-QString SettingsStore::readOutputDir() const
+QString SettingsStore::readOutputDir(QString *error) const
 {
-    if (!QFileInfo(m_file).isFile())
+    const QFileInfo info(m_file);
+    if (!info.isFile())
         return QString();
+    if (info.size() > MaxFileSize) {
+        if (error)
+            *error = tooLarge();
+        return QString();
+    }
     QSettings settings(m_file, QSettings::IniFormat);
     const QVariant value = settings.value(outpathKey(settings));
     // An unquoted value with commas (a hand-edited file) reads as a list.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
+    const QString dir = value.typeId() == QMetaType::QStringList
+                            ? value.toStringList().join(QStringLiteral(", "))
+                            : value.toString();
+    if (dir.isEmpty() || !QDir::isRelativePath(dir))
+        return dir;
+    return QDir::cleanPath(QDir::home().absoluteFilePath(dir));
+}
+
+QString SettingsStore::tooLarge() const
+{
+    return QStringLiteral("The settings file %1 is larger than %2 MiB and was not read")
+        .arg(m_file)
+        .arg(MaxFileSize / (1024 * 1024));
 }
 
 bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
 {
+    if (QFileInfo(m_file).size() > MaxFileSize) {
+        if (error)
+            *error = QStringLiteral("Unable to write to %1 (larger than %2 MiB)")
+                         .arg(m_file)
+                         .arg(MaxFileSize / (1024 * 1024));
+        return false;
+    }
     QSettings settings(m_file, QSettings::IniFormat);
     // QSettings caches files per process; without this check a value that could not
     // be written would still be read back by the next store on the same file.
@@ -88,9 +111,9 @@ QString SettingsStore::defaultOutputDir()
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
 }
 
-QString SettingsStore::LoadOutputDir()
+QString SettingsStore::LoadOutputDir(QString *error)
 {
-    QString dir = readOutputDir();
+    QString dir = readOutputDir(error);
     if (dir.isEmpty())
         dir = defaultOutputDir();
     if (!dir.isEmpty() && !QFileInfo::exists(dir))

@@ -14,8 +14,15 @@ public:
 
     QString SettingsFile() const { return m_file; }
 
-    // The stored folder, empty when the file, the section or the key is missing.
-    QString readOutputDir() const;
+    // A file larger than this is refused unread: the store keeps one path, and a huge
+    // file would cost its size many times over in memory.
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+
+    // The stored folder, empty when the file, the section or the key is missing. A
+    // relative value is taken relative to the home folder, so that the encoder and the
+    // tag write use one absolute path whatever their working folders. Empty too, with
+    // *error saying why, when the file is larger than MaxFileSize.
+    QString readOutputDir(QString *error = nullptr) const;
     // Stores the folder, creating the file (and its folder) when missing. On failure
     // nothing is stored and *error reads "Unable to write to <full path of the file>".
     bool writeOutputDir(const QString &dir, QString *error);
@@ -24,9 +31,12 @@ public:
     static QString defaultOutputDir();
 
     // The output folder at start: the stored one, else the default; a missing folder
-    // is created (one level; a failure is left for the first job to report).
-    QString LoadOutputDir();
+    // is created (one level; a failure is left for the first job to report). *error
+    // tells when the file was refused (the default is used then).
+    QString LoadOutputDir(QString *error = nullptr);
 
 private:
+    QString tooLarge() const;
+
     QString m_file;
 };

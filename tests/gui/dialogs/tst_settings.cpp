@@ -147,6 +147,13 @@ void TestSettings::loadOutputDir_data()
         << QByteArray("[operate]\nOutpath=@/out\n") << QStringLiteral("@/out") << true;
     QTest::newRow("two levels missing")
         << QByteArray("[operate]\nOutpath=@/deep/er\n") << QStringLiteral("@/deep/er") << false;
+    // One absolute path for the encoder and the tag, whatever their working folders.
+    QTest::newRow("relative to the home folder")
+        << QByteArray("[operate]\nOutpath=relout/./x/..\n") << QStringLiteral("~/relout") << true;
+    // Refused unread (with a message), not parsed at many times its size.
+    QTest::newRow("larger than 1 MiB")
+        << QByteArray("[operate]\nOutpath=@/out\n;") + QByteArray(1024 * 1024, ',') << QString()
+        << true;
 }
 
 void TestSettings::loadOutputDir()
@@ -159,9 +166,16 @@ void TestSettings::loadOutputDir()
     const QString music = QDir::home().filePath(QStringLiteral("Music"));
     QDir(music).removeRecursively();
     expected = expected.isEmpty() ? music : expected.replace(QLatin1Char('@'), m_dir.path());
+    expected.replace(QLatin1Char('~'), QDir::homePath());
 
     SettingsStore store;
-    QCOMPARE(store.LoadOutputDir(), expected);
+    QString error;
+    QCOMPARE(store.LoadOutputDir(&error), expected);
+    const bool tooLarge = content.size() > SettingsStore::MaxFileSize;
+    QCOMPARE(error, tooLarge ? QStringLiteral("The settings file %1 is larger than 1 MiB and was "
+                                              "not read")
+                                   .arg(settingsFile())
+                             : QString());
     QCOMPARE(QFileInfo(expected).isDir(), created);
     QCOMPARE(readFile(settingsFile()), content); // reading never writes
 }
@@ -176,7 +190,7 @@ void TestSettings::roundTrip_data()
     QTest::newRow("semicolon hash") << QStringLiteral("/music/a;b#c");
     QTest::newRow("equals quotes") << QStringLiteral("/music/x=\"y\"");
     QTest::newRow("backslash") << QStringLiteral("/music/back\\slash");
-    QTest::newRow("at sign") << QStringLiteral("@Variant(x)");
+    QTest::newRow("at sign") << QStringLiteral("/@Variant(x)");
     QTest::newRow("non-ASCII") << QStringLiteral("/music/Caf\u00e9/\u65e5\u672c");
     QTest::newRow("long") << QStringLiteral("/m/") + QString(3000, QLatin1Char('x'));
 }

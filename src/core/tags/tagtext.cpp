@@ -11,7 +11,12 @@ QString TagTextToDisplay(const QByteArray &bytes)
 
 QByteArray DisplayToTagText(const QString &text)
 {
-    return text.toUtf8();
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return text.toUtf8();
+    }
+    const QByteArray latin1 = text.toLatin1();
+    return TagTextToDisplay(latin1) == text ? latin1 : text.toUtf8();
 }
 
 QByteArray CutTagText(const QByteArray &bytes, qsizetype length)

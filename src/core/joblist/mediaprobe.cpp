@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <limits>
 #include <optional>
@@ -81,6 +83,17 @@ QString generalFixed(double value)
 
 int DurationToSeconds(const QString &text)
 {
+    static const QRegularExpression longForm(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9]{3,}):([0-9]{2}):([0-9]{2})")));
+    if (const QRegularExpressionMatch m = longForm.match(text); m.hasMatch()) {
+        bool ok = false;
+        const qint64 hours = m.captured(1).toLongLong(&ok);
+        const qint64 seconds = hours * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
+        return ok && hours <= std::numeric_limits<int>::max() / 3600 &&
+                       seconds <= std::numeric_limits<int>::max()
+                   ? int(seconds)
+                   : 0;
+    }
     const auto hours = twoDigitPiece(text, 0);
     const auto minutes = twoDigitPiece(text, 3);
     const auto seconds = twoDigitPiece(text, 6);
@@ -106,12 +119,43 @@ QString EstimateSize(const QString &duration, const QString &bitrate)
     return text + QStringLiteral("MB");
 }
 
-QString DurationFromOutput(const QByteArray &output)
+QString DurationFromOutput(const QByteArray &output, const QString &inputPath)
 {
-    const qsizetype at = output.indexOf("Duration:");
-    if (at < 0)
-        return QString();
-    return QString::fromLatin1(output.mid(at + 10, 8));
+    // The line end of the input section's header line; the path may hold any byte.
+    qsizetype at = -1;
+    if (!inputPath.isEmpty()) {
+        const QByteArray header = "from '" + QFile::encodeName(inputPath) + "':";
+        at = output.indexOf(header);
+        if (at >= 0)
+            at = output.indexOf('\n', at + header.size());
+    }
+    if (at < 0) {
+        at = output.startsWith("Input #0, ") ? 0 : output.indexOf("\nInput #0, ");
+        if (at < 0)
+            return QString();
+        at = output.indexOf('\n', at + 1);
+    }
+    static const QRegularExpression time(QRegularExpression::anchoredPattern(
+        QStringLiteral("([0-9]{2,}:[0-9]{2}:[0-9]{2})(\\.[0-9]+)?")));
+    while (at >= 0 && at < output.size()) {
+        const qsizetype start = at + 1;
+        qsizetype end = output.indexOf('\n', start);
+        if (end < 0)
+            end = output.size();
+        const QByteArrayView line = QByteArrayView(output).sliced(start, end - start);
+        if (!line.startsWith(' '))
+            return QString(); // the section ended without a duration
+        if (line.startsWith("  Duration: ")) {
+            QByteArrayView value = line.sliced(12);
+            const qsizetype comma = value.indexOf(',');
+            if (comma >= 0)
+                value = value.first(comma);
+            const QRegularExpressionMatch m = time.match(QString::fromLatin1(value.trimmed()));
+            return m.hasMatch() ? m.captured(1) : QString();
+        }
+        at = end;
+    }
+    return QString();
 }
 
 RunResult RunAndCapture(const QString &program, const QStringList &args, QByteArray &output,
@@ -162,7 +206,7 @@ QString ProbeDuration(const QString &encoder, const QString &path)
     if (run.outcome == RunResult::Outcome::FailedToStart ||
         run.outcome == RunResult::Outcome::TimedOut)
         return QString();
-    return DurationFromOutput(output);
+    return DurationFromOutput(output, path);
 }
 
 MediaProbe::MediaProbe(QObject *parent) : QObject(parent)
@@ -192,9 +236,9 @@ void MediaProbe::start(const QString &encoder, const QString &path)
     configure(*process, encoder, {QStringLiteral("-i"), path});
     connect(process, &QProcess::readyReadStandardOutput, this,
             [this, process] { appendCapped(m_output, process->readAllStandardOutput()); });
-    connect(process, &QProcess::finished, this, [this, process] {
+    connect(process, &QProcess::finished, this, [this, process, path] {
         appendCapped(m_output, process->readAll());
-        conclude(DurationFromOutput(m_output));
+        conclude(DurationFromOutput(m_output, path));
     });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // Reported from inside start() on some platforms; the result must come later.

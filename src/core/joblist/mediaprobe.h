@@ -9,7 +9,9 @@
 class QProcess;
 
 // Whole seconds of an HH:MM:SS text: characters 1-2, 4-5 and 7-8 must each be one
-// or two ASCII digits (no sign, no blanks); 0 when any of them is not.
+// or two ASCII digits (no sign, no blanks); 0 when any of them is not. 100 hours and
+// more are written with all their hour digits (HHH:MM:SS) and read in full; 0 when the
+// seconds do not fit in 32 bits.
 int DurationToSeconds(const QString &text);
 
 // Output size estimate such as "3.43MB": megabytes (1024 * 1024 bytes) with at
@@ -17,9 +19,13 @@ int DurationToSeconds(const QString &text);
 // non-negative number counts as 0.
 QString EstimateSize(const QString &duration, const QString &bitrate);
 
-// The eight characters after "Duration: " in the encoder's output, fewer when the
-// output ends sooner; empty when there is no "Duration:".
-QString DurationFromOutput(const QByteArray &output);
+// The duration the encoder reports for its input, as HH:MM:SS (the fraction cut off, all
+// hour digits kept from 100 hours on). Only ffmpeg's own "  Duration: " line of the input
+// section counts: the section starts after "from '<inputPath>':" (or, without the path,
+// at the line "Input #0, ..."), and ends at its first line that is not indented, so a file
+// name, a tag or an error text that holds "Duration:" is never read as one. Empty when
+// there is no such line and when it says N/A (a stream of unknown length).
+QString DurationFromOutput(const QByteArray &output, const QString &inputPath = QString());
 
 // How a run of RunAndCapture() ended.
 struct RunResult

@@ -67,31 +67,78 @@ private slots:
     void durationFromOutput_data()
     {
         QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("duration");
-        QTest::addColumn<int>("seconds");
-        auto row = [](const char *name, const char *output, const char *duration, int seconds) {
-            QTest::newRow(name) << QByteArray(output) << QString::fromLatin1(duration) << seconds;
+        const QString data = QStringLiteral(WT_TEST_DATA_DIR "/");
+        auto row = [](const char *name, const QByteArray &output, const QString &path,
+                      const char *duration) {
+            QTest::newRow(name) << output << path << QString::fromLatin1(duration);
         };
-        row("ffmpeg line", "Input #0\n  Duration: 00:03:45.23, start: 0.000000", "00:03:45", 225);
-        row("no duration", "in.xyz: Invalid data found when processing input\n", "", 0);
-        row("ends early", "Duration: 00:03:4", "00:03:4", 184);
-        row("ends at marker", "Duration:", "", 0);
-        row("not available", "Duration: N/A, start: 0.000000\n", "N/A, sta", 0);
-        row("first one", "Duration: 00:00:01.00\nDuration: 00:00:02.00", "00:00:01", 1);
-        row("any character after the colon", "Duration:\t99:59:59", "99:59:59", 359999);
-        row("places 3 and 6 unread", "Duration: 00x03y45", "00x03y45", 225);
-        row("missing seconds", "Duration: 00:03:, x", "00:03:, ", 0);
-        row("leading blank", "Duration:  0:03:45", " 0:03:45", 0);
-        row("sign", "Duration: +1:00:00", "+1:00:00", 0);
+        const QString x = QStringLiteral("/x.wav");
+        row("ffmpeg line", "Input #0, wav, from '/x.wav':\n  Duration: 00:03:45.23, start: 0.0\n",
+            x, "00:03:45");
+        row("no input section", "in.xyz: Invalid data found when processing input\n", x, "");
+        // ffmpeg 5.1's own words, recorded.
+        row("recorded: unknown length is N/A",
+            readFile(data + QStringLiteral("ffmpeg51-probe-unknown-length.txt")),
+            QStringLiteral("/tmp/wt10m/live.mkv"), "");
+        row("recorded: 101 hours in full",
+            readFile(data + QStringLiteral("ffmpeg51-probe-101h.txt")),
+            QStringLiteral("/tmp/wt10m/long101h.wav"), "101:00:00");
+        row("recorded: a file named Duration",
+            readFile(data + QStringLiteral("ffmpeg51-probe-duration-in-name.txt")),
+            QStringLiteral("/tmp/wt10m/Duration: live.wav"), "00:00:10");
+        row("recorded: ADTS estimated from the bitrate",
+            readFile(data + QStringLiteral("ffmpeg51-probe-adts.txt")),
+            QStringLiteral("/tmp/wt10m/adts.aac"), "00:00:03");
+        // Text that only looks like the line.
+        row("a name holding a Duration line",
+            "Input #0, wav, from '/a\n  Duration: 09:09:09.00\n.wav':\n  Duration: 00:00:01.00,\n",
+            QStringLiteral("/a\n  Duration: 09:09:09.00\n.wav"), "00:00:01");
+        row("a tag holding Duration",
+            "Input #0, wav, from '/x.wav':\n  Metadata:\n    comment         : Duration: 01:00:00\n"
+            "  Duration: 00:00:02.00, bitrate: 1 kb/s\n",
+            x, "00:00:02");
+        row("the section ends first",
+            "Input #0, wav, from '/x.wav':\n  Metadata:\nOutput #0, mp3, to 'o.mp3':\n"
+            "  Duration: 01:00:00.00\n",
+            x, "");
+        row("an error naming Duration", "Duration: live.wav: Protocol not found\n", x, "");
+        row("without the path, the Input line",
+            "Input #0, wav, from 'y':\n  Duration: 00:00:07.50,", QString(), "00:00:07");
+        row("garbage time", "Input #0, wav, from '/x.wav':\n  Duration: 0x:00:00.00,\n", x, "");
+        row("ends early", "Input #0, wav, from '/x.wav':\n  Duration: 00:03:4", x, "");
     }
 
     void durationFromOutput()
     {
         QFETCH(QByteArray, output);
+        QFETCH(QString, path);
         QFETCH(QString, duration);
+        QVERIFY(!output.isEmpty());
+        QCOMPARE(DurationFromOutput(output, path), duration);
+    }
+
+    void durationToSeconds_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("two digits") << QStringLiteral("00:03:45") << 225;
+        QTest::newRow("short seconds") << QStringLiteral("00:03:4") << 184;
+        QTest::newRow("places 3 and 6 unread") << QStringLiteral("00x03y45") << 225;
+        QTest::newRow("leading blank") << QStringLiteral(" 0:03:45") << 0;
+        QTest::newRow("sign") << QStringLiteral("+1:00:00") << 0;
+        QTest::newRow("empty") << QString() << 0;
+        QTest::newRow("100 hours and more in full") << QStringLiteral("101:00:00") << 363600;
+        QTest::newRow("largest") << QStringLiteral("596523:14:07") << 2147483647;
+        QTest::newRow("past 32 bits") << QStringLiteral("596523:14:08") << 0;
+    }
+
+    void durationToSeconds()
+    {
+        QFETCH(QString, text);
         QFETCH(int, seconds);
-        QCOMPARE(DurationFromOutput(output), duration);
-        QCOMPARE(DurationToSeconds(duration), seconds);
+        QCOMPARE(DurationToSeconds(text), seconds);
     }
 
     void estimateSize_data()
@@ -138,7 +185,7 @@ private slots:
                                 << QString::fromLatin1(duration) << outcome << exitCode;
         };
         row("normal", "FAKE_MODE", "normal", "00:03:45");
-        row("letters for the time", "FAKE_DURATION", "N/A", "N/A, sta");
+        row("unknown length", "FAKE_DURATION", "N/A", "");
         row("no duration line", "FAKE_DURATION", "", "");
         row("exit code not examined", "FAKE_EXIT", "3", "00:03:45", O::Finished, 3);
         // A signal and an exit code of the same number are told apart.

@@ -88,16 +88,19 @@ void feed(QByteArray &buffer, QByteArray &fed, const QByteArray &chunk, int tota
     const int lineEnds = lineEndsIn(before, lastEnd + 1);
     const std::optional<int> expected = lineEnds > 0 ? expectedSeconds(before) : std::nullopt;
 
+    // The complete lines are consumed; a line without its end keeps a bounded head.
+    const QByteArray rest = lastEnd >= 0 ? before.mid(lastEnd + 1) : before.left(MaxUnfinishedLine);
     int calls = 0;
     ParseProgress(buffer, [&](int seconds) {
         ++calls;
         // Trimmed before the first call, so the display never sees a half-consumed buffer.
-        FUZZ_CHECK(buffer == before.mid(lastEnd + 1));
+        FUZZ_CHECK(buffer == rest);
         FUZZ_CHECK(expected && seconds == *expected);
         checkFrame(seconds, total);
     });
-    FUZZ_CHECK(buffer == before.mid(lastEnd + 1));
-    FUZZ_CHECK(fed.endsWith(buffer));
+    FUZZ_CHECK(buffer == rest);
+    if (lastEnd >= 0)
+        FUZZ_CHECK(fed.endsWith(buffer));
     FUZZ_CHECK(calls == (expected ? lineEnds : 0));
 }
 

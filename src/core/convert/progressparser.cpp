@@ -92,8 +92,11 @@ void ParseProgress(QByteArray &outputText, const std::function<void(int seconds)
         ++lineEnds;
         consumed = i + 1;
     }
-    if (lineEnds == 0)
+    if (lineEnds == 0) {
+        if (length > MaxUnfinishedLine)
+            outputText.truncate(MaxUnfinishedLine);
         return;
+    }
 
     // Every line end of one pass reports the same, first, report of the buffer.
     const std::optional<int> seconds = firstReport(outputText);

@@ -14,4 +14,9 @@
 // The time may read as whole seconds with a fraction ("78.6 ") or as
 // HH:MM:SS.xx ("00:01:18.68 ", as ffmpeg 5.1 writes it); fractions are cut off.
 // Anything else (N/A, a negative time, garbage) shows nothing.
+//
+// An unfinished line keeps only its first MaxUnfinishedLine bytes (no report is nearly
+// that long), so an encoder that never ends a line costs a bounded look at each chunk
+// instead of a pass over everything it printed.
+constexpr qsizetype MaxUnfinishedLine = 4096;
 void ParseProgress(QByteArray &outputText, const std::function<void(int seconds)> &show);

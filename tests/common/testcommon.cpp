@@ -1,9 +1,16 @@
 #include "common/testcommon.h"
 
+#include "core/convert/outputfile.h"
 #include "core/joblist/mediaprobe.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 QByteArray readFile(const QString &path)
 {
@@ -78,6 +85,40 @@ bool processAlive(qint64 pid)
         return false;
     const qsizetype close = stat.lastIndexOf(')');
     return close < 0 || stat.mid(close + 2, 1) != "Z";
+}
+
+QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> state;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode))
+            state.insert(path, "link to " + QFile::encodeName(info.symLinkTarget()));
+        else if (S_ISFIFO(st.st_mode))
+            state.insert(path, "fifo");
+        else if (S_ISDIR(st.st_mode))
+            state.insert(path, "dir");
+        else
+            state.insert(path,
+                         QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256));
+    }
+    return state;
+}
+
+QStringList workFilesIn(const QString &dir)
+{
+    QStringList found;
+    for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (IsWorkFileName(name))
+            found.append(name);
+    }
+    return found;
 }
 
 namespace FakeEncoder {

@@ -4,6 +4,7 @@
 // fake encoder. Linked in by wt_add_test() as the library wt_testcommon.
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,12 @@ bool decodesCleanly(const QString &path);
 
 // True while the process runs (a zombie counts as gone).
 bool processAlive(qint64 pid);
+
+// Everything under `root`, by path: a regular file by the SHA-256 of its bytes, a folder as
+// "dir", a FIFO as "fifo", a symbolic link as "link to <target>". Never opens a FIFO.
+QMap<QString, QByteArray> snapshot(const QString &root);
+// The work files a conversion left in `dir` (hidden, see IsWorkFileName), by name.
+QStringList workFilesIn(const QString &dir);
 
 // The stand-in encoder of tests/fakeencoder: its path, and its knobs in the environment.
 namespace FakeEncoder {

@@ -2,6 +2,8 @@
 
 #include "core/convert/commandline.h"
 #include "core/convert/encoderrunner.h"
+#include "core/convert/outputfile.h"
+#include "core/convert/outputplan.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
 #include "core/tags/entrytag.h"
@@ -12,11 +14,23 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 
 QString encoderNotFound()
 {
     return QStringLiteral("Encoder not found");
+}
+
+QString crashReason(int signalNumber)
+{
+    const char *name = ::sigabbrev_np(signalNumber);
+    if (!name)
+        return QStringLiteral("Encoder crashed (signal %1)").arg(signalNumber);
+    return QStringLiteral("Encoder crashed (signal %1, SIG%2)")
+        .arg(signalNumber)
+        .arg(QString::fromLatin1(name));
 }
 
 } // namespace
@@ -27,14 +41,16 @@ BatchSequencer::BatchSequencer(JobListModel *model, TID3v1 *tag, QObject *parent
 
 BatchSequencer::~BatchSequencer()
 {
-    // The owner calls shutdown() first; this only makes sure no encoder outlives us.
-    if (m_job.runner && !m_job.runner->hasEnded()) {
-        m_job.runner->stopAndWait(0);
-        removeOutputLeftBy(m_job);
+    // The owner calls shutdown() first; this only makes sure no encoder outlives us, and
+    // that a job not settled (even one whose encoder just ended) leaves no work file.
+    if (m_job.runner) {
+        if (!m_job.runner->hasEnded())
+            m_job.runner->stopAndWait(0);
+        DiscardWorkFile(m_job.record.WorkFile);
     }
     if (m_dying) {
         m_dying->stopAndWait(0);
-        removeOutputLeftBy(m_stopped);
+        DiscardWorkFile(m_stopped.record.WorkFile);
     }
 }
 
@@ -57,12 +73,12 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
         return false;
-    if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
-        m_model->RecomputeSizes(format.sizeBitrate(currentProfile()));
+    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()));
     if (m_model->rowCount() == 0)
         return false;
     CurrentIndex = 0;
     m_format = format;
+    m_sources = SourceFiles(*m_model);
     TargetExtension = format.extension;
     m_running = true;
     // Jobs never overlap: a stopped encoder that has not ended yet goes first.
@@ -101,6 +117,7 @@ void BatchSequencer::StartJob()
     rec.TagArtist = entry.Artist;
     rec.TagComment = entry.Comment;
     rec.FormatArguments = m_format.encoderArguments;
+    rec.Metadata = MetadataArguments(entry);
     CurrentJob = rec;
     m_job = job;
 
@@ -109,16 +126,11 @@ void BatchSequencer::StartJob()
     if (m_job.serial != job.serial)
         return; // a slot stopped the batch
 
-    QString refusal;
-    if (rec.EncoderFile.isEmpty())
-        refusal = encoderNotFound();
-    else if (rec.OutFile.isEmpty())
-        refusal = QStringLiteral("No output folder");
-    else if (!QFileInfo(rec.InFile).isFile())
-        // A FIFO or device would keep the encoder waiting for data forever.
-        refusal = QStringLiteral("Source is not a regular file");
-    else if (IsSameFile(rec.InFile, rec.OutFile))
-        refusal = QStringLiteral("Output would overwrite the source file");
+    QString refusal = refusalFor(rec);
+    if (refusal.isEmpty()) {
+        m_job.record.WorkFile = CreateWorkFile(rec.OutFile, &refusal);
+        CurrentJob.WorkFile = m_job.record.WorkFile;
+    }
     if (!refusal.isEmpty()) {
         // Ended from the event loop like every other job, so the caller of
         // StartConversion() never sees the batch move on under it.
@@ -134,7 +146,6 @@ void BatchSequencer::StartJob()
         return;
     }
 
-    m_job.outputBefore = fileState(rec.OutFile);
     auto *runner = new EncoderRunner(this);
     runner->setOwnProcessGroup(m_ownProcessGroup);
     m_job.runner = runner;
@@ -144,7 +155,21 @@ void BatchSequencer::StartJob()
             emit progress(seconds, CurrentJob.TotalSeconds);
     });
     connect(runner, &EncoderRunner::ended, this, [this, runner] { JobFinished(runner); });
-    runner->RunEncoder(rec, profile);
+    runner->RunEncoder(m_job.record, profile);
+}
+
+QString BatchSequencer::refusalFor(const intputrec &rec) const
+{
+    if (rec.EncoderFile.isEmpty())
+        return encoderNotFound();
+    if (rec.OutFile.isEmpty())
+        return QStringLiteral("No output folder");
+    const QFileInfo source(rec.InFile);
+    if (!source.exists())
+        return QStringLiteral("Source no longer exists");
+    if (!source.isFile()) // a FIFO or device would keep the encoder waiting for data forever
+        return QStringLiteral("Source is not a regular file");
+    return OutputRefusal(rec.OutFile, rec.InFile, m_sources);
 }
 
 void BatchSequencer::JobFinished(EncoderRunner *runner)
@@ -169,32 +194,63 @@ void BatchSequencer::JobFinished(EncoderRunner *runner)
     m_job.runner = nullptr;
     runner->deleteLater();
 
-    const QString &outFile = job.record.OutFile;
     const int row = m_model->rowOfId(job.rowId);
-    const bool wroteOutput = QFileInfo(outFile).size() > 0;
-    const EncoderRunner::Outcome outcome = runner->outcome();
-    if (outcome == EncoderRunner::Outcome::Exited && runner->exitCode() == 0 && wroteOutput) {
-        const ID3info &entry = row >= 0 ? m_model->entry(row) : job.entry;
-        const bool tagged = !m_format.carriesId3v1 || WriteEntryTag(*m_tag, entry, outFile);
-        endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
-    } else {
-        QString reason;
-        if (outcome == EncoderRunner::Outcome::FailedToStart) {
-            reason = encoderNotFound();
-        } else {
-            reason = LastErrorLine(runner->outputTail());
-            if (reason.isEmpty()) {
-                if (outcome == EncoderRunner::Outcome::Crashed)
-                    reason = QStringLiteral("Encoder crashed");
-                else if (runner->exitCode() != 0)
-                    reason = QStringLiteral("Encoder exited with code %1").arg(runner->exitCode());
-                else
-                    reason = QStringLiteral("No output file");
-            }
-        }
-        removeOutputLeftBy(job);
-        endJob(JobStatus::Failed, reason);
+    const QString reason = failureOf(*runner, job);
+    if (reason.isEmpty()) {
+        completeJob(job, row);
+        return;
     }
+    DiscardWorkFile(job.record.WorkFile);
+    endJob(JobStatus::Failed, reason);
+}
+
+QString BatchSequencer::failureOf(const EncoderRunner &runner, const Job &job) const
+{
+    // Reasons name the final path, not the work file the encoder was given.
+    auto text = [&job](QString line) {
+        if (!job.record.WorkFile.isEmpty())
+            line.replace(job.record.WorkFile, job.record.OutFile);
+        return line;
+    };
+    switch (runner.outcome()) {
+    case EncoderRunner::Outcome::FailedToStart:
+        return encoderNotFound();
+    case EncoderRunner::Outcome::Crashed:
+        return crashReason(runner.exitCode());
+    case EncoderRunner::Outcome::Exited:
+    case EncoderRunner::Outcome::Running:
+    case EncoderRunner::Outcome::Stopped:
+        break;
+    }
+    // ffmpeg exits 0 after a failed trailer or close (a full disk): its word is not enough.
+    if (!runner.outputError().isEmpty())
+        return text(EncoderLineText(runner.outputError()));
+    const QString last = text(LastErrorLine(runner.outputTail()));
+    if (runner.exitCode() != 0)
+        return last.isEmpty() ? QStringLiteral("Encoder exited with code %1").arg(runner.exitCode())
+                              : last;
+    if (QFileInfo(job.record.WorkFile).size() <= 0)
+        return last.isEmpty() ? QStringLiteral("No output file") : last;
+    return {};
+}
+
+void BatchSequencer::completeJob(const Job &job, int row)
+{
+    const QString &work = job.record.WorkFile;
+    const qint64 encoded = QFileInfo(work).size();
+    const ID3info &entry = row >= 0 ? m_model->entry(row) : job.entry;
+    const bool tagged = !m_format.carriesId3v1 || WriteEntryTag(*m_tag, entry, work);
+    QString error;
+    // A block cut off by accident ("TAG" at the end of the audio) whose replacement could
+    // not follow leaves the audio short: that is no output.
+    if (!tagged && QFileInfo(work).size() != encoded)
+        error = QStringLiteral("Tag not written; the output would be incomplete");
+    if (error.isEmpty() && CommitWorkFile(work, job.record.OutFile, &error)) {
+        endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
+        return;
+    }
+    DiscardWorkFile(work);
+    endJob(JobStatus::Failed, error);
 }
 
 void BatchSequencer::endJob(JobStatus status, const QString &reason)
@@ -272,39 +328,11 @@ void BatchSequencer::discardStopped()
 {
     EncoderRunner *runner = m_dying;
     m_dying = nullptr;
-    removeOutputLeftBy(m_stopped);
+    DiscardWorkFile(m_stopped.record.WorkFile);
     m_stopped = Job();
     runner->deleteLater();
     if (m_startWhenStopped) {
         m_startWhenStopped = false;
         StartJob();
     }
-}
-
-void BatchSequencer::removeOutputLeftBy(const Job &job) const
-{
-    const QString &path = job.record.OutFile;
-    if (path.isEmpty() || IsSameFile(path, job.record.InFile))
-        return;
-    const FileState now = fileState(path);
-    if (!now.exists)
-        return;
-    // A file the encoder never touched (it failed before opening its output) is an
-    // earlier conversion's result and stays.
-    const FileState &before = job.outputBefore;
-    if (before.exists && before.size == now.size && before.modified == now.modified)
-        return;
-    QFile::remove(path);
-}
-
-BatchSequencer::FileState BatchSequencer::fileState(const QString &path)
-{
-    FileState state;
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return state;
-    state.exists = true;
-    state.size = info.size();
-    state.modified = info.lastModified();
-    return state;
 }

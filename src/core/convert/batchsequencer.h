@@ -2,11 +2,11 @@
 
 #include "core/convert/encodingprofile.h"
 #include "core/convert/intputrec.h"
+#include "core/convert/sourcefiles.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -17,8 +17,11 @@ class JobListModel;
 class TID3v1;
 
 // Converts every row of the job list, one encoder run after another, and writes each
-// entry's tag into the file its encoder wrote. It owns no window: the owner shows the
-// signals, keeps IdleFlag and carries out the end action on batchFinished().
+// entry's tag into the file its encoder wrote. The encoder writes a hidden work file that
+// replaces the output's final path only when the job succeeded (see outputfile.h), so an
+// earlier output survives every failure, and no job writes over the source of any row.
+// It owns no window: the owner shows the signals, keeps IdleFlag and carries out the end
+// action on batchFinished().
 //
 // Each job carries its row's id and a serial of its own, so a job that was stopped
 // and ends late only ever cleans up after itself.
@@ -39,16 +42,16 @@ public:
     // How long a stopped encoder may take to end before it is killed.
     void setStopGrace(int ms) { m_stopGraceMs = ms; }
 
-    // A format whose size does not follow the bitrate (WAV) first recomputes every row's
-    // size. Returns false, starting nothing and leaving TargetExtension as it was, for an
-    // empty list or while a batch runs.
+    // Every row's size is first estimated anew for the format (a WAV batch changes them,
+    // the next batch puts them back). Returns false, starting nothing and leaving
+    // TargetExtension as it was, for an empty list or while a batch runs.
     bool StartConversion(const TargetFormat &format);
     // Ends the batch at once: our own encoder is terminated (killed after the grace),
-    // its row shows "Stopped", its partial output is removed once it has ended, later
-    // rows keep their status and no end action follows.
+    // its row shows "Stopped", its work file is removed once it has ended (an earlier
+    // output stays as it was), later rows keep their status and no end action follows.
     void stop();
     // For the program's end: stops as stop() does and waits (bounded by the grace) until
-    // the encoder has ended and its partial output is gone.
+    // the encoder has ended and its work file is gone.
     void shutdown();
     bool isRunning() const { return m_running; }
     // True while a stopped encoder has not ended yet; a new batch waits for it.
@@ -72,31 +75,25 @@ signals:
     void batchStopped();
 
 private:
-    struct FileState
-    {
-        bool exists = false;
-        qint64 size = 0;
-        QDateTime modified;
-    };
     struct Job
     {
         quint64 serial = 0;
         quint64 rowId = 0;
         ID3info entry;
-        intputrec record;
-        FileState outputBefore;
+        intputrec record; // record.WorkFile is this job's own, removed unless it succeeded
         EncoderRunner *runner = nullptr;
     };
 
     EncodingProfile currentProfile() const;
     void StartJob();
+    QString refusalFor(const intputrec &rec) const;
     void JobFinished(EncoderRunner *runner);
+    QString failureOf(const EncoderRunner &runner, const Job &job) const;
+    void completeJob(const Job &job, int row);
     void endJob(JobStatus status, const QString &reason);
     void advance(quint64 endedRowId);
     void finishBatch();
     void discardStopped();
-    void removeOutputLeftBy(const Job &job) const;
-    static FileState fileState(const QString &path);
 
     JobListModel *m_model;
     TID3v1 *m_tag;
@@ -104,6 +101,7 @@ private:
     std::function<EncodingProfile()> m_profileSource;
     std::function<QString()> m_outputDirSource;
     TargetFormat m_format;
+    SourceFiles m_sources; // every row's source, taken when the batch starts
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
 

@@ -1,5 +1,8 @@
 #include "core/convert/commandline.h"
 
+#include "core/tags/genrenames.h"
+#include "core/tags/tagtext.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -45,18 +48,21 @@ QString QuotePath(const QString &path)
 }
 
 QString ConversionCommandLine(const QString &encoder, const QString &in, const QString &out,
-                              const EncodingProfile &p, const QStringList &extra)
+                              const EncodingProfile &p, const QStringList &extra,
+                              const QStringList &metadata)
 {
     QString line = QuotePath(encoder) + QLatin1String(" -y -i ") + QuotePath(in) +
                    QLatin1String(" -ab ") + p.Bitrate + QLatin1String(" -ar ") + p.SampleRate +
                    QLatin1String(" -ac ") + p.Channels;
+    for (const QString &field : metadata)
+        line += QLatin1String(" -metadata ") + QuotePath(field);
     for (const QString &argument : extra)
         line += QLatin1Char(' ') + QuotePath(argument);
     return line + QLatin1Char(' ') + QuotePath(out);
 }
 
 QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p,
-                                const QStringList &extra)
+                                const QStringList &extra, const QStringList &metadata)
 {
     QStringList arguments = {QStringLiteral("-y"),
                              QStringLiteral("-i"),
@@ -67,18 +73,35 @@ QStringList ConversionArguments(const QString &in, const QString &out, const Enc
                              p.SampleRate,
                              QStringLiteral("-ac"),
                              p.Channels};
+    for (const QString &field : metadata)
+        arguments << QStringLiteral("-metadata") << field;
     arguments += extra;
     arguments.append(out);
     return arguments;
 }
 
+QStringList MetadataArguments(const ID3info &entry)
+{
+    const QString genre =
+        entry.Genre < GenreNames.size() ? QString::fromLatin1(GenreNames[entry.Genre]) : QString();
+    return {QStringLiteral("title=") + TagTextToDisplay(entry.Title),
+            QStringLiteral("artist=") + TagTextToDisplay(entry.Artist),
+            QStringLiteral("album=") + TagTextToDisplay(entry.Album),
+            QStringLiteral("date=") + TagTextToDisplay(entry.Year),
+            QStringLiteral("comment=") + TagTextToDisplay(entry.Comment),
+            QStringLiteral("genre=") + genre};
+}
+
 QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)
 {
     QString stem = decodeTitle(title);
-    stem.replace(QLatin1Char('/'), QLatin1Char('_'));
-    stem.replace(QChar(u'\0'), QLatin1Char('_'));
     if (stem.isEmpty() || stem == QLatin1String(".") || stem == QLatin1String(".."))
         stem = QFileInfo(sourcePath).fileName();
+    // A newline or tab in a name breaks every line-based listing of the folder.
+    for (QChar &c : stem) {
+        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char('_');
+    }
     return shortened(stem, extension) + extension;
 }
 
@@ -86,6 +109,31 @@ QString OutputPath(const QString &outputDir, const QByteArray &title, const QStr
                    const QString &extension)
 {
     return outputDir + QLatin1Char('/') + OutputFileName(title, sourcePath, extension);
+}
+
+QByteArray EscapeLineField(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
 }
 
 bool IsSameFile(const QString &a, const QString &b)

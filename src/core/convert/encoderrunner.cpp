@@ -1,6 +1,7 @@
 #include "core/convert/encoderrunner.h"
 
 #include "core/convert/commandline.h"
+#include "core/convert/outputfile.h"
 #include "core/convert/progressparser.h"
 
 #include <QPointer>
@@ -19,6 +20,8 @@ namespace {
 constexpr qsizetype TailKeep = 4096;
 constexpr int ChunkSize = 1024;
 constexpr int KillWaitMs = 2000;
+// No line worth reading is longer; the rest of a longer one is not kept.
+constexpr qsizetype MaxLine = 4096;
 
 bool isProgressReport(const QByteArray &line)
 {
@@ -60,16 +63,19 @@ void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &prof
     m_job = job;
     OutputText.clear();
     m_process->setProgram(m_job.EncoderFile);
+    const QString target = m_job.WorkFile.isEmpty() ? m_job.OutFile : m_job.WorkFile;
     m_process->setArguments(
-        ConversionArguments(m_job.InFile, m_job.OutFile, profile, m_job.FormatArguments));
+        ConversionArguments(m_job.InFile, target, profile, m_job.FormatArguments, m_job.Metadata));
     m_process->setWorkingDirectory(m_job.WorkDir);
-    if (m_ownProcessGroup) {
-        // Out of the terminal's group, but never an orphan: it ends when we do.
-        m_process->setChildProcessModifier([] {
+    const bool ownGroup = m_ownProcessGroup;
+    m_process->setChildProcessModifier([ownGroup] {
+        RestoreFileSizeLimitSignal();
+        if (ownGroup) {
+            // Out of the terminal's group, but never an orphan: it ends when we do.
             ::setpgid(0, 0);
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        });
-    }
+        }
+    });
     // Standard input stays an open pipe that is never written: the encoder must not
     // read the terminal, and an open pipe gives it no key presses either.
     m_process->start(QIODevice::ReadWrite);
@@ -117,6 +123,7 @@ void EncoderRunner::readOutput()
         m_tail.append(chunk);
         if (m_tail.size() > 2 * TailKeep)
             m_tail.remove(0, m_tail.size() - TailKeep);
+        scanLines(chunk);
         ParseProgress(OutputText, [this](int seconds) { emit progress(seconds); });
         if (!alive)
             return;
@@ -125,6 +132,20 @@ void EncoderRunner::readOutput()
     if (m_finishPending) {
         m_finishPending = false;
         onFinished(m_pendingExitCode, m_pendingStatus);
+    }
+}
+
+void EncoderRunner::scanLines(const QByteArray &chunk)
+{
+    for (const char c : chunk) {
+        if (c != '\r' && c != '\n') {
+            if (m_line.size() < MaxLine)
+                m_line.append(c);
+            continue;
+        }
+        if (m_outputError.isEmpty() && IsOutputErrorLine(m_line))
+            m_outputError = m_line;
+        m_line.clear();
     }
 }
 
@@ -141,6 +162,7 @@ void EncoderRunner::onFinished(int exitCode, QProcess::ExitStatus status)
     readOutput(); // whatever the encoder wrote last
     if (m_finishPending || hasEnded())
         return;
+    scanLines(QByteArrayLiteral("\n")); // a last line without its line end
     m_exitCode = exitCode;
     if (m_stopRequested)
         finish(Outcome::Stopped);
@@ -166,6 +188,40 @@ void EncoderRunner::finish(Outcome outcome)
         this, [this] { emit ended(); }, Qt::QueuedConnection);
 }
 
+bool IsOutputErrorLine(QByteArrayView line)
+{
+    // Information lines (metadata, streams) are indented and may quote any text.
+    if (line.isEmpty() || line.front() == ' ')
+        return false;
+    QByteArrayView text = line.trimmed();
+    if (text.startsWith('[')) {
+        const qsizetype close = text.indexOf("] ");
+        if (close > 0)
+            text = text.sliced(close + 2);
+    }
+    for (const char *start :
+         {"Error writing trailer", "Error closing file",
+          "av_interleaved_write_frame():", "Error submitting a packet to the muxer",
+          "Error muxing a packet", "Could not write header"}) {
+        if (text.startsWith(start))
+            return true;
+    }
+    for (const char *end :
+         {": No space left on device", ": File too large", ": Disk quota exceeded"}) {
+        if (text.endsWith(end))
+            return true;
+    }
+    return false;
+}
+
+QString EncoderLineText(const QByteArray &line)
+{
+    static const QRegularExpression address(QStringLiteral("^\\[([^\\]@ ]+) @ 0x[0-9a-fA-F]+\\]"));
+    QString text = QString::fromUtf8(line.trimmed());
+    text.replace(address, QStringLiteral("[\\1]"));
+    return text;
+}
+
 QString LastErrorLine(const QByteArray &output)
 {
     QList<QByteArray> lines;
@@ -187,8 +243,5 @@ QString LastErrorLine(const QByteArray &output)
             break;
         }
     }
-    static const QRegularExpression address(QStringLiteral("^\\[([^\\]@ ]+) @ 0x[0-9a-fA-F]+\\]"));
-    QString text = QString::fromUtf8(chosen);
-    text.replace(address, QStringLiteral("[\\1]"));
-    return text;
+    return EncoderLineText(chosen);
 }

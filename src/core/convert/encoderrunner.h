@@ -4,6 +4,7 @@
 #include "core/convert/intputrec.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -43,7 +44,12 @@ public:
 
     const intputrec &job() const { return m_job; }
     Outcome outcome() const { return m_outcome; }
+    // The exit code; for Outcome::Crashed, the number of the signal that ended it.
     int exitCode() const { return m_exitCode; }
+    // The first line in which the encoder said that writing or closing its output failed
+    // (see IsOutputErrorLine); empty when it said no such thing. ffmpeg exits 0 after some
+    // of them, leaving a truncated file.
+    const QByteArray &outputError() const { return m_outputError; }
     bool hasEnded() const { return m_outcome != Outcome::Running; }
     // The last output lines kept for the failure reason (a few kilobytes at most).
     const QByteArray &outputTail() const { return m_tail; }
@@ -57,6 +63,7 @@ signals:
 
 private:
     void readOutput();
+    void scanLines(const QByteArray &chunk);
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onErrorOccurred(QProcess::ProcessError error);
     void finish(Outcome outcome);
@@ -65,6 +72,8 @@ private:
     QTimer *m_killTimer;
     intputrec m_job;
     QByteArray m_tail;
+    QByteArray m_line; // the line being read, for scanLines(); bounded
+    QByteArray m_outputError;
     Outcome m_outcome = Outcome::Running;
     int m_exitCode = -1;
     bool m_ownProcessGroup = false;
@@ -76,9 +85,20 @@ private:
     int m_pendingExitCode = 0;
 };
 
+// True for a line of the encoder's output that reports a failed write or close of the
+// output file: ffmpeg's "Error writing trailer ...", "Error closing file ...",
+// "av_interleaved_write_frame(): ...", and any line (not an indented information line) that
+// ends in "No space left on device", "File too large" or "Disk quota exceeded". A leading
+// "[muxer @ 0x...]" context is passed over.
+bool IsOutputErrorLine(QByteArrayView line);
+
+// The encoder line as a reason for people: trimmed, the memory address in
+// "[wmav2 @ 0x55d1...]" left out.
+QString EncoderLineText(const QByteArray &line);
+
 // The line a person needs to see when the encoder failed: the last non-empty line of
 // its output that is not a progress report, passing over ffmpeg's generic closing
 // lines ("Conversion failed!", "Error initializing output stream ...") when a more
-// specific one comes before them. The memory address in "[wmav2 @ 0x55d1...]" is left
-// out. Empty when the output holds no such line.
+// specific one comes before them, as EncoderLineText(). Empty when the output holds no
+// such line.
 QString LastErrorLine(const QByteArray &output);

@@ -8,7 +8,9 @@
 struct intputrec
 {
     QString InFile;          // the entry's source path
-    QString OutFile;         // the path the encoder writes; the tag goes into this file too
+    QString OutFile;         // the output's final path
+    QString WorkFile;        // what the encoder writes and the tag goes into, renamed onto
+                             // OutFile once the job succeeded; empty: OutFile itself
     QString EncoderFile;     // the encoder program
     QString WorkDir;         // the executable's folder, ending in "/"
     qint32 TotalSeconds = 0; // the row's duration, 0 when its "Time" did not convert
@@ -16,4 +18,5 @@ struct intputrec
     QByteArray TagArtist;
     QByteArray TagComment;
     QStringList FormatArguments; // the target format's own encoder arguments
+    QStringList Metadata;        // "key=value" fields the output carries (MetadataArguments)
 };

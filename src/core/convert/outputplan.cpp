@@ -1,21 +1,27 @@
 #include "core/convert/outputplan.h"
 
 #include "core/convert/commandline.h"
+#include "core/convert/outputfile.h"
+#include "core/convert/sourcefiles.h"
 #include "core/joblist/joblistmodel.h"
 
+#include <QFileInfo>
 #include <QHash>
 
 QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &outputDir,
                                    const QString &extension)
 {
+    const SourceFiles sources(model);
     const int rows = model.rowCount();
     QVector<PlannedOutput> plan(rows);
     QHash<QString, QList<int>> rowsByPath;
     for (int row = 0; row < rows; ++row) {
         const ID3info &entry = model.entry(row);
-        plan[row].path = OutputPath(outputDir, entry.Title, entry.SourcePath, extension);
-        plan[row].overwritesOwnSource = IsSameFile(plan[row].path, entry.SourcePath);
-        rowsByPath[plan[row].path].append(row);
+        PlannedOutput &out = plan[row];
+        out.path = OutputPath(outputDir, entry.Title, entry.SourcePath, extension);
+        out.refusal = OutputRefusal(out.path, entry.SourcePath, sources);
+        out.replacesExistingFile = out.refusal.isEmpty() && QFileInfo(out.path).isFile();
+        rowsByPath[out.path].append(row);
     }
     for (int row = 0; row < rows; ++row) {
         for (int other : rowsByPath.value(plan[row].path)) {
@@ -24,4 +30,15 @@ QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &out
         }
     }
     return plan;
+}
+
+QString OutputRefusal(const QString &path, const QString &ownSource, const SourceFiles &sources)
+{
+    if (IsSameFile(path, ownSource))
+        return QStringLiteral("Output would overwrite the source file");
+    const SourceFiles::Source other = sources.sourceAt(path);
+    if (other.row >= 0)
+        return QStringLiteral("Output would overwrite the source of another row: %1")
+            .arg(other.path);
+    return OutputPathProblem(path);
 }

@@ -5,15 +5,23 @@
 #include <QVector>
 
 class JobListModel;
+class SourceFiles;
 
 // Where each row of the list would be written, and which rows get in each other's way,
-// worked out before a batch starts (the dry run lists it, the window warns with it).
+// worked out before a batch starts (the dry run lists it, the window warns with it). The
+// batch refuses a job by the same OutputRefusal().
 struct PlannedOutput
 {
     QString path;
     QList<int> sameOutputRows; // the other rows that write this very path; the later wins
-    bool overwritesOwnSource = false;
+    QString refusal;           // why the batch will not run this row (OutputRefusal), or empty
+    bool replacesExistingFile = false; // a file that is no source is there and gets replaced
 };
 
 QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &outputDir,
                                    const QString &extension);
+
+// Why a job that writes `path` from `ownSource` must not run: the path is its own source or
+// the source of any row of the list (as files, links resolved), or a folder, FIFO, device or
+// socket is there. Empty when it may run.
+QString OutputRefusal(const QString &path, const QString &ownSource, const SourceFiles &sources);

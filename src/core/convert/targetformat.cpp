@@ -2,9 +2,6 @@
 
 namespace {
 
-// CD audio: what an uncompressed output takes whatever bitrate is chosen.
-const QString PcmBitrate = QStringLiteral("1411000");
-
 TargetFormat format(const char *command, const char *extension, const char *name)
 {
     TargetFormat f;
@@ -18,7 +15,11 @@ TargetFormat format(const char *command, const char *extension, const char *name
 
 QString TargetFormat::sizeBitrate(const EncodingProfile &profile) const
 {
-    return sizeRule == SizeRule::FixedPcm ? PcmBitrate : profile.Bitrate;
+    if (sizeRule == SizeRule::Bitrate)
+        return profile.Bitrate;
+    // 16-bit samples at the chosen rate, per channel: CD audio is 1411200 bit/s, 8000 Hz
+    // mono 128000.
+    return QString::number(profile.SampleRate.toLongLong() * 16 * profile.Channels.toLongLong());
 }
 
 QString TargetFormat::refusal(const EncodingProfile &profile) const
@@ -38,7 +39,7 @@ const QVector<TargetFormat> &TargetFormats()
 {
     static const QVector<TargetFormat> formats = [] {
         TargetFormat wav = format("towav", ".wav", "WAV");
-        wav.sizeRule = TargetFormat::SizeRule::FixedPcm;
+        wav.sizeRule = TargetFormat::SizeRule::Pcm;
         TargetFormat wma = format("towma", ".wma", "WMA");
         wma.minBitrate = 24000;
         TargetFormat rm = format("torm", ".rm", "RealMedia");

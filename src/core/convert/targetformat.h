@@ -13,8 +13,8 @@ struct TargetFormat
 {
     enum class SizeRule
     {
-        Bitrate,  // the chosen bitrate
-        FixedPcm, // uncompressed: the bitrate does not matter
+        Bitrate, // the chosen bitrate
+        Pcm,     // uncompressed 16-bit: rate x 16 x channels, whatever bitrate is chosen
     };
 
     QString command;   // skin command, e.g. "tomp3"
@@ -29,7 +29,7 @@ struct TargetFormat
 
     // --to value: the extension without its dot.
     QString cliName() const { return extension.mid(1); }
-    // The bitrate text the "Size" column is estimated from.
+    // The bitrate text the "Size" column is estimated from, for this profile.
     QString sizeBitrate(const EncodingProfile &profile) const;
     // Why the encoder would refuse this profile, or empty when it takes it.
     QString refusal(const EncodingProfile &profile) const;

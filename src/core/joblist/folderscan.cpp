@@ -1,9 +1,16 @@
 #include "core/joblist/folderscan.h"
 
+#include "core/convert/outputfile.h"
+#include "core/joblist/rawnamelinks.h"
+
+#include <QByteArrayView>
 #include <QDir>
-#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QVector>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 bool IsAcceptedExtension(const QString &ext)
 {
@@ -14,25 +21,41 @@ bool IsAcceptedExtension(const QString &ext)
     return accepted.contains(ext);
 }
 
-QStringList ScanFolder(const QString &folder)
+QStringList ScanFolder(const QString &folder, RawNameLinks *links, QStringList *skipped)
 {
     QString dir = folder;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     QStringList files;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QString name = it.fileName();
-        const int dot = name.lastIndexOf(QLatin1Char('.'));
-        const QString ext = dot < 0 ? QString() : name.mid(dot).toLower();
+    // Raw names, as the file system holds them: QDir would decode an invalid one lossily.
+    const QByteArray rawDir = QFile::encodeName(dir);
+    DIR *stream = ::opendir(rawDir.constData());
+    if (!stream)
+        return files;
+    while (const dirent *item = ::readdir(stream)) {
+        const QByteArray name(item->d_name);
+        const qsizetype dot = name.lastIndexOf('.');
+        const QString ext = dot < 0 ? QString() : QString::fromLatin1(name.mid(dot)).toLower();
         if (!IsAcceptedExtension(ext))
             continue;
+        const QByteArray rawPath = rawDir + name;
+        struct stat st;
         // Only regular files (links to them included): a folder or FIFO named x.mp3 is no media.
-        if (!QFileInfo(it.filePath()).isFile())
+        if (::stat(rawPath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        files.append(dir + name);
+        if (QByteArrayView(name).isValidUtf8()) {
+            const QString path = dir + QFile::decodeName(name);
+            if (!IsWorkFileName(QFile::decodeName(name)))
+                files.append(path);
+            continue;
+        }
+        const QString link = links ? links->linkTo(rawPath) : QString();
+        if (!link.isEmpty())
+            files.append(link);
+        else if (skipped)
+            skipped->append(dir + QString::fromLatin1(name));
     }
+    ::closedir(stream);
     return files;
 }
 

@@ -3,13 +3,20 @@
 #include <QString>
 #include <QStringList>
 
+class RawNameLinks;
+
 // True exactly for the extensions the folder scan takes; the caller lower-cases.
 bool IsAcceptedExtension(const QString &ext);
 
 // The accepted regular files directly inside `folder` (with or without its
 // trailing "/"), in the order the file system lists them. Subfolders are not
-// entered, and a directory or FIFO that merely carries a media name is no file.
-QStringList ScanFolder(const QString &folder);
+// entered, a directory or FIFO that merely carries a media name is no file, and a work
+// file left by a conversion that never ended (IsWorkFileName) is no media.
+// A file whose name is not valid UTF-8 is reached through `links` when given; one that
+// cannot be reached is not taken, and its path (the name read as ISO-8859-1) goes to
+// `skipped`, so the user can be told.
+QStringList ScanFolder(const QString &folder, RawNameLinks *links = nullptr,
+                       QStringList *skipped = nullptr);
 
 // The open dialog appends the files it returns as L[1] ... L[n-1], then L[0].
 QStringList DialogAppendOrder(const QStringList &chosen);

@@ -55,8 +55,10 @@ QString CliOptions::helpText()
                "  -h, --help       show this text\n"
                "\n"
                "When a row ends, a line goes to standard output: its status, the source path\n"
-               "and the output path, separated by tabs. Exit status: 0 when every row ended\n"
-               "\"Finish\", 1 when any did not, 2 for bad usage, 130 when interrupted.\n")
+               "and the output path, separated by tabs (in paths, \\, tab, line feed and\n"
+               "carriage return are written \\\\, \\t, \\n and \\r). Exit status: 0 when every\n"
+               "row ended \"Finish\", 1 when any did not, 2 for bad usage or a missing encoder,\n"
+               "130 when interrupted.\n")
         .arg(formatNames().join(QLatin1Char('|')),
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,

@@ -9,6 +9,7 @@
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/joblist/rawnamelinks.h"
 #include "core/settings/settingsstore.h"
 #include "core/tags/tagtext.h"
 #include "core/tags/tid3v1.h"
@@ -26,23 +27,39 @@ namespace {
 
 constexpr int ExitInterrupted = 130;
 
-void writeLine(FILE *stream, const QString &text)
+void writeLine(FILE *stream, const QByteArray &text)
 {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    const QByteArray bytes = text + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
 
 void complain(const QString &text)
 {
-    writeLine(stderr, QStringLiteral("wavetransmuter-cli: ") + text);
+    writeLine(stderr, QStringLiteral("wavetransmuter-cli: ").toLocal8Bit() + text.toLocal8Bit());
+}
+
+void complain(const QByteArray &path, const QString &text)
+{
+    writeLine(stderr, "wavetransmuter-cli: " + path + ": " + text.toLocal8Bit());
+}
+
+QByteArray fields(const QList<QByteArray> &parts)
+{
+    QByteArray line;
+    for (const QByteArray &part : parts) {
+        if (!line.isEmpty())
+            line += '\t';
+        line += part;
+    }
+    return line;
 }
 
 } // namespace
 
-CliSession::CliSession(const CliOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_model(new JobListModel(this)), m_tag(new TID3v1),
-      m_adder(new FileAdder(m_model, m_tag, this)),
+CliSession::CliSession(const CliOptions &options, RawNameLinks *links, QObject *parent)
+    : QObject(parent), m_options(options), m_links(links), m_model(new JobListModel(this)),
+      m_tag(new TID3v1), m_adder(new FileAdder(m_model, m_tag, this)),
       m_batch(new BatchSequencer(m_model, m_tag, this))
 {
     m_progressToTerminal = ::isatty(STDERR_FILENO) == 1;
@@ -61,6 +78,12 @@ int CliSession::run()
     auto *signals_ = new SignalWatcher(this);
     connect(signals_, &SignalWatcher::received, this, &CliSession::onSignal);
 
+    // Without an encoder no row could get a time or an output: refused before anything.
+    m_encoder = ResolveEncoderPath();
+    if (const QString problem = EncoderProblem(m_encoder); !problem.isEmpty()) {
+        complain(problem);
+        return 2;
+    }
     QString error;
     QStringList files;
     if (!collectFiles(files, error) || !prepareOutputDir(error)) {
@@ -71,10 +94,6 @@ int CliSession::run()
         complain(QStringLiteral("no media files to convert"));
         return 1;
     }
-
-    m_encoder = ResolveEncoderPath();
-    if (m_encoder.isEmpty())
-        complain(QStringLiteral("Encoder not found: install ffmpeg or set WAVETRANSMUTER_FFMPEG"));
 
     // Rows are made as "addfile" and "addfolder" make them: tag, title, probe, size.
     const QString bitrate = m_options.profile.Bitrate;
@@ -95,7 +114,10 @@ bool CliSession::collectFiles(QStringList &files, QString &error) const
     for (const QString &path : m_options.paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
-            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()));
+            QStringList skipped;
+            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()), m_links, &skipped);
+            for (const QString &name : skipped)
+                complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
         } else if (info.isFile()) {
             files.append(QDir::cleanPath(info.absoluteFilePath()));
         } else {
@@ -108,15 +130,25 @@ bool CliSession::collectFiles(QStringList &files, QString &error) const
 
 bool CliSession::prepareOutputDir(QString &error)
 {
-    if (m_options.outputDir.isEmpty()) {
+    QString dir = m_options.outputDir;
+    if (dir.isEmpty()) {
         // The saved folder (or the music folder), made when missing as at the desktop's start.
         SettingsStore store;
-        m_outputDir = QDir::cleanPath(QFileInfo(store.LoadOutputDir()).absoluteFilePath());
-    } else {
-        m_outputDir = QDir::cleanPath(QFileInfo(m_options.outputDir).absoluteFilePath());
-        // One level, as the default folder is made.
-        if (!QFileInfo::exists(m_outputDir))
-            QDir().mkdir(m_outputDir);
+        dir = store.readOutputDir(&error);
+        if (!error.isEmpty())
+            return false;
+        if (dir.isEmpty())
+            dir = SettingsStore::defaultOutputDir();
+    }
+    m_outputDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    if (!QFileInfo::exists(m_outputDir)) {
+        if (m_options.dryRun && QFileInfo(QFileInfo(m_outputDir).path()).isDir()) {
+            // A dry run changes nothing; it only says what the run would do.
+            complain(QStringLiteral("output folder %1 does not exist; it would be created")
+                         .arg(m_outputDir));
+            return true;
+        }
+        QDir().mkdir(m_outputDir); // one level, as the default folder is made
     }
     if (!QFileInfo(m_outputDir).isDir()) {
         error = QStringLiteral("output folder %1 does not exist and cannot be created")
@@ -129,27 +161,29 @@ bool CliSession::prepareOutputDir(QString &error)
 int CliSession::dryRun()
 {
     const TargetFormat &format = *m_options.format;
-    const QString extension = format.extension;
-    if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
-        m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
-    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, m_outputDir, extension);
-    bool wouldFail = m_encoder.isEmpty();
+    m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
+    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, m_outputDir, format.extension);
+    bool wouldFail = false;
     for (int row = 0; row < plan.size(); ++row) {
         const PlannedOutput &out = plan.at(row);
-        QStringList fields = {TagTextToDisplay(m_model->entry(row).Title), m_model->time(row),
-                              m_model->size(row), out.path};
+        QList<QByteArray> line = {
+            EscapeLineField(TagTextToDisplay(m_model->entry(row).Title).toUtf8()),
+            m_model->time(row).toUtf8(), m_model->size(row).toUtf8(), shown(out.path)};
         if (!out.sameOutputRows.isEmpty()) {
             QStringList others;
             for (int other : out.sameOutputRows)
                 others.append(QString::number(other + 1));
-            fields.append(
-                QStringLiteral("same output as row %1").arg(others.join(QStringLiteral(", "))));
+            line.append(QStringLiteral("same output as row %1")
+                            .arg(others.join(QStringLiteral(", ")))
+                            .toUtf8());
         }
-        if (out.overwritesOwnSource) {
-            fields.append(QStringLiteral("would overwrite the source file"));
+        if (out.replacesExistingFile)
+            line.append("replaces an existing file");
+        if (!out.refusal.isEmpty()) {
+            line.append(EscapeLineField(out.refusal.toUtf8()));
             wouldFail = true;
         }
-        writeLine(stdout, fields.join(QLatin1Char('\t')));
+        writeLine(stdout, fields(line));
     }
     return wouldFail ? 1 : 0;
 }
@@ -198,12 +232,12 @@ void CliSession::showProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return;
-    const QString line =
-        QStringLiteral("\r\x1b[K[%1/%2] %3  %4")
-            .arg(m_currentRow + 1)
-            .arg(m_model->rowCount())
-            .arg(TagTextToDisplay(m_model->entry(m_currentRow).Title), frame->text);
-    const QByteArray bytes = line.toLocal8Bit();
+    const QString title = TagTextToDisplay(m_model->entry(m_currentRow).Title);
+    const QByteArray bytes = QStringLiteral("\r\x1b[K[%1/%2] ")
+                                 .arg(m_currentRow + 1)
+                                 .arg(m_model->rowCount())
+                                 .toLocal8Bit() +
+                             EscapeLineField(title.toUtf8()) + "  " + frame->text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
     m_progressShown = true;
@@ -223,10 +257,16 @@ void CliSession::onJobEnded(int row)
     clearProgressLine();
     m_currentRow = -1;
     const JobStatus status = m_model->status(row);
-    const ID3info &entry = m_model->entry(row);
-    writeLine(stdout, JobStatusText(status) + QLatin1Char('\t') + entry.SourcePath +
-                          QLatin1Char('\t') + m_batch->CurrentJob.OutFile);
+    const QByteArray source = shown(m_model->entry(row).SourcePath);
+    writeLine(stdout,
+              fields({JobStatusText(status).toUtf8(), source, shown(m_batch->CurrentJob.OutFile)}));
     const QString reason = m_model->reason(row);
     if (!reason.isEmpty())
-        complain(entry.SourcePath + QStringLiteral(": ") + reason);
+        complain(source, reason);
+}
+
+QByteArray CliSession::shown(const QString &path) const
+{
+    const QByteArray bytes = m_links ? m_links->originalPath(path) : QFile::encodeName(path);
+    return EscapeLineField(bytes);
 }

@@ -9,6 +9,7 @@
 class BatchSequencer;
 class FileAdder;
 class JobListModel;
+class RawNameLinks;
 class TID3v1;
 
 // One run of the command-line front end: rows are made and converted by the same
@@ -17,11 +18,13 @@ class CliSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit CliSession(const CliOptions &options, QObject *parent = nullptr);
+    // `links` reaches the files whose names are not valid UTF-8; paths are printed as the
+    // user gave them, not as the links that reach them.
+    CliSession(const CliOptions &options, RawNameLinks *links, QObject *parent = nullptr);
     ~CliSession() override;
 
     // Runs to the end and returns the exit status: 0 every row "Finish", 1 any row not,
-    // 2 bad usage, 130 interrupted.
+    // 2 bad usage or no encoder, 130 interrupted.
     int run();
 
 private:
@@ -33,8 +36,10 @@ private:
     void showProgress(int done, int total);
     void onJobEnded(int row);
     void clearProgressLine();
+    QByteArray shown(const QString &path) const;
 
     CliOptions m_options;
+    RawNameLinks *m_links;
     QString m_outputDir;
     QString m_encoder;
     JobListModel *m_model;

@@ -1,17 +1,26 @@
+#include "common/testcommon.h"
+
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/encodingprofile.h"
+#include "core/convert/outputfile.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/progressparser.h"
 #include "core/convert/targetformat.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
+#include <cstring>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(EncodingProfile)
@@ -123,7 +132,9 @@ private slots:
                                 << QString::fromLatin1(size) << QString::fromLatin1(refusal);
         };
         row("mp3 takes anything", ".mp3", "8000", "8000", "8000", "");
-        row("wav size ignores the bitrate", ".wav", "8000", "8000", "1411000", "");
+        // 16-bit PCM: rate x 16 x channels (stereo here), whatever the bitrate.
+        row("wav at 8000 Hz", ".wav", "8000", "320000", "256000", "");
+        row("wav at 44100 Hz", ".wav", "44100", "8000", "1411200", "");
         row("wma from 24 Kbps", ".wma", "44100", "24000", "24000", "");
         row("wma below 24 Kbps", ".wma", "44100", "16000", "16000",
             "WMA needs a bitrate of at least 24 Kbps");
@@ -185,6 +196,48 @@ private slots:
                  QStringList({u"-c:a"_qs, u"my codec"_qs, u"/o.ogg"_qs}));
         QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/in/a.wav"_qs, u"/o.ogg"_qs, mono, extra)
                     .endsWith(u" -ac 1 -c:a \"my codec\" /o.ogg"_qs));
+
+        // The entry's own tag goes to the encoder as the output's metadata, as the list
+        // shows it: ISO-8859-1 bytes decoded, the genre by name, empty fields given too.
+        ID3info e;
+        e.Title = "Caf\xe9 Song";
+        e.Artist = "Someone";
+        e.Year = "1999";
+        e.Genre = 17;
+        const QStringList metadata = MetadataArguments(e);
+        QCOMPARE(metadata,
+                 QStringList({u"title=Caf\u00e9 Song"_qs, u"artist=Someone"_qs, u"album="_qs,
+                              u"date=1999"_qs, u"comment="_qs, u"genre=Rock"_qs}));
+        e.Genre = 255;
+        QCOMPARE(MetadataArguments(e).last(), u"genre="_qs);
+        QCOMPARE(
+            ConversionArguments(u"/a.wav"_qs, u"/o.mp3"_qs, mono, extra, metadata.mid(0, 2))
+                .mid(9)
+                .join(u'|'),
+            u"-metadata|title=Caf\u00e9 Song|-metadata|artist=Someone|-c:a|my codec|/o.mp3"_qs);
+        QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/a.wav"_qs, u"/o.mp3"_qs, mono, {},
+                                      metadata.mid(0, 2))
+                    .endsWith(u" -ac 1 -metadata \"title=Caf\u00e9 Song\" -metadata "
+                              "artist=Someone /o.mp3"_qs));
+    }
+
+    void escapeLineField_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("escaped");
+        QTest::newRow("plain") << QByteArray("/out/a b.mp3") << QByteArray("/out/a b.mp3");
+        QTest::newRow("tab newline return")
+            << QByteArray("a\tb\nc\rd") << QByteArray("a\\tb\\nc\\rd");
+        // A backslash is doubled, so "\\n" in a name never reads as a newline.
+        QTest::newRow("backslash") << QByteArray("a\\nb") << QByteArray("a\\\\nb");
+        QTest::newRow("raw bytes pass") << QByteArray("caf\xe9") << QByteArray("caf\xe9");
+    }
+
+    void escapeLineField()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, escaped);
+        QCOMPARE(EscapeLineField(text), escaped);
     }
 
     void outputFileName_data()
@@ -203,6 +256,9 @@ private slots:
         row("dot dot", "..", u"song.wav.mp3"_qs);
         row("slash", "../x", u".._x.mp3"_qs);
         row("nul", QByteArray("a\0b", 3), u"a_b.mp3"_qs);
+        row("control characters", "foo\nbar\tbaz\x1b\x7f", u"foo_bar_baz__.mp3"_qs);
+        row("control characters in the source name", QByteArray(), u"new_line.wav.mp3"_qs,
+            u"/in/new\nline.wav"_qs);
         row("utf-8", "\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9.mp3"_qs);
         row("latin-1", "\xE9t\xE9", u"\u00E9t\u00E9.mp3"_qs);
         row("cut utf-8 is latin-1", "ab\xC3", u"ab\u00C3.mp3"_qs);
@@ -250,6 +306,90 @@ private slots:
         QVERIFY(!IsSameFile(missing, missing));
     }
 
+    void outputPathProblem_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("missing") << u"missing"_qs << QString();
+        QTest::newRow("regular file") << u"file"_qs << QString();
+        // The rename replaces the link; what it points to is never opened.
+        QTest::newRow("link to a FIFO") << u"link"_qs << QString();
+        QTest::newRow("folder") << u"dir"_qs << u"The output path is a folder"_qs;
+        QTest::newRow("FIFO") << u"fifo"_qs << u"The output path is a FIFO"_qs;
+        QTest::newRow("socket") << u"socket"_qs << u"The output path is a socket"_qs;
+        QTest::newRow("device") << u"device"_qs << u"The output path is a device"_qs;
+    }
+
+    void outputPathProblem()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        QString path = dir.filePath(u"out.mp3"_qs);
+        const QByteArray native = QFile::encodeName(path);
+        const QByteArray fifo = QFile::encodeName(dir.filePath(u"fifo"_qs));
+        if (kind == u"file"_qs) {
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        } else if (kind == u"link"_qs) {
+            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+            QCOMPARE(::symlink(fifo.constData(), native.constData()), 0);
+        } else if (kind == u"dir"_qs) {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == u"fifo"_qs) {
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (kind == u"socket"_qs) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, native.constData(), sizeof address.sun_path - 1);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+            ::close(fd);
+        } else if (kind == u"device"_qs) {
+            path = u"/dev/null"_qs;
+        }
+        QCOMPARE(OutputPathProblem(path), problem);
+    }
+
+    void workFiles()
+    {
+        QTemporaryDir dir;
+        QString error;
+        for (const QString &name :
+             {u"Song.mp3"_qs, u"a.wav.wav"_qs, QString(251, u'n') + u".aac"_qs,
+              QString(125, QChar(0xE9)) + u".mp3"_qs}) {
+            const QString final = dir.filePath(name);
+            const QString work = CreateWorkFile(final, &error);
+            QVERIFY2(!work.isEmpty(), qPrintable(error));
+            const QFileInfo info(work);
+            // Hidden, beside the final path, the same extension, a valid name, and new.
+            QCOMPARE(info.path(), dir.path());
+            QVERIFY(info.fileName().startsWith(u'.'));
+            QCOMPARE(info.suffix(), QFileInfo(final).suffix());
+            QVERIFY(QFile::encodeName(info.fileName()).size() <= 255);
+            QVERIFY(IsWorkFileName(info.fileName()));
+            QVERIFY(!IsWorkFileName(name));
+            QCOMPARE(info.size(), 0);
+            QVERIFY(CreateWorkFile(final, &error) != work);
+        }
+        QCOMPARE(CreateWorkFile(dir.filePath(u"none/x.mp3"_qs), &error), QString());
+        QVERIFY2(
+            error.startsWith(u"Cannot create the output file in "_qs + dir.filePath(u"none"_qs)),
+            qPrintable(error));
+
+        // The commit replaces a link at the final path, never the file it points to.
+        const QString target = dir.filePath(u"elsewhere.mp3"_qs);
+        const QString link = dir.filePath(u"linked.mp3"_qs);
+        QVERIFY(writeFile(target, "earlier"));
+        QVERIFY(QFile::link(target, link));
+        const QString work = CreateWorkFile(link, &error);
+        QVERIFY(writeFile(work, "new"));
+        QVERIFY(CommitWorkFile(work, link, &error));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QCOMPARE(readFile(link), QByteArray("new"));
+        QCOMPARE(readFile(target), QByteArray("earlier"));
+        QVERIFY(!QFileInfo::exists(work));
+    }
+
     void encoderLocation()
     {
         QTemporaryDir dir;
@@ -270,6 +410,17 @@ private slots:
         QCOMPARE(chosen, u"/somewhere/fake-ffmpeg"_qs);
         QCOMPARE(onPath, script.fileName());
         QCOMPARE(none, QString());
+
+        // What the user is told: how to install ffmpeg or point to one.
+        QCOMPARE(EncoderProblem(script.fileName()), QString());
+        const QString plainFile = dir.filePath(u"plain"_qs);
+        QVERIFY(QFile(plainFile).open(QIODevice::WriteOnly));
+        for (const QString &encoder : {none, chosen, plainFile, dir.path()}) {
+            const QString problem = EncoderProblem(encoder);
+            QVERIFY2(problem.contains(u"sudo apt install ffmpeg"_qs) &&
+                         problem.contains(u"WAVETRANSMUTER_FFMPEG"_qs) && problem.contains(encoder),
+                     qPrintable(problem));
+        }
     }
 
     void parseProgress_data()
@@ -295,6 +446,11 @@ private slots:
         row("unfinished line stays", {"time=3.0 bitrate=\rsize= 5kB tim"}, {3}, "size= 5kB tim");
         row("report in the unfinished line counts", {"\ntime=5.0 bitrate= 1"}, {5},
             "time=5.0 bitrate= 1");
+        // An endless line keeps only its head; it still ends, and its report still counts.
+        row("endless line is cut", {QByteArray(5000, 'x')}, {}, QByteArray(4096, 'x'));
+        row("endless line still ends", {QByteArray(5000, 'x'), "time=1.0 bitrate=\r"}, {1});
+        row("report at the head of an endless line",
+            {"time=2.0 bitrate=" + QByteArray(5000, 'x'), "\r"}, {2});
         row("header lines", {"Stream mapping:\r\n  Duration: 00:03:45.00, bitrate: 705 kb/s\n"},
             {});
         row("bitrate before time", {"bitrate= 5 time=1.0 bitrate=\r"}, {});

@@ -5,6 +5,7 @@
 #include "core/convert/commandline.h"
 #include "core/convert/encoderrunner.h"
 #include "core/convert/endaction.h"
+#include "core/convert/outputfile.h"
 #include "core/convert/progressmeter.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
@@ -13,9 +14,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(JobStatus)
 Q_DECLARE_METATYPE(EncodingProfile)
@@ -131,6 +135,8 @@ private slots:
 
     void lastErrorLine_data();
     void lastErrorLine();
+    void outputErrorLine_data();
+    void outputErrorLine();
     void runnerChunks_data();
     void runnerChunks();
     void progressFromRecordedTranscript();
@@ -140,7 +146,8 @@ private slots:
     void rowsFinishInOrderAndAreTagged();
     void failures_data();
     void failures();
-    void outputThatIsTheSourceIsNotRun();
+    void refusedBeforeTheEncoderRuns_data();
+    void refusedBeforeTheEncoderRuns();
     void stopEndsOnlyTheRunningRow();
     void stopKillsAnEncoderThatIgnoresTerminate();
     void newBatchAfterStopWaitsAndIsLeftAlone();
@@ -180,10 +187,11 @@ private:
         writeFile(path, SourceBytes);
         return path;
     }
-    QString realSource(const QString &name, double seconds, int rate = 22050, int channels = 1)
+    QString realSource(const QString &name, double seconds, int rate = 22050, int channels = 1,
+                       const QStringList &extra = {})
     {
         const QString path = m_src + QLatin1Char('/') + name;
-        makeSine(path, seconds, rate, channels);
+        makeSine(path, seconds, rate, channels, extra);
         return path;
     }
     QString outOf(const ID3info &e, const QString &extension = Mp3,
@@ -195,6 +203,25 @@ private:
     QStringList argsLog() const
     {
         return QString::fromUtf8(readFile(m_argsLog)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    // The encoder's arguments for a job: the output is a work file beside `final`.
+    QRegularExpression argsFor(const QString &head, const QString &final) const
+    {
+        const QFileInfo info(final);
+        return QRegularExpression(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(head + QLatin1Char(' ') + info.path() +
+                                       QStringLiteral("/.")) +
+            QStringLiteral(".*\\.wt-[A-Za-z0-9]{6}\\.") + info.suffix()));
+    }
+    // The encoder has written into its work file in the output folder.
+    bool waitForWorkFile() const
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList work = workFilesIn(m_out);
+                return !work.isEmpty() && QFileInfo(m_out + u'/' + work.first()).size() > 0;
+            },
+            5000);
     }
     qint64 waitForPid() const
     {
@@ -272,6 +299,34 @@ void TestEngine::lastErrorLine()
     QFETCH(QString, line);
     QVERIFY(!output.isEmpty() || line.isEmpty());
     QCOMPARE(LastErrorLine(output), line);
+}
+
+void TestEngine::outputErrorLine_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("isError");
+    auto row = [](const char *line, bool isError) {
+        QTest::newRow(line) << QByteArray(line) << isError;
+    };
+    // ffmpeg 5.1 on a full disk or past `ulimit -f`, exiting 0 all the same.
+    row("Error writing trailer of /o/a.mp3: No space left on device", true);
+    row("Error closing file /o/a.mp3: File too large", true);
+    row("av_interleaved_write_frame(): No space left on device", true);
+    // Later ffmpeg names the muxer first.
+    row("[out#0/mp3 @ 0x55d1c0] Error writing trailer: No space left on device", true);
+    row("[mp3 @ 0x55d1c0] Failed to update header: Disk quota exceeded", true);
+    // Information lines may quote any text: a tag, a file name.
+    row("    title           : No space left on device", false);
+    row("Input #0, wav, from '/in/a: File too large':", false);
+    row("Error while decoding stream #0:0: Invalid data found when processing input", false);
+    row("size=      64kB time=00:00:10.00 bitrate=  52.4kbits/s speed=26.4x", false);
+}
+
+void TestEngine::outputErrorLine()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, isError);
+    QCOMPARE(IsOutputErrorLine(line), isError);
 }
 
 void TestEngine::runnerChunks_data()
@@ -360,8 +415,17 @@ void TestEngine::wavRecomputesSizesBeforeTheFirstJob()
             sizesAtStart << m_model->size(0) << m_model->size(1);
     });
     QVERIFY(b->run(QStringLiteral(".wav")));
+    // 16-bit stereo at 44100 Hz.
     QCOMPARE(sizesAtStart, QStringList({QStringLiteral("10.09MB"), QStringLiteral("5.04MB")}));
     QCOMPARE(b->seq.TargetExtension, QStringLiteral(".wav"));
+    // Mono at 8000 Hz is 128000 bit/s; the next MP3 batch shows the chosen bitrate again.
+    m_profile = {QStringLiteral("8000"), QStringLiteral("32000"), QStringLiteral("1")};
+    sizesAtStart.clear();
+    QVERIFY(b->run(QStringLiteral(".wav")));
+    QCOMPARE(sizesAtStart, QStringList({QStringLiteral("0.91MB"), QStringLiteral("0.45MB")}));
+    sizesAtStart.clear();
+    QVERIFY(b->run(Mp3));
+    QCOMPARE(sizesAtStart, QStringList({QStringLiteral("0.22MB"), QStringLiteral("0.11MB")}));
 }
 
 void TestEngine::rowsFinishInOrderAndAreTagged()
@@ -410,16 +474,28 @@ void TestEngine::failures_data()
         false);
     row("non-zero exit without output text", fake, "nooutput", "3", "700", "", false,
         "Encoder exited with code 3", false);
-    row("exit 0 but no output file", fake, "normal", "0", "-1", "all fine, says the encoder\n",
-        false, "all fine, says the encoder", false);
+    // The earlier output of the same name is never the one that says "Finish".
+    row("exit 0 but no output, earlier output there", fake, "normal", "0", "-1",
+        "all fine, says the encoder\n", true, "all fine, says the encoder", true);
     row("exit 0 with an empty output file", fake, "nooutput", "0", "0", "", false, "No output file",
         false);
-    row("crash", fake, "crash", "0", "900", "", false,
-        "Duration: 00:03:45.23, start: 0.000000, bitrate: 128 kb/s", false);
-    row("failure before touching an earlier output", fake, "normal", "1", "-1",
-        "in.wav: No such file or directory\n", true, "in.wav: No such file or directory", true);
-    row("failure after overwriting an earlier output", fake, "normal", "1", "10", "half way\n",
-        true, "half way", false);
+    row("crash", fake, "crash", "0", "900", "", false, "Encoder crashed (signal 9, SIGKILL)",
+        false);
+    row("failure before writing", fake, "normal", "1", "-1", "in.wav: No such file or directory\n",
+        true, "in.wav: No such file or directory", true);
+    row("failure after writing half", fake, "normal", "1", "10", "half way\n", true, "half way",
+        true);
+    // What ffmpeg 5.1 printed on a full disk (recorded), and its exit code: 0.
+    const QByteArray diskFull =
+        readFile(QStringLiteral(WT_TEST_DATA_DIR "/ffmpeg51-disk-full.txt"));
+    QTest::newRow("exit 0 after a failed trailer")
+        << fake << QByteArray("normal") << QByteArray("0") << QByteArray("700") << diskFull << true
+        << QStringLiteral(
+               "Error writing trailer of /tmp/wt10m/full/out.mp3: No space left on device")
+        << true;
+    row("exit 0 after a failed close", fake, "normal", "0", "700",
+        "size=  1kB time=00:00:01.00 bitrate= 8.0kbits/s\rError closing file x: File too large\n",
+        false, "Error closing file x: File too large", false);
     row("encoder missing", m_tmp.filePath(QStringLiteral("no/such/ffmpeg")), "", "", "", "", true,
         "Encoder not found", true);
     row("encoder not executable", QStringLiteral(WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt"), "", "", "",
@@ -467,6 +543,7 @@ void TestEngine::failures()
     if (outputKept && earlierOutput)
         QCOMPARE(readFile(outOf(bad)), QByteArray(3000, 'E')); // untouched, no tag added
     QCOMPARE(readFile(bad.SourcePath), SourceBytes);
+    QCOMPARE(workFilesIn(m_out), QStringList());
     // Exactly one end per row, and the batch went on.
     QCOMPARE(b->log.count(QStringLiteral("end 0 Failed")), 1);
     QCOMPARE(m_model->status(1), encoderRuns ? JobStatus::Finish : JobStatus::Failed);
@@ -474,21 +551,67 @@ void TestEngine::failures()
         QCOMPARE(readFile(outOf(good)).right(128), expectedTag(good));
 }
 
-void TestEngine::outputThatIsTheSourceIsNotRun()
+void TestEngine::refusedBeforeTheEncoderRuns_data()
 {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // @OUT@ and @SRC@ are the folders
+    QTest::newRow("output is its own source")
+        << "own" << QStringLiteral("Output would overwrite the source file");
+    QTest::newRow("output is another row's source")
+        << "other"
+        << QStringLiteral("Output would overwrite the source of another row: @OUT@/Theirs.mp3");
+    QTest::newRow("output is another row's source through a link")
+        << "link"
+        << QStringLiteral("Output would overwrite the source of another row: @SRC@/real.wav");
+    QTest::newRow("a folder at the output path")
+        << "dir" << QStringLiteral("The output path is a folder");
+    QTest::newRow("a FIFO at the output path")
+        << "fifo" << QStringLiteral("The output path is a FIFO");
+    QTest::newRow("source deleted after it was added")
+        << "deleted" << QStringLiteral("Source no longer exists");
+}
+
+void TestEngine::refusedBeforeTheEncoderRuns()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    reason.replace(QStringLiteral("@OUT@"), m_out).replace(QStringLiteral("@SRC@"), m_src);
     auto b = batch();
-    // A source in the output folder whose tag title is its own base name.
-    const QString source = m_out + QStringLiteral("/Song.mp3");
-    QVERIFY(writeFile(source, QByteArray(5000, 'M')));
-    addRow("Song", source);
-    const ID3info other = addRow("Other");
+    // Row 0 is refused; row 1 is the source it would hit, or just a row that converts.
+    const QString out = m_out + QStringLiteral("/Song.mp3");
+    if (kind == QLatin1String("own")) {
+        QVERIFY(writeFile(out, QByteArray(5000, 'M')));
+        addRow("Song", out);
+        addRow("Other");
+    } else if (kind == QLatin1String("other")) {
+        addRow("Theirs");
+        QVERIFY(writeFile(m_out + QStringLiteral("/Theirs.mp3"), QByteArray(5000, 'M')));
+        addRow("Other", m_out + QStringLiteral("/Theirs.mp3"));
+    } else if (kind == QLatin1String("link")) {
+        addRow("Song");
+        QVERIFY(QFile::link(dummySource("real"), out));
+        addRow("Other", m_src + QStringLiteral("/real.wav"));
+    } else {
+        if (kind == QLatin1String("dir"))
+            QVERIFY(QDir().mkdir(out));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(out).constData(), 0600), 0);
+        const ID3info song = addRow("Song");
+        if (kind == QLatin1String("deleted"))
+            QVERIFY(QFile::remove(song.SourcePath));
+        addRow("Other");
+    }
+    const QMap<QString, QByteArray> sources = snapshot(m_src);
+    const QMap<QString, QByteArray> outputs = snapshot(m_out);
     QVERIFY(b->run());
     QCOMPARE(m_model->status(0), JobStatus::Failed);
-    QCOMPARE(m_model->reason(0), QStringLiteral("Output would overwrite the source file"));
-    QCOMPARE(readFile(source), QByteArray(5000, 'M'));
+    QCOMPARE(m_model->reason(0), reason);
     QCOMPARE(m_model->status(1), JobStatus::Finish);
-    QCOMPARE(argsLog().size(), 1);
-    QVERIFY(argsLog().first().endsWith(outOf(other)));
+    QCOMPARE(argsLog().size(), 1); // row 1's run only
+    QCOMPARE(snapshot(m_src), sources);
+    QMap<QString, QByteArray> after = snapshot(m_out);
+    QVERIFY(after.remove(m_out + QStringLiteral("/Other.mp3")) == 1);
+    QCOMPARE(after, outputs); // the refused row's output path as it was, and no work file
 }
 
 void TestEngine::stopEndsOnlyTheRunningRow()
@@ -499,9 +622,10 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     addRow("b");
     addRow("c");
     m_model->setStatus(2, JobStatus::Finish); // from an earlier batch
+    QVERIFY(writeFile(outOf(a), "an earlier run's output"));
     QVERIFY(b->start());
     const qint64 pid = waitForPid();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(outOf(a)), 5000);
+    QVERIFY(waitForWorkFile());
     QVERIFY(processAlive(pid));
 
     b->seq.stop();
@@ -513,7 +637,9 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     QCOMPARE(b->progress.last(), qMakePair(0, 100));
     QTRY_VERIFY_WITH_TIMEOUT(!b->seq.isStopping(), 5000);
     QVERIFY(!processAlive(pid));
-    QVERIFY(!QFileInfo::exists(outOf(a)));
+    // Only the stopped job's own work file goes; the earlier output stays as it was.
+    QCOMPARE(workFilesIn(m_out), QStringList());
+    QCOMPARE(readFile(outOf(a)), QByteArray("an earlier run's output"));
     QTest::qWait(50);
     QCOMPARE(b->log, steps({"start 0", "end 0 Stopped", "stopped"}));
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
@@ -532,13 +658,14 @@ void TestEngine::stopKillsAnEncoderThatIgnoresTerminate()
     b->seq.setStopGrace(300);
     const ID3info a = addRow("a");
     QVERIFY(b->start());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(outOf(a)), 5000);
+    QVERIFY(waitForWorkFile());
     QTest::qWait(50); // let it ignore SIGTERM for real
     QElapsedTimer timer;
     timer.start();
     QVERIFY(b->stopAndSettle());
     QVERIFY2(timer.elapsed() >= 250, "killed before the grace was over");
     QVERIFY(!QFileInfo::exists(outOf(a)));
+    QCOMPARE(workFilesIn(m_out), QStringList());
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
 }
 
@@ -551,7 +678,7 @@ void TestEngine::newBatchAfterStopWaitsAndIsLeftAlone()
     const ID3info a = addRow("a");
     const ID3info c = addRow("c");
     QVERIFY(b->start());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(outOf(a)), 5000);
+    QVERIFY(waitForWorkFile());
     QTest::qWait(50);
 
     b->seq.stop();
@@ -593,7 +720,7 @@ void TestEngine::listChangeAfterStopIsLeftAlone()
     b->seq.setStopGrace(300);
     const ID3info a = addRow("a");
     QVERIFY(b->start());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(outOf(a)), 5000);
+    QVERIFY(waitForWorkFile());
     QTest::qWait(50);
     b->seq.stop();
     // Rows added after the stop: CurrentIndex would name one of them again.
@@ -611,6 +738,7 @@ void TestEngine::listChangeAfterStopIsLeftAlone()
         QVERIFY(m_model->reason(row).isEmpty());
     }
     QVERIFY(!QFileInfo::exists(outOf(a)));
+    QCOMPARE(workFilesIn(m_out), QStringList());
 }
 
 void TestEngine::shutdownEndsTheEncoderAndRemovesPartialOutput()
@@ -622,7 +750,7 @@ void TestEngine::shutdownEndsTheEncoderAndRemovesPartialOutput()
     const ID3info a = addRow("a");
     QVERIFY(b->start());
     const qint64 pid = waitForPid();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(outOf(a)), 5000);
+    QVERIFY(waitForWorkFile());
     QElapsedTimer timer;
     timer.start();
     b->seq.shutdown();
@@ -631,6 +759,7 @@ void TestEngine::shutdownEndsTheEncoderAndRemovesPartialOutput()
     QVERIFY(!b->seq.isStopping());
     QVERIFY(!processAlive(pid));
     QVERIFY(!QFileInfo::exists(outOf(a)));
+    QCOMPARE(workFilesIn(m_out), QStringList());
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
     b.reset();
 
@@ -642,6 +771,7 @@ void TestEngine::shutdownEndsTheEncoderAndRemovesPartialOutput()
     second.reset();
     QVERIFY(!processAlive(pid2));
     QVERIFY(!QFileInfo::exists(outOf(a)));
+    QCOMPARE(workFilesIn(m_out), QStringList());
 }
 
 void TestEngine::jobsReadFolderAndProfileWhenTheyStart()
@@ -667,12 +797,27 @@ void TestEngine::jobsReadFolderAndProfileWhenTheyStart()
     QCOMPARE(first.right(128), expectedTag(a));
     QVERIFY(!QFileInfo::exists(outOf(a, QStringLiteral(".aac"), second)));
     QCOMPARE(readFile(outOf(c, QStringLiteral(".aac"), second)).right(128), expectedTag(c));
-    // One argument each, no shell: the blank in the path stays inside its argument.
-    QCOMPARE(argsLog(),
-             QStringList({QStringLiteral("-y -i %1 -ab 128000 -ar 44100 -ac 2 %2")
-                              .arg(a.SourcePath, outOf(a, QStringLiteral(".aac"))),
-                          QStringLiteral("-y -i %1 -ab 64000 -ar 22050 -ac 1 %2")
-                              .arg(c.SourcePath, outOf(c, QStringLiteral(".aac"), second))}));
+    // The profile each job started with, the entry's own metadata, and the work file beside
+    // the final path (each one argument: the fake encoder logs them joined by blanks).
+    auto metadata = [](const QString &title) {
+        return QStringLiteral("-metadata title=%1 -metadata artist=Artist -metadata album=Album "
+                              "-metadata date=2024 -metadata comment=Comment -metadata genre=Rock")
+            .arg(title);
+    };
+    const QStringList log = argsLog();
+    QCOMPARE(log.size(), 2);
+    QVERIFY2(argsFor(QStringLiteral("-y -i %1 -ab 128000 -ar 44100 -ac 2 %2")
+                         .arg(a.SourcePath, metadata(QStringLiteral("a b"))),
+                     outOf(a, QStringLiteral(".aac")))
+                 .match(log.at(0))
+                 .hasMatch(),
+             qPrintable(log.at(0)));
+    QVERIFY2(argsFor(QStringLiteral("-y -i %1 -ab 64000 -ar 22050 -ac 1 %2")
+                         .arg(c.SourcePath, metadata(QStringLiteral("c"))),
+                     outOf(c, QStringLiteral(".aac"), second))
+                 .match(log.at(1))
+                 .hasMatch(),
+             qPrintable(log.at(1)));
 }
 
 void TestEngine::secondBatchConvertsEveryRowAgain()
@@ -777,8 +922,11 @@ void TestEngine::realFormats_data()
 void TestEngine::realFormats()
 {
     QFETCH(QString, extension);
-    // A mono 22050 Hz source, so the default profile's 44100 Hz stereo shows in the output.
-    const QString source = realSource(QStringLiteral("sine.wav"), 2, 22050, 1);
+    // A mono 22050 Hz source, so the default profile's 44100 Hz stereo shows in the output;
+    // its own title must not reach the output, the entry's must.
+    const QString source =
+        realSource(QStringLiteral("sine.wav"), 2, 22050, 1,
+                   {QStringLiteral("-metadata"), QStringLiteral("title=Source Title")});
     auto b = batch(ffmpegPath());
     ID3info e = entryFor(source, "Sine \xe9t\xe9", "Wavetransmuter");
     e.Comment = "a comment of exactly thirty b.";
@@ -791,6 +939,9 @@ void TestEngine::realFormats()
     QCOMPARE(probeEntries(out, QStringLiteral("stream=sample_rate")), QStringLiteral("44100"));
     QCOMPARE(probeEntries(out, QStringLiteral("stream=channels")), QStringLiteral("2"));
     QVERIFY(decodesCleanly(out));
+    QVERIFY(!readFile(out).contains("Source Title"));
+    if (extension != QLatin1String(".aac")) // ADTS has no tags of its own
+        QCOMPARE(probeEntries(out, QStringLiteral("format_tags=title")), u"Sine \u00e9t\u00e9"_qs);
 }
 
 void TestEngine::realEncoderFailure_data()
@@ -865,10 +1016,12 @@ void TestEngine::realProgressAndStop()
     QVERIFY(moved);
 
     // Again, stopped from inside a progress report, as a click handled during the
-    // display's event processing would: no partial output is left, the next row untouched.
+    // display's event processing would: no partial output is left, the first run's output
+    // is kept byte for byte, the next row untouched.
     addRow("after", source, QStringLiteral("00:01:30"));
     const QString out = outOf(first);
-    QVERIFY(QFile::remove(out));
+    const QByteArray earlier = readFile(out);
+    QVERIFY(earlier.size() > 100000);
     connect(&b->seq, &BatchSequencer::progress, this, [&](int done, int total) {
         if (total == 90 && done > 0 && b->seq.isRunning())
             b->seq.stop();
@@ -878,7 +1031,8 @@ void TestEngine::realProgressAndStop()
     QTRY_VERIFY_WITH_TIMEOUT(!b->seq.isStopping(), 5000);
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
     QCOMPARE(m_model->status(1), JobStatus::Unconvert);
-    QVERIFY(!QFileInfo::exists(out));
+    QCOMPARE(readFile(out), earlier);
+    QCOMPARE(workFilesIn(m_out), QStringList());
     QCOMPARE(b->finished, 1);
     QVERIFY(QFileInfo(source).size() > 1000000);
 }

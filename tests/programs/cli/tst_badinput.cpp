@@ -11,9 +11,7 @@
 
 #include "core/convert/batchsequencer.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -52,36 +50,9 @@ QByteArray tagBlock(const QByteArray &title)
     return block;
 }
 
-bool isFifo(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
 bool makeFifo(const QString &path)
 {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-}
-
-// Everything under `root`: a regular file by its hash, anything else by its kind. Never
-// opens a FIFO.
-QMap<QString, QByteArray> snapshot(const QString &root)
-{
-    QMap<QString, QByteArray> state;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info(path);
-        if (isFifo(path))
-            state.insert(path, "fifo");
-        else if (info.isDir())
-            state.insert(path, "dir");
-        else
-            state.insert(path,
-                         QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256));
-    }
-    return state;
 }
 
 struct Run
@@ -140,9 +111,11 @@ QString statusOf(const QByteArray &out, const Source &source, const QString &out
 {
     const QString output = OutputPath(outDir, source.title, source.path, Mp3);
     for (const char *status : {"Finish", "Failed", "Stopped"}) {
-        const QString line = QString::fromLatin1(status) + QLatin1Char('\t') + source.path +
-                             QLatin1Char('\t') + output + QLatin1Char('\n');
-        if (out.contains(line.toLocal8Bit()))
+        // Paths are printed escaped, so a name with a newline still makes one line.
+        const QByteArray line = QByteArray(status) + '\t' +
+                                EscapeLineField(QFile::encodeName(source.path)) + '\t' +
+                                EscapeLineField(QFile::encodeName(output)) + '\n';
+        if (out.contains(line))
             return QString::fromLatin1(status);
     }
     return QString();

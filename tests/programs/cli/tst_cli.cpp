@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +19,8 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -55,14 +58,18 @@ private slots:
     void convertsFilesAndFoldersInCommandLineOrder();
     void defaultOutputIsTheSavedFolder();
     void failedRowsGiveExitOne();
-    void missingEncoderFailsEveryRowAtOnce();
     void dryRunConvertsNothingAndFlagsClashes();
+    void reproductions_data();
+    void reproductions();
     void progressLineOnlyOnATerminal();
     void signalStopsLikeStop_data();
     void signalStopsLikeStop();
 
 private:
-    Run run(const QStringList &args, const QMap<QString, QString> &env = {}) const;
+    Run run(const QStringList &args, const QMap<QString, QString> &env = {},
+            const QString &cwd = QString(), qint64 fileSizeLimit = 0) const;
+    QStringList prepare(const QString &kind, QMap<QString, QString> &env, QString &cwd,
+                        qint64 &fileSizeLimit);
     QString makeSource(const QString &path, double seconds, int rate = 22050);
 
     QTemporaryDir m_tmp;
@@ -85,14 +92,30 @@ void TestCli::init()
     QVERIFY(QDir().mkpath(m_dir + QStringLiteral("/src")));
 }
 
-Run TestCli::run(const QStringList &args, const QMap<QString, QString> &env) const
+Run TestCli::run(const QStringList &args, const QMap<QString, QString> &env, const QString &cwd,
+                 qint64 fileSizeLimit) const
 {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
     p.setProcessEnvironment(e);
-    p.start(QStringLiteral(WT_CLI_PROGRAM), args);
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    // As from a shell: SIGXFSZ at its default until the program itself sets it.
+    p.setChildProcessModifier([fileSizeLimit] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        if (fileSizeLimit > 0) {
+            const rlimit limit = {rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    });
+    if (args.value(0) == QLatin1String("-sh-")) // -sh- SCRIPT ARGS...: $0 is the program
+        p.start(QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"), args.at(1), QStringLiteral(WT_CLI_PROGRAM)} +
+                    args.mid(2));
+    else
+        p.start(QStringLiteral(WT_CLI_PROGRAM), args);
     Run r;
     if (!p.waitForFinished(60000)) {
         p.kill();
@@ -266,23 +289,6 @@ void TestCli::failedRowsGiveExitOne()
     QCOMPARE(good.code, 0);
 }
 
-void TestCli::missingEncoderFailsEveryRowAtOnce()
-{
-    const QString a = makeSource(m_dir + QStringLiteral("/src/a.wav"), 1);
-    const QString b = makeSource(m_dir + QStringLiteral("/src/b.wav"), 1);
-    const QString out = m_dir + QStringLiteral("/out");
-    QElapsedTimer timer;
-    timer.start();
-    const Run r =
-        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out, a, b},
-            {{QStringLiteral("WAVETRANSMUTER_FFMPEG"), m_dir + QStringLiteral("/none")}});
-    QVERIFY(timer.elapsed() < 10000);
-    QCOMPARE(r.code, 1);
-    QCOMPARE(lines(r.out).size(), 2);
-    QVERIFY(lines(r.out).at(1).startsWith(QStringLiteral("Failed\t") + b));
-    QVERIFY(r.err.contains("Encoder not found"));
-}
-
 void TestCli::dryRunConvertsNothingAndFlagsClashes()
 {
     const QString out = m_dir + QStringLiteral("/out");
@@ -297,30 +303,344 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
     tag.SetTitle("Self");
     QVERIFY(tag.WriteToFile(self));
     const QString plain = makeSource(m_dir + QStringLiteral("/src/plain.wav"), 1);
+    // A row titled after another row's source, and an output that exists already.
+    const QString theirs = makeSource(m_dir + QStringLiteral("/src/theirs.wav"), 1);
+    tag.SetTitle("plain");
+    QVERIFY(tag.WriteToFile(theirs));
+    QVERIFY(writeFile(out + QStringLiteral("/plain.wav.wav"), "an earlier output"));
 
-    const Run r = run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--dry-run"),
-                       QStringLiteral("--out"), out, one, two, self, plain});
-    QCOMPARE(r.code, 1); // the row that would overwrite its source would fail
-    const QString wav2s = EstimateSize(QStringLiteral("00:00:02"), QStringLiteral("1411000"));
-    const QString wav1s = EstimateSize(QStringLiteral("00:00:01"), QStringLiteral("1411000"));
+    const Run r =
+        run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--dry-run"),
+             QStringLiteral("--out"), m_dir + QStringLiteral("/src"), one, two, plain, theirs});
+    QCOMPARE(r.code, 1); // the row that would overwrite a source would fail
+    const Run r2 = run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--dry-run"),
+                        QStringLiteral("--out"), out, self, plain});
+    QCOMPARE(r2.code, 1);
+    // 16-bit stereo at 44100 Hz.
+    const QString wav2s = EstimateSize(QStringLiteral("00:00:02"), QStringLiteral("1411200"));
+    const QString wav1s = EstimateSize(QStringLiteral("00:00:01"), QStringLiteral("1411200"));
+    const QString src = m_dir + QStringLiteral("/src");
     QCOMPARE(
         lines(r.out),
         QStringList(
             {tabbed({QStringLiteral("Same"), QStringLiteral("00:00:02"), wav2s,
-                     out + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 2")}),
+                     src + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 2")}),
              tabbed({QStringLiteral("Same"), QStringLiteral("00:00:01"), wav1s,
-                     out + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 1")}),
-             tabbed({QStringLiteral("Self"), QStringLiteral("00:00:01"), wav1s, self,
-                     QStringLiteral("would overwrite the source file")}),
+                     src + QStringLiteral("/Same.wav"), QStringLiteral("same output as row 1")}),
              tabbed({QStringLiteral("plain.wav"), QStringLiteral("00:00:01"), wav1s,
-                     out + QStringLiteral("/plain.wav.wav")})}));
-    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("Self.wav")});
+                     src + QStringLiteral("/plain.wav.wav")}),
+             tabbed(
+                 {QStringLiteral("plain"), QStringLiteral("00:00:01"), wav1s, plain,
+                  QStringLiteral("Output would overwrite the source of another row: ") + plain})}));
+    QCOMPARE(lines(r2.out),
+             QStringList({tabbed({QStringLiteral("Self"), QStringLiteral("00:00:01"), wav1s, self,
+                                  QStringLiteral("Output would overwrite the source file")}),
+                          tabbed({QStringLiteral("plain.wav"), QStringLiteral("00:00:01"), wav1s,
+                                  out + QStringLiteral("/plain.wav.wav"),
+                                  QStringLiteral("replaces an existing file")})}));
+    QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase),
+             QStringList({QStringLiteral("plain.wav.wav"), QStringLiteral("Self.wav")}));
 
     const Run clean = run({QStringLiteral("--to"), QStringLiteral("mp3"),
                            QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
     QCOMPARE(clean.code, 0);
     QCOMPARE(lines(clean.out).size(), 1);
-    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("Self.wav")});
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase),
+             QStringList({QStringLiteral("plain.wav.wav"), QStringLiteral("Self.wav")}));
+}
+
+// Each of the faults once found by trying the program on real folders, run again through
+// the program: every source and every earlier good output keeps its bytes (SHA-256 of
+// everything under the test's folder), only the listed paths change, and each row's status
+// line tells the truth.
+void TestCli::reproductions_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArrayList>("expected"); // stdout; @D@ the test's folder, @H@ home
+    QTest::addColumn<QStringList>("errHas");
+    QTest::addColumn<QStringList>("changes"); // what may appear or change under @D@
+    auto row = [](const char *name, const char *kind, int exitCode, const QByteArrayList &expected,
+                  const QStringList &errHas = {}, const QStringList &changes = {}) {
+        QTest::newRow(name) << QString::fromLatin1(kind) << exitCode << expected << errHas
+                            << changes;
+    };
+    const QString clash = QStringLiteral("Output would overwrite the source of another row: ");
+    row("a failed re-run keeps the earlier outputs", "rerun", 1,
+        {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.wma", "Failed\t@D@/src/b.wav\t@D@/out/b.wav.wma"},
+        {QStringLiteral("bitrate too low")});
+    row("exit 0 without writing is no Finish", "nowrite", 1,
+        {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"});
+    row("a full disk that ffmpeg exits 0 on", "diskfull", 1,
+        {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"},
+        {QStringLiteral(
+            "Error writing trailer of /tmp/wt10m/full/out.mp3: No space left on device")});
+    row("a killed encoder", "killed", 1, {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"},
+        {QStringLiteral("Encoder crashed (signal 9, SIGKILL)")});
+    row("output is another row's source", "clash", 1,
+        {"Failed\t@D@/src/a.wav\t@D@/src/b.mp3", "Finish\t@D@/src/b.mp3\t@D@/src/b.mp3.mp3"},
+        {clash + QStringLiteral("@D@/src/b.mp3")}, {QStringLiteral("@D@/src/b.mp3.mp3")});
+    row("output is another row's source, failing anyway", "clash-wma", 1,
+        {"Failed\t@D@/src/a.wav\t@D@/src/b.wma", "Failed\t@D@/src/b.wma\t@D@/src/b.wma.wma"},
+        {clash + QStringLiteral("@D@/src/b.wma"), QStringLiteral("bitrate too low")});
+    row("a tag append past the file-size limit", "sizelimit", 0,
+        {"Finish\t@D@/src/a.wav\t@D@/out/a.wav.mp3", "Finish\t@D@/src/b.wav\t@D@/out/b.wav.mp3"},
+        {QStringLiteral("Tag not written")},
+        {QStringLiteral("@D@/out/a.wav.mp3"), QStringLiteral("@D@/out/b.wav.mp3")});
+    row("a relative Outpath is below home", "relative", 0,
+        {"Finish\t@D@/src/a.wav\t@H@/relout/a.wav.mp3"});
+    row("a FIFO at the output path", "fifo", 1, {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"},
+        {QStringLiteral("The output path is a FIFO")});
+    row("a link at the output path is replaced", "link", 0,
+        {"Finish\t@D@/src/a.wav\t@D@/out/a.wav.mp3"}, {}, {QStringLiteral("@D@/out/a.wav.mp3")});
+    row("names that are not UTF-8", "latin1", 0,
+        {"Finish\t@D@/src/caf\xe9.wav\t@D@/out/caf\xc3\xa9.wav.mp3",
+         "Finish\t@D@/old/na\xefve.wav\t@D@/out/na\xc3\xafve.wav.mp3"},
+        {},
+        {QStringLiteral("@D@/out/caf\u00e9.wav.mp3"),
+         QStringLiteral("@D@/out/na\u00efve.wav.mp3")});
+    row("control characters in names", "control", 0,
+        {"Finish\t@D@/src/back\\\\slash\\tname.wav\t@D@/out/foo_bar_baz.mp3",
+         "Finish\t@D@/src/new\\nline.wav\t@D@/out/new_line.wav.mp3"},
+        {},
+        {QStringLiteral("@D@/out/foo_bar_baz.mp3"), QStringLiteral("@D@/out/new_line.wav.mp3")});
+    row("the Time column from ffmpeg's own line", "times", 0,
+        {"Duration: live.wav\t00:00:01\t0.01MB\t@D@/new/Duration: live.wav.mp3",
+         "live.mkv\t\t0MB\t@D@/new/live.mkv.mp3",
+         "long.wav\t101:00:00\t5548.09MB\t@D@/new/long.wav.mp3"},
+        {QStringLiteral("output folder @D@/new does not exist; it would be created")});
+    for (const char *kind : {"noencoder", "noencoder-dry"})
+        row(kind, kind, 2, {},
+            {QStringLiteral("The encoder @D@/none does not exist"),
+             QStringLiteral("sudo apt install ffmpeg")});
+    row("a settings file of more than 1 MiB", "hugesettings", 2, {},
+        {QStringLiteral("is larger than 1 MiB and was not read")});
+    row("the tag players read is the entry's", "id3v2", 0,
+        {"Finish\t@D@/src/tagged.mp3\t@D@/out/V1 Title.mp3"}, {},
+        {QStringLiteral("@D@/out/V1 Title.mp3")});
+}
+
+QStringList TestCli::prepare(const QString &kind, QMap<QString, QString> &env, QString &cwd,
+                             qint64 &fileSizeLimit)
+{
+    const QString src = m_dir + QStringLiteral("/src");
+    const QString out = m_dir + QStringLiteral("/out");
+    QDir().mkpath(out);
+    const QStringList mp3 = {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
+                             out};
+    const QString a = makeSource(src + QStringLiteral("/a.wav"), 1);
+    const QString earlier = out + QStringLiteral("/a.wav.mp3");
+    TID3v1 tag;
+    auto fake = [&](const char *knob, const char *value) {
+        env.insert(QStringLiteral("WAVETRANSMUTER_FFMPEG"), FakeEncoder::path());
+        env.insert(QString::fromLatin1(knob), QString::fromLatin1(value));
+    };
+    if (kind == QLatin1String("rerun")) {
+        const QString b = makeSource(src + QStringLiteral("/b.wav"), 2);
+        const QStringList wma = {
+            QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--out"), out, a, b};
+        if (run(wma + QStringList{QStringLiteral("--bitrate"), QStringLiteral("64000")}).code != 0)
+            qWarning("the first, good run failed");
+        return wma + QStringList{QStringLiteral("--bitrate"), QStringLiteral("8000")};
+    }
+    if (kind == QLatin1String("nowrite") || kind == QLatin1String("diskfull") ||
+        kind == QLatin1String("killed")) {
+        writeFile(earlier, "an earlier run's output");
+        if (kind == QLatin1String("nowrite"))
+            fake("FAKE_OUTPUT_BYTES", "-1");
+        else if (kind == QLatin1String("diskfull"))
+            fake("FAKE_TRANSCRIPT", WT_TEST_DATA_DIR "/ffmpeg51-disk-full.txt");
+        else
+            fake("FAKE_MODE", "crash");
+        return mp3 + QStringList{a};
+    }
+    if (kind == QLatin1String("clash") || kind == QLatin1String("clash-wma")) {
+        tag.SetTitle("b");
+        tag.WriteToFile(a);
+        const bool wma = kind == QLatin1String("clash-wma");
+        const QString b =
+            makeSource(src + (wma ? QStringLiteral("/b.wma") : QStringLiteral("/b.mp3")), 2);
+        QStringList args = {QStringLiteral("--to"),
+                            wma ? QStringLiteral("wma") : QStringLiteral("mp3"),
+                            QStringLiteral("--out"),
+                            src,
+                            a,
+                            b};
+        if (wma)
+            args << QStringLiteral("--bitrate") << QStringLiteral("8000");
+        return args;
+    }
+    if (kind == QLatin1String("sizelimit")) {
+        // The encoder's output just fits; the 128 bytes of the tag do not.
+        fake("FAKE_OUTPUT_BYTES", "4096");
+        fileSizeLimit = 4096;
+        return mp3 + QStringList{a, makeSource(src + QStringLiteral("/b.wav"), 1)};
+    }
+    if (kind == QLatin1String("relative") || kind == QLatin1String("hugesettings")) {
+        const QString settings = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        if (kind == QLatin1String("relative")) {
+            // The program's and the encoder's working folders each hold a "relout" of their own.
+            cwd = m_dir + QStringLiteral("/cwd");
+            QDir().mkpath(cwd + QStringLiteral("/relout"));
+            writeFile(cwd + QStringLiteral("/relout/a.wav.mp3"), QByteArray(600, 'x'));
+            writeFile(settings, "[operate]\nOutpath=relout\n");
+        } else {
+            writeFile(settings, "[operate]\nOutpath=/x\n;" + QByteArray(1024 * 1024, ','));
+        }
+        return {QStringLiteral("--to"), QStringLiteral("mp3"), a};
+    }
+    if (kind == QLatin1String("fifo")) {
+        ::mkfifo(QFile::encodeName(earlier).constData(), 0600);
+        return mp3 + QStringList{a};
+    }
+    if (kind == QLatin1String("link")) {
+        writeFile(m_dir + QStringLiteral("/elsewhere.mp3"), "not to be written through");
+        QFile::link(m_dir + QStringLiteral("/elsewhere.mp3"), earlier);
+        return mp3 + QStringList{a};
+    }
+    if (kind == QLatin1String("latin1")) {
+        // Raw names can only be made and passed as bytes: through the shell.
+        QDir().mkpath(m_dir + QStringLiteral("/old"));
+        QDir().mkpath(m_dir + QStringLiteral("/tmp"));
+        const QByteArray wav = readFile(a);
+        QFile::remove(a);
+        for (const QByteArray &name : {QFile::encodeName(src) + "/caf\xe9.wav",
+                                       QFile::encodeName(m_dir) + "/old/na\xefve.wav"}) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd < 0 || ::write(fd, wav.constData(), size_t(wav.size())) != wav.size())
+                qWarning("cannot make %s", name.constData());
+            ::close(fd);
+        }
+        // The links that reach them live in a private folder of the program, removed at its end.
+        env.insert(QStringLiteral("TMPDIR"), m_dir + QStringLiteral("/tmp"));
+        env.insert(QStringLiteral("RAW"), src + QStringLiteral("/caf\\0351.wav"));
+        return {
+            QStringLiteral("-sh-"),
+            QStringLiteral("exec \"$0\" --to mp3 --out \"$1\" \"$(printf '%b' \"$RAW\")\" \"$2\""),
+            out, m_dir + QStringLiteral("/old")};
+    }
+    if (kind == QLatin1String("control")) {
+        const QString odd = src + QStringLiteral("/back\\slash\tname.wav");
+        QFile::rename(a, odd);
+        tag.SetTitle("foo\nbar\tbaz");
+        tag.WriteToFile(odd);
+        return mp3 + QStringList{odd, makeSource(src + QStringLiteral("/new\nline.wav"), 1)};
+    }
+    if (kind == QLatin1String("times")) {
+        QFile::rename(a, src + QStringLiteral("/Duration: live.wav"));
+        // Of unknown length: Matroska written to a pipe carries no duration.
+        QProcess live;
+        live.setStandardOutputFile(src + QStringLiteral("/live.mkv"));
+        live.start(ffmpegPath(),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                    QStringLiteral("lavfi"), QStringLiteral("-i"),
+                    QStringLiteral("sine=duration=1"), QStringLiteral("-f"),
+                    QStringLiteral("matroska"), QStringLiteral("pipe:1")});
+        live.waitForFinished();
+        // 101 hours of 8000 Hz 8-bit mono: a sparse file, kept out of the snapshot.
+        const QString sparse = m_tmp.filePath(QStringLiteral("sparse"));
+        QDir().mkpath(sparse);
+        const QString longWav = sparse + QStringLiteral("/long.wav");
+        const quint32 data = 8000u * 3600u * 101u;
+        QByteArray header(
+            "RIFF....WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data....",
+            44);
+        auto put = [&header](int at, quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                header[at + i] = char((v >> (8 * i)) & 0xff);
+        };
+        put(4, data + 36);
+        put(40, data);
+        writeFile(longWav, header);
+        QFile::resize(longWav, 44 + qint64(data));
+        return {QStringLiteral("--to"),
+                QStringLiteral("mp3"),
+                QStringLiteral("--dry-run"),
+                QStringLiteral("--out"),
+                m_dir + QStringLiteral("/new"),
+                src + QStringLiteral("/Duration: live.wav"),
+                src + QStringLiteral("/live.mkv"),
+                longWav};
+    }
+    if (kind.startsWith(QLatin1String("noencoder"))) {
+        env.insert(QStringLiteral("WAVETRANSMUTER_FFMPEG"), m_dir + QStringLiteral("/none"));
+        QStringList args = {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
+                            m_dir + QStringLiteral("/new"), a};
+        if (kind.endsWith(QLatin1String("dry")))
+            args << QStringLiteral("--dry-run");
+        return args;
+    }
+    if (kind == QLatin1String("id3v2")) {
+        // ID3v2 says one title, the ID3v1 block (what the list shows) another.
+        const QString tagged = src + QStringLiteral("/tagged.mp3");
+        makeSine(tagged, 1, 22050, 1,
+                 {QStringLiteral("-metadata"), QStringLiteral("title=V2 Title"),
+                  QStringLiteral("-metadata"), QStringLiteral("artist=V2 Artist")});
+        tag.SetTitle("V1 Title");
+        tag.SetArtist("V1 Artist");
+        tag.WriteToFile(tagged);
+        return mp3 + QStringList{tagged};
+    }
+    qFatal("unknown case %s", qPrintable(kind));
+}
+
+void TestCli::reproductions()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArrayList, expected);
+    QFETCH(QStringList, errHas);
+    QFETCH(QStringList, changes);
+    auto expand = [this](QString text) {
+        return text.replace(QStringLiteral("@D@"), m_dir)
+            .replace(QStringLiteral("@H@"), QDir::homePath());
+    };
+    QMap<QString, QString> env;
+    QString cwd;
+    qint64 fileSizeLimit = 0;
+    const QStringList args = prepare(kind, env, cwd, fileSizeLimit);
+    // QTemporaryDir cannot remove names that are not UTF-8: they go by their bytes.
+    const auto removeRawNames = qScopeGuard([this] {
+        for (const char *name : {"/src/caf\xe9.wav", "/old/na\xefve.wav"})
+            ::unlink((QFile::encodeName(m_dir) + name).constData());
+    });
+    QMap<QString, QByteArray> before = snapshot(m_dir);
+
+    const Run r = run(args, env, cwd, fileSizeLimit);
+    QFile::remove(qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE"));
+    QVERIFY2(r.code == exitCode, r.err.constData());
+    QByteArrayList out = r.out.split('\n');
+    out.removeAll(QByteArray());
+    for (QByteArray &line : expected)
+        line.replace("@D@", QFile::encodeName(m_dir))
+            .replace("@H@", QFile::encodeName(QDir::homePath()));
+    QCOMPARE(out, expected);
+    for (const QString &text : errHas)
+        QVERIFY2(r.err.contains(expand(text).toUtf8()), r.err.constData());
+
+    QMap<QString, QByteArray> after = snapshot(m_dir);
+    for (const QString &path : changes) {
+        before.remove(expand(path));
+        QVERIFY2(after.remove(expand(path)) == 1, qPrintable(expand(path)));
+    }
+    QCOMPARE(after, before);
+
+    const QString output = m_dir + QStringLiteral("/out/a.wav.mp3");
+    if (kind == QLatin1String("sizelimit")) {
+        // The program lived on; each output is whole, with no torn block.
+        QCOMPARE(readFile(output), QByteArray(4096, 'U'));
+    } else if (kind == QLatin1String("relative")) {
+        QVERIFY(decodesCleanly(QDir::homePath() + QStringLiteral("/relout/a.wav.mp3")));
+    } else if (kind == QLatin1String("link")) {
+        QVERIFY(!QFileInfo(output).isSymLink() && decodesCleanly(output));
+    } else if (kind == QLatin1String("id3v2")) {
+        const QString tagged = m_dir + QStringLiteral("/out/V1 Title.mp3");
+        QCOMPARE(probeEntries(tagged, QStringLiteral("format_tags=title")),
+                 QStringLiteral("V1 Title"));
+        QCOMPARE(probeEntries(tagged, QStringLiteral("format_tags=artist")),
+                 QStringLiteral("V1 Artist"));
+        QVERIFY(!readFile(tagged).contains("V2"));
+    }
 }
 
 void TestCli::progressLineOnlyOnATerminal()
@@ -380,13 +700,18 @@ void TestCli::signalStopsLikeStop()
     const QString after = makeSource(m_dir + QStringLiteral("/src/after.wav"), 1);
     const QString out = m_dir + QStringLiteral("/out");
     const QString output = out + QStringLiteral("/long.wav.mp3");
+    // A re-run: the earlier run's output survives the interrupted one.
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY(writeFile(output, "an earlier run's output"));
     QProcess p;
     p.setChildProcessModifier([] { ::setpgid(0, 0); });
     p.start(QStringLiteral(WT_CLI_PROGRAM),
             {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
              QStringLiteral("48000"), QStringLiteral("--out"), out, source, after});
     QVERIFY(p.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!workFilesIn(out).isEmpty() &&
+                                 QFileInfo(out + u'/' + workFilesIn(out).first()).size() > 0,
+                             20000);
     const pid_t pid = pid_t(p.processId());
     QCOMPARE(::kill(wholeGroup ? -pid : pid, signalNumber), 0);
     QVERIFY(p.waitForFinished(10000));
@@ -394,7 +719,8 @@ void TestCli::signalStopsLikeStop()
     QCOMPARE(p.exitCode(), 130);
     QCOMPARE(lines(p.readAllStandardOutput()),
              QStringList{tabbed({QStringLiteral("Stopped"), source, output})});
-    QVERIFY(!QFileInfo::exists(output));
+    QCOMPARE(readFile(output), QByteArray("an earlier run's output"));
+    QCOMPARE(workFilesIn(out), QStringList());
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/after.wav.mp3")));
     QVERIFY(QFileInfo(source).size() > 1000000);
 }

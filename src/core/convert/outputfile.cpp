@@ -1,0 +1,126 @@
+#include "core/convert/outputfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype MaxFileNameBytes = 255;
+const QLatin1String WorkMarker(".wt-");
+constexpr int RandomLength = 6;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The stem cut so that ".<stem>.wt-XXXXXX<ext>" stays a valid file name.
+QByteArray workStem(const QString &stem, qsizetype extensionBytes)
+{
+    QByteArray bytes = QFile::encodeName(stem);
+    const qsizetype room = MaxFileNameBytes - 1 - WorkMarker.size() - RandomLength - extensionBytes;
+    if (bytes.size() <= room)
+        return bytes;
+    qsizetype keep = qMax<qsizetype>(0, room);
+    while (keep > 0 && (static_cast<uchar>(bytes.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    bytes.truncate(keep);
+    return bytes;
+}
+
+QByteArray randomTag()
+{
+    static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray tag(RandomLength, '\0');
+    for (char &c : tag)
+        c = Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))];
+    return tag;
+}
+
+} // namespace
+
+QString OutputPathProblem(const QString &finalPath)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(finalPath).constData(), &st) != 0)
+        return {}; // free, or not reachable: making the work file says why
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+        return {};
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("The output path is a folder");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("The output path is a FIFO");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("The output path is a socket");
+    return QStringLiteral("The output path is a device");
+}
+
+QString CreateWorkFile(const QString &finalPath, QString *error)
+{
+    const QFileInfo info(finalPath);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QByteArray folder = QFile::encodeName(info.path()) + '/';
+    const QByteArray prefix =
+        folder + '.' + workStem(stem, QFile::encodeName(extension).size()) + WorkMarker.data();
+    int lastError = EEXIST;
+    for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt) {
+        const QByteArray path = prefix + randomTag() + QFile::encodeName(extension);
+        const int fd =
+            ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return QFile::decodeName(path);
+        }
+        lastError = errno;
+    }
+    if (error)
+        *error = QStringLiteral("Cannot create the output file in %1: %2")
+                     .arg(info.path(), systemError(lastError));
+    return {};
+}
+
+bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error)
+{
+    if (::rename(QFile::encodeName(workFile).constData(),
+                 QFile::encodeName(finalPath).constData()) == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("Cannot put the output in place: %1").arg(systemError(errno));
+    return false;
+}
+
+void DiscardWorkFile(const QString &workFile)
+{
+    if (!workFile.isEmpty())
+        ::unlink(QFile::encodeName(workFile).constData());
+}
+
+bool IsWorkFileName(const QString &fileName)
+{
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QStringLiteral("\\..*\\.wt-[A-Za-z0-9]{%1}(\\.[^.]*)?").arg(RandomLength)));
+    return pattern.match(fileName).hasMatch();
+}
+
+void IgnoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void RestoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_DFL);
+}

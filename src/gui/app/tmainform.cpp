@@ -9,6 +9,7 @@
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/joblist/rawnamelinks.h"
 #include "core/settings/settingsstore.h"
 #include "core/skin/skinerror.h"
 #include "core/tags/genrenames.h"
@@ -36,6 +37,7 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -122,6 +124,7 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
     setAcceptDrops(true);
 
     m_settings = std::make_unique<SettingsStore>();
+    m_rawNames = std::make_unique<RawNameLinks>();
     m_model = new JobListModel(this);
     m_skin = new TSkin(this);
     m_skin->setObjectName(QStringLiteral("Skin1"));
@@ -229,8 +232,20 @@ void TMainForm::FormShow()
     ShowProgress(0, 100);
     FinishAction = EndAction::Nothing;
     EncoderPath = ResolveEncoderPath();
-    OutputDir = m_settings->LoadOutputDir();
+    QString settingsError;
+    OutputDir = m_settings->LoadOutputDir(&settingsError);
     m_tag = std::make_unique<TID3v1>();
+    // Told once, after the window is up: without an encoder no file gets a time or a
+    // conversion, and the user should learn why before adding any.
+    QStringList notices;
+    const QString encoderProblem = EncoderProblem(EncoderPath);
+    if (!encoderProblem.isEmpty())
+        notices << encoderProblem;
+    if (!settingsError.isEmpty())
+        notices << settingsError + QStringLiteral("; the music folder is used instead.");
+    if (!notices.isEmpty())
+        QTimer::singleShot(0, this,
+                           [this, notices] { notify(notices.join(QLatin1String("\n\n"))); });
 
     m_adder = new FileAdder(m_model, m_tag.get(), this);
     m_adder->setEncoderPath(EncoderPath);
@@ -367,6 +382,14 @@ QStringList TMainForm::chooseFiles()
     return dialog.selectedFiles();
 }
 
+void TMainForm::notify(const QString &text)
+{
+    if (m_notice)
+        m_notice(text);
+    else
+        QMessageBox::warning(this, QStringLiteral("Wavetransmuter"), text);
+}
+
 void TMainForm::AddFiles()
 {
     IdleFlag = 0;
@@ -385,7 +408,13 @@ void TMainForm::AddFolder()
         dirForm->exec();
         picked = dirForm->PickedFolder();
     }
-    addPaths(picked.isEmpty() ? QStringList() : ScanFolder(picked));
+    QStringList skipped;
+    const QStringList files =
+        picked.isEmpty() ? QStringList() : ScanFolder(picked, m_rawNames.get(), &skipped);
+    if (!skipped.isEmpty())
+        notify(QStringLiteral("These files could not be added:\n") +
+               skipped.join(QLatin1Char('\n')));
+    addPaths(files);
 }
 
 void TMainForm::addPaths(const QStringList &paths)
@@ -534,7 +563,7 @@ void TMainForm::dropEvent(QDropEvent *event)
             continue;
         const QFileInfo info(url.toLocalFile());
         if (info.isDir())
-            files << ScanFolder(info.absoluteFilePath());
+            files << ScanFolder(info.absoluteFilePath(), m_rawNames.get());
         else if (info.isFile() && matchesOpenDialogFilter(info.fileName()))
             files << info.absoluteFilePath();
     }

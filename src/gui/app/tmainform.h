@@ -15,6 +15,7 @@ class BatchSequencer;
 class FileAdder;
 class JobListModel;
 class QComboBox;
+class RawNameLinks;
 class QTableView;
 class SettingsStore;
 class SkinElement;
@@ -63,6 +64,13 @@ public:
     {
         m_openFolder = std::move(handler);
     }
+    // What the window tells the user outside any dialog: a missing encoder at the start, a
+    // settings file it refused, files a folder add could not reach. A message box unless
+    // replaced (tests record them).
+    void setNoticeHandler(std::function<void(const QString &)> handler)
+    {
+        m_notice = std::move(handler);
+    }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
     QString progressText() const { return m_progressText; }
@@ -94,6 +102,7 @@ private:
     void onBatchFinished();
     void runFinishAction();
     QStringList chooseFiles();
+    void notify(const QString &text);
 
     void suiComboBox1Change(int index);
     void suiComboBox2Change(int index);
@@ -101,6 +110,7 @@ private:
 
     std::unique_ptr<SettingsStore> m_settings;
     std::unique_ptr<TID3v1> m_tag;
+    std::unique_ptr<RawNameLinks> m_rawNames; // lives as long as the rows that use its links
     JobListModel *m_model = nullptr;
     FileAdder *m_adder = nullptr;
     BatchSequencer *m_sequencer = nullptr;
@@ -124,4 +134,5 @@ private:
     int m_progressRight = ProgressGeometry::Left;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
+    std::function<void(const QString &)> m_notice;
 };

@@ -1,3 +1,4 @@
+#include "core/convert/outputfile.h"
 #include "gui/app/tmainform.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
@@ -40,6 +41,7 @@ void useSkinColours()
 
 int main(int argc, char *argv[])
 {
+    IgnoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Wavetransmuter"));
     QApplication::setApplicationDisplayName(QStringLiteral("Wavetransmuter"));

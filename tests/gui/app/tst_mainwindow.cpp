@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,6 +27,9 @@
 
 #include <functional>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -410,6 +414,42 @@ private slots:
         dropOn(p.list()->viewport(), &mime);
         QTest::qWait(100);
         QCOMPARE(p.main->model()->rowCount(), 3);
+    }
+
+    void missingEncoderIsToldOnceAtStart()
+    {
+        qputenv("WAVETRANSMUTER_FFMPEG", "/nonexistent/ffmpeg");
+        QStringList notices;
+        Program p;
+        p.main->setNoticeHandler([&notices](const QString &text) { notices << text; });
+        p.show();
+        qputenv("WAVETRANSMUTER_FFMPEG", WT_FAKE_ENCODER);
+        QTRY_COMPARE(notices.size(), 1);
+        for (const char *part :
+             {"/nonexistent/ffmpeg", "sudo apt install ffmpeg", "WAVETRANSMUTER_FFMPEG"})
+            QVERIFY2(notices.first().contains(QLatin1String(part)), qPrintable(notices.first()));
+        QTest::qWait(50);
+        QCOMPARE(notices.size(), 1);
+    }
+
+    void droppedFolderWithANameThatIsNotUtf8()
+    {
+        Program p;
+        p.show();
+        QTemporaryDir folder;
+        const QByteArray raw = QFile::encodeName(folder.path()) + "/caf\xe9.mp3";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "data", 4) == 4);
+        ::close(fd);
+        // QTemporaryDir cannot remove it by name.
+        const auto removeRaw = qScopeGuard([&raw] { ::unlink(raw.constData()); });
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(folder.path())});
+        dropOn(p.list()->viewport(), &mime);
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        // Reached, shown with its name read as ISO-8859-1, and the file itself untouched.
+        QCOMPARE(p.titles(), QStringList{u"caf\u00e9.mp3"_qs});
+        QCOMPARE(readFile(p.main->model()->entry(0).SourcePath), QByteArray("data"));
     }
 
     void tagEditorOpensFromTheList()

@@ -8,6 +8,10 @@ TargetFormat format(const char *command, const char *extension, const char *name
     f.command = QString::fromLatin1(command);
     f.extension = QString::fromLatin1(extension);
     f.name = QString::fromLatin1(name);
+    // Audio only: from a video source (or an MP3's cover picture) ffmpeg would otherwise put
+    // a video stream into WMA files and fail RealMedia ones. MP3 keeps its cover picture.
+    if (f.extension != QLatin1String(".mp3"))
+        f.encoderArguments = {QStringLiteral("-vn")};
     return f;
 }
 

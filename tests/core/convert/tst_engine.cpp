@@ -162,6 +162,7 @@ private slots:
 
     void realFormats_data();
     void realFormats();
+    void realVideoSourceGivesAudio();
     void realEncoderFailure_data();
     void realEncoderFailure();
     void realSameTitleLaterWins();
@@ -801,7 +802,8 @@ void TestEngine::jobsReadFolderAndProfileWhenTheyStart()
     // the final path (each one argument: the fake encoder logs them joined by blanks).
     auto metadata = [](const QString &title) {
         return QStringLiteral("-metadata title=%1 -metadata artist=Artist -metadata album=Album "
-                              "-metadata date=2024 -metadata comment=Comment -metadata genre=Rock")
+                              "-metadata date=2024 -metadata comment=Comment -metadata genre=Rock "
+                              "-vn")
             .arg(title);
     };
     const QStringList log = argsLog();
@@ -942,6 +944,26 @@ void TestEngine::realFormats()
     QVERIFY(!readFile(out).contains("Source Title"));
     if (extension != QLatin1String(".aac")) // ADTS has no tags of its own
         QCOMPARE(probeEntries(out, QStringLiteral("format_tags=title")), u"Sine \u00e9t\u00e9"_qs);
+}
+
+void TestEngine::realVideoSourceGivesAudio()
+{
+    // A video file with a sound track: every format converts it, and into sound alone.
+    const QString source = m_src + QStringLiteral("/clip.wmv");
+    QByteArray made;
+    QVERIFY(RunAndCapture(ffmpegPath(),
+                          {u"-v"_qs, u"error"_qs, u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
+                           u"testsrc=size=160x120:rate=10:duration=1"_qs, u"-f"_qs, u"lavfi"_qs,
+                           u"-i"_qs, u"sine=duration=1"_qs, u"-shortest"_qs, source},
+                          made)
+                .succeeded());
+    auto b = batch(ffmpegPath());
+    const ID3info e = addRow("clip", source, QStringLiteral("00:00:01"));
+    for (const TargetFormat &f : TargetFormats()) {
+        QVERIFY(b->run(f.extension, 20000));
+        QCOMPARE(m_model->status(0), JobStatus::Finish);
+        QCOMPARE(probeEntries(outOf(e, f.extension), u"stream=codec_type"_qs), u"audio"_qs);
+    }
 }
 
 void TestEngine::realEncoderFailure_data()

@@ -74,6 +74,18 @@ QString caseBlindPattern(const QString &pattern)
     return out;
 }
 
+// Enough of the window shows on some screen to grab it again.
+bool isOnSomeScreen(const QRect &window)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (const QScreen *s : screens) {
+        const QRect seen = s->availableGeometry().intersected(window);
+        if (seen.width() >= 64 && seen.height() >= 32)
+            return true;
+    }
+    return false;
+}
+
 bool matchesOpenDialogFilter(const QString &fileName)
 {
     const QStringList patterns = OpenDialogFilters().first().patterns;
@@ -211,7 +223,11 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormShow()
 {
-    if (QScreen *s = screen())
+    // Where it was last time, unless that is no longer on any screen; else centred.
+    const std::optional<QPoint> saved = m_settings->readWindowPos();
+    if (saved && isOnSomeScreen(QRect(*saved, frameGeometry().size())))
+        move(*saved);
+    else if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     Profile = EncodingProfile::defaults();
     try {
@@ -510,6 +526,10 @@ void TMainForm::closeEvent(QCloseEvent *event)
     if (m_adder)
         m_adder->cancel();
     m_tag.reset();
+    // The next start opens where this one was; a settings file that cannot be
+    // written costs only that.
+    if (m_shown)
+        m_settings->writeWindowPos(pos(), nullptr);
     event->accept();
 }
 

@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -163,6 +164,38 @@ private slots:
         p.main->hide();
         p.main->show();
         QCOMPARE(p.id3->ComboBox1->count(), 148);
+    }
+
+    void windowOpensWhereItWas_data()
+    {
+        QTest::addColumn<QPoint>("saved");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("on the screen") << QPoint(40, 30) << true;
+        QTest::newRow("off every screen") << QPoint(-5000, 40) << false;
+    }
+
+    void windowOpensWhereItWas()
+    {
+        QFETCH(QPoint, saved);
+        QFETCH(bool, used);
+        const QString ini = g_home->path() + QStringLiteral("/ConverInif.ini");
+        writeFile(
+            ini,
+            QStringLiteral("[operate]\nWindowPos=%1, %2\n").arg(saved.x()).arg(saved.y()).toUtf8());
+        Program p;
+        p.show();
+        const QRect screen = p.main->screen()->availableGeometry();
+        QCOMPARE(p.main->pos(), used ? saved : screen.center() - p.main->rect().center());
+        p.main->move(screen.topLeft() + QPoint(7, 9));
+        p.main->close();
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().contains(QStringLiteral("WindowPos=%1, %2")
+                                             .arg(screen.x() + 7)
+                                             .arg(screen.y() + 9)
+                                             .toUtf8()),
+                 "the position at closing is kept");
+        QVERIFY(QFile::remove(ini));
     }
 
     void dispatchComparesNamesExactly_data()

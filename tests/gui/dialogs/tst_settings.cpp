@@ -139,6 +139,9 @@ private slots:
     void roundTrip();
     void unwritable_data();
     void unwritable();
+    void windowPos_data();
+    void windowPos();
+    void windowPosJoinsTheFilesSection();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
@@ -274,6 +277,51 @@ void TestSettings::unwritable()
     QCOMPARE(changes.count(), 0);
     QCOMPARE(readAll(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
     QCOMPARE(SettingsStore().readOutputDir(), QString());
+}
+
+void TestSettings::windowPos_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QPoint>("expected");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("no file") << QByteArray() << QPoint() << false;
+    QTest::newRow("older file without the key")
+        << QByteArray("[operate]\nOutpath=/m\n") << QPoint() << false;
+    QTest::newRow("as written") << QByteArray("[operate]\nWindowPos=10, 20\n") << QPoint(10, 20)
+                                << true;
+    QTest::newRow("quoted, negative")
+        << QByteArray("[operate]\nWindowPos=\"-1280,7\"\n") << QPoint(-1280, 7) << true;
+    QTest::newRow("other spelling")
+        << QByteArray("[OPERATE]\nwindowpos=1,2\n") << QPoint(1, 2) << true;
+    QTest::newRow("not numbers") << QByteArray("[operate]\nWindowPos=a, b\n") << QPoint() << false;
+    QTest::newRow("three numbers")
+        << QByteArray("[operate]\nWindowPos=1, 2, 3\n") << QPoint() << false;
+    QTest::newRow("one number") << QByteArray("[operate]\nWindowPos=5\n") << QPoint() << false;
+}
+
+void TestSettings::windowPos()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QPoint, expected);
+    QFETCH(bool, found);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    const std::optional<QPoint> pos = SettingsStore().readWindowPos();
+    QCOMPARE(pos.has_value(), found);
+    if (found)
+        QCOMPARE(*pos, expected);
+}
+
+// A new key goes into the section as the file spells it, next to the folder.
+void TestSettings::windowPosJoinsTheFilesSection()
+{
+    QVERIFY(writeFile(settingsFile(), "[Operate]\nOutpath=/m\n"));
+    QString error;
+    QVERIFY(SettingsStore().writeWindowPos(QPoint(-3, 40), &error));
+    QCOMPARE(readAll(settingsFile()), QByteArray("[Operate]\nOutpath=/m\nWindowPos=-3, 40\n"));
+    QCOMPARE(SettingsStore().readWindowPos(), std::optional<QPoint>(QPoint(-3, 40)));
+    QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
 }
 
 void TestSettings::dirFormStartsAtHome()

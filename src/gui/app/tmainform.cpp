@@ -36,6 +36,7 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -525,6 +526,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
         m_sequencer->shutdown();
     if (m_adder)
         m_adder->cancel();
+    m_pendingPaths.clear(); // the adder's tag object goes next
     m_tag.reset();
     // The next start opens where this one was; a settings file that cannot be
     // written costs only that.
@@ -543,17 +545,47 @@ void TMainForm::dropEvent(QDropEvent *event)
 {
     if (IdleFlag != 1)
         return; // dropped like any gated command
-    QStringList files;
+    QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    addPathsFromOutside(paths);
+}
+
+void TMainForm::addPathsFromOutside(const QStringList &paths)
+{
+    m_pendingPaths += paths;
+    addPendingPaths();
+}
+
+void TMainForm::addPendingPaths()
+{
+    if (m_pendingPaths.isEmpty())
+        return;
+    // IdleFlag is set from many places; a short poll while paths wait is simpler
+    // than hooking every one of them. A modal dialog (tags, settings) counts as busy.
+    if (IdleFlag != 1 || QApplication::activeModalWidget()) {
+        if (!m_pendingTimer) {
+            m_pendingTimer = new QTimer(this);
+            m_pendingTimer->setInterval(150);
+            connect(m_pendingTimer, &QTimer::timeout, this, &TMainForm::addPendingPaths);
+        }
+        m_pendingTimer->start();
+        return;
+    }
+    if (m_pendingTimer)
+        m_pendingTimer->stop();
+    QStringList files;
+    for (const QString &path : std::as_const(m_pendingPaths)) {
+        const QFileInfo info(path);
         if (info.isDir())
             files << ScanFolder(info.absoluteFilePath());
         else if (info.isFile() && matchesOpenDialogFilter(info.fileName()))
             files << info.absoluteFilePath();
     }
-    event->acceptProposedAction();
+    m_pendingPaths.clear();
     if (files.isEmpty())
         return;
     IdleFlag = 0;

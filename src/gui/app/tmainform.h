@@ -14,6 +14,7 @@ class FileAdder;
 class JobListModel;
 class QComboBox;
 class QTableView;
+class QTimer;
 class SettingsStore;
 class SkinElement;
 class TdirForm;
@@ -36,6 +37,10 @@ public:
     SettingsStore *settingsStore() const { return m_settings.get(); }
 
     void DispatchCommand(const QString &name);
+    // Adds files and folders as a drop adds them (folders give their media files,
+    // other files are kept when the open dialog would offer them). While the window
+    // is busy they wait, and are added once it is idle again.
+    void addPathsFromOutside(const QStringList &paths);
     void ShowProgress(int done, int total);
 
     JobListModel *model() const { return m_model; }
@@ -87,6 +92,7 @@ private:
     void StartConversion(const QString &extension);
     void stop();
     void addPaths(const QStringList &paths);
+    void addPendingPaths();
     void onAddFinished();
     void onBatchFinished();
     void runFinishAction();
@@ -121,4 +127,6 @@ private:
     int m_progressRight = 12;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
+    QStringList m_pendingPaths;
+    QTimer *m_pendingTimer = nullptr;
 };

@@ -461,6 +461,13 @@ private slots:
         dropOn(p.list()->viewport(), &mime);
         QTest::qWait(100);
         QCOMPARE(p.main->model()->rowCount(), 3);
+        // Paths from a later start wait until the window is idle again.
+        p.main->addPathsFromOutside({files[0], files[1]});
+        QTest::qWait(400);
+        QCOMPARE(p.main->model()->rowCount(), 3);
+        p.main->IdleFlag = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->rowCount(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
     }
 
     void tagEditorOpensFromTheList()

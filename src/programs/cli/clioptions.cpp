@@ -40,6 +40,7 @@ QString CliOptions::helpText()
     return QStringLiteral(
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
                "                          [--channels 1|2] [--dry-run] PATH...\n"
+               "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
                "Converts audio and video files with ffmpeg, one after another, and writes\n"
                "each file's ID3v1 tag into its output, as Wavetransmuter does.\n"

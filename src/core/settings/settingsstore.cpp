@@ -15,11 +15,11 @@ const QString &fileName()
 }
 
 // Section and key names in INI files are not case-sensitive; the key is found and
-// rewritten in whatever spelling the file has.
-QString outpathKey(QSettings &settings)
+// rewritten in whatever spelling the file has, and a new key joins the section as
+// the file spells it.
+QString sectionKey(QSettings &settings, const QString &key)
 {
-    const QLatin1String section("operate");
-    const QLatin1String key("Outpath");
+    QString section = QStringLiteral("operate");
     const QStringList groups = settings.childGroups();
     for (const QString &group : groups) {
         if (group.compare(section, Qt::CaseInsensitive) != 0)
@@ -31,6 +31,7 @@ QString outpathKey(QSettings &settings)
             if (name.compare(key, Qt::CaseInsensitive) == 0)
                 return group + QLatin1Char('/') + name;
         }
+        section = group;
     }
     return section + QLatin1Char('/') + key;
 }
@@ -44,7 +45,11 @@ QString locateSettingsFile()
     const QString appDir = QCoreApplication::applicationDirPath();
     if (!appDir.isEmpty()) {
         const QString portable = QDir(appDir).filePath(fileName());
-        if (QFileInfo::exists(portable) || QFileInfo(appDir).isWritable())
+        // An installed program (its data in share/wavetransmuter beside bin/) never
+        // writes into bin/, even when run by root.
+        const bool installed =
+            QFileInfo(appDir + QStringLiteral("/../share/wavetransmuter")).isDir();
+        if (QFileInfo::exists(portable) || (!installed && QFileInfo(appDir).isWritable()))
             return portable;
     }
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
@@ -55,18 +60,46 @@ QString locateSettingsFile()
 
 SettingsStore::SettingsStore() : m_file(locateSettingsFile()) {}
 
-QString SettingsStore::readOutputDir(QString *error) const
+QVariant SettingsStore::readValue(const QString &key, QString *error) const
 {
     const QFileInfo info(m_file);
     if (!info.isFile())
-        return QString();
+        return QVariant();
     if (info.size() > MaxFileSize) {
         if (error)
             *error = tooLarge();
-        return QString();
+        return QVariant();
     }
     QSettings settings(m_file, QSettings::IniFormat);
-    const QVariant value = settings.value(outpathKey(settings));
+    return settings.value(sectionKey(settings, key));
+}
+
+bool SettingsStore::writeValue(const QString &key, const QVariant &value, QString *error)
+{
+    if (QFileInfo(m_file).size() > MaxFileSize) {
+        if (error)
+            *error = QStringLiteral("Unable to write to %1 (larger than %2 MiB)")
+                         .arg(m_file)
+                         .arg(MaxFileSize / (1024 * 1024));
+        return false;
+    }
+    QSettings settings(m_file, QSettings::IniFormat);
+    // QSettings caches files per process; without this check a value that could not
+    // be written would still be read back by the next store on the same file.
+    if (settings.isWritable()) {
+        settings.setValue(sectionKey(settings, key), value);
+        settings.sync();
+        if (settings.status() == QSettings::NoError)
+            return true;
+    }
+    if (error)
+        *error = QStringLiteral("Unable to write to %1").arg(m_file);
+    return false;
+}
+
+QString SettingsStore::readOutputDir(QString *error) const
+{
+    const QVariant value = readValue(QStringLiteral("Outpath"), error);
     // An unquoted value with commas (a hand-edited file) reads as a list.
     const QString dir = value.typeId() == QMetaType::QStringList
                             ? value.toStringList().join(QStringLiteral(", "))
@@ -85,25 +118,30 @@ QString SettingsStore::tooLarge() const
 
 bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
 {
-    if (QFileInfo(m_file).size() > MaxFileSize) {
-        if (error)
-            *error = QStringLiteral("Unable to write to %1 (larger than %2 MiB)")
-                         .arg(m_file)
-                         .arg(MaxFileSize / (1024 * 1024));
-        return false;
-    }
-    QSettings settings(m_file, QSettings::IniFormat);
-    // QSettings caches files per process; without this check a value that could not
-    // be written would still be read back by the next store on the same file.
-    if (settings.isWritable()) {
-        settings.setValue(outpathKey(settings), dir);
-        settings.sync();
-        if (settings.status() == QSettings::NoError)
-            return true;
-    }
-    if (error)
-        *error = QStringLiteral("Unable to write to %1").arg(m_file);
-    return false;
+    return writeValue(QStringLiteral("Outpath"), dir, error);
+}
+
+std::optional<QPoint> SettingsStore::readWindowPos() const
+{
+    const QVariant value = readValue(QStringLiteral("WindowPos"));
+    // "x, y" reads as a list; a quoted "x,y" as one text.
+    const QStringList parts = value.typeId() == QMetaType::QStringList
+                                  ? value.toStringList()
+                                  : value.toString().split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool xOk = false, yOk = false;
+    const int x = parts[0].trimmed().toInt(&xOk);
+    const int y = parts[1].trimmed().toInt(&yOk);
+    if (!xOk || !yOk)
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
+bool SettingsStore::writeWindowPos(const QPoint &pos, QString *error)
+{
+    return writeValue(QStringLiteral("WindowPos"),
+                      QStringList{QString::number(pos.x()), QString::number(pos.y())}, error);
 }
 
 QString SettingsStore::defaultOutputDir()

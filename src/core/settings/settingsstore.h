@@ -1,15 +1,20 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
+#include <QVariant>
 
-// The one setting kept between runs: the output folder, key "Outpath" of the
-// section "operate" in ConverInif.ini.
+#include <optional>
+
+// What is kept between runs, in the section "operate" of ConverInif.ini: the output
+// folder (key "Outpath") and where the main window was (key "WindowPos", "x, y").
 class SettingsStore
 {
 public:
-    // The file next to the executable when that folder is writable or the file is
-    // already there (a portable copy), else in the per-user configuration folder;
-    // $WAVETRANSMUTER_SETTINGS_FILE names it instead when set.
+    // The file next to the executable when it is already there, or when that folder is
+    // writable and not an installed program's bin folder (a build or portable copy),
+    // else in the per-user configuration folder; $WAVETRANSMUTER_SETTINGS_FILE names
+    // it instead when set.
     SettingsStore();
 
     QString SettingsFile() const { return m_file; }
@@ -27,6 +32,12 @@ public:
     // nothing is stored and *error reads "Unable to write to <full path of the file>".
     bool writeOutputDir(const QString &dir, QString *error);
 
+    // The window's last top-left corner; nothing when the file lacks the key or its
+    // value is not two integers.
+    std::optional<QPoint> readWindowPos() const;
+    // Stores the corner, as writeOutputDir stores the folder.
+    bool writeWindowPos(const QPoint &pos, QString *error);
+
     // The user's music folder.
     static QString defaultOutputDir();
 
@@ -37,6 +48,10 @@ public:
 
 private:
     QString tooLarge() const;
+    // The key of the section "operate", found in any letter case; nothing (with *error
+    // set) when the file is larger than MaxFileSize.
+    QVariant readValue(const QString &key, QString *error = nullptr) const;
+    bool writeValue(const QString &key, const QVariant &value, QString *error);
 
     QString m_file;
 };

@@ -72,6 +72,18 @@ QString caseBlindPattern(const QString &pattern)
     return out;
 }
 
+// Enough of the window shows on some screen to grab it again.
+bool isOnSomeScreen(const QRect &window)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (const QScreen *s : screens) {
+        const QRect seen = s->availableGeometry().intersected(window);
+        if (seen.width() >= 64 && seen.height() >= 32)
+            return true;
+    }
+    return false;
+}
+
 bool matchesOpenDialogFilter(const QString &fileName)
 {
     const QStringList patterns = OpenDialogFilters().first().patterns;
@@ -217,7 +229,11 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormShow()
 {
-    if (QScreen *s = screen())
+    // Where it was last time, unless that is no longer on any screen; else centred.
+    const std::optional<QPoint> saved = m_settings->readWindowPos();
+    if (saved && isOnSomeScreen(QRect(*saved, frameGeometry().size())))
+        move(*saved);
+    else if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     Profile = EncodingProfile::defaults();
     try {
@@ -543,7 +559,12 @@ void TMainForm::closeEvent(QCloseEvent *event)
         m_sequencer->shutdown();
     if (m_adder)
         m_adder->cancel();
+    m_pendingPaths.clear(); // the adder's tag object goes next
     m_tag.reset();
+    // The next start opens where this one was; a settings file that cannot be
+    // written costs only that.
+    if (m_shown)
+        m_settings->writeWindowPos(pos(), nullptr);
     event->accept();
 }
 
@@ -557,17 +578,47 @@ void TMainForm::dropEvent(QDropEvent *event)
 {
     if (IdleFlag != 1)
         return; // dropped like any gated command
-    QStringList files;
+    QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    addPathsFromOutside(paths);
+}
+
+void TMainForm::addPathsFromOutside(const QStringList &paths)
+{
+    m_pendingPaths += paths;
+    addPendingPaths();
+}
+
+void TMainForm::addPendingPaths()
+{
+    if (m_pendingPaths.isEmpty())
+        return;
+    // IdleFlag is set from many places; a short poll while paths wait is simpler
+    // than hooking every one of them. A modal dialog (tags, settings) counts as busy.
+    if (IdleFlag != 1 || QApplication::activeModalWidget()) {
+        if (!m_pendingTimer) {
+            m_pendingTimer = new QTimer(this);
+            m_pendingTimer->setInterval(150);
+            connect(m_pendingTimer, &QTimer::timeout, this, &TMainForm::addPendingPaths);
+        }
+        m_pendingTimer->start();
+        return;
+    }
+    if (m_pendingTimer)
+        m_pendingTimer->stop();
+    QStringList files;
+    for (const QString &path : std::as_const(m_pendingPaths)) {
+        const QFileInfo info(path);
         if (info.isDir())
             files << ScanFolder(info.absoluteFilePath(), m_rawNames.get());
         else if (info.isFile() && matchesOpenDialogFilter(info.fileName()))
             files << info.absoluteFilePath();
     }
-    event->acceptProposedAction();
+    m_pendingPaths.clear();
     if (files.isEmpty())
         return;
     IdleFlag = 0;

@@ -17,6 +17,7 @@ class JobListModel;
 class QComboBox;
 class RawNameLinks;
 class QTableView;
+class QTimer;
 class SettingsStore;
 class SkinElement;
 class TdirForm;
@@ -40,6 +41,10 @@ public:
     SettingsStore *settingsStore() const { return m_settings.get(); }
 
     void DispatchCommand(const QString &name);
+    // Adds files and folders as a drop adds them (folders give their media files,
+    // other files are kept when the open dialog would offer them). While the window
+    // is busy they wait, and are added once it is idle again.
+    void addPathsFromOutside(const QStringList &paths);
     void ShowProgress(int done, int total);
 
     JobListModel *model() const { return m_model; }
@@ -98,6 +103,7 @@ private:
     void StartConversion(const TargetFormat &format);
     void stop();
     void addPaths(const QStringList &paths);
+    void addPendingPaths();
     void onAddFinished();
     void onBatchFinished();
     void runFinishAction();
@@ -135,4 +141,6 @@ private:
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
     std::function<void(const QString &)> m_notice;
+    QStringList m_pendingPaths;
+    QTimer *m_pendingTimer = nullptr;
 };

@@ -40,6 +40,7 @@ QString CliOptions::helpText()
     return QStringLiteral(
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
                "                          [--channels 1|2] [--dry-run] PATH...\n"
+               "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
                "Converts audio and video files with ffmpeg, one after another, and writes\n"
                "each file's ID3v1 tag into its output, as Wavetransmuter does.\n"
@@ -52,7 +53,9 @@ QString CliOptions::helpText()
                "  --bitrate BPS    %4 (default %5)\n"
                "  --channels N     %6 (default %7)\n"
                "  --dry-run        list the rows and their output paths, convert nothing\n"
-               "  -h, --help       show this text\n"
+               "  --list-formats   print the FORMAT names, one a line, and exit\n"
+               "  --version        print the version and exit\n"
+               "  -h, --help       show this text and exit\n"
                "\n"
                "When a row ends, a line goes to standard output: its status, the source path\n"
                "and the output path, separated by tabs (in paths, \\, tab, line feed and\n"
@@ -63,6 +66,16 @@ QString CliOptions::helpText()
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
              valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels);
+}
+
+QString CliOptions::versionText()
+{
+    return QStringLiteral("wavetransmuter-cli " WT_VERSION "\n");
+}
+
+QString CliOptions::formatListText()
+{
+    return formatNames().join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
 CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &options,
@@ -77,13 +90,19 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({to, out, rate, bitrate, channels, dryRun, help});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption listFormats(QStringLiteral("list-formats"));
+    parser.addOptions({to, out, rate, bitrate, channels, dryRun, help, version, listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return Parse::Error;
     }
     if (parser.isSet(help))
         return Parse::Help;
+    if (parser.isSet(version))
+        return Parse::Version;
+    if (parser.isSet(listFormats))
+        return Parse::ListFormats;
 
     for (const QCommandLineOption *o : {&to, &out, &rate, &bitrate, &channels}) {
         if (parser.values(*o).size() > 1) {

@@ -15,12 +15,17 @@ struct CliOptions
     {
         Run,
         Help,
+        Version,
+        ListFormats,
         Error
     };
 
     // `arguments` includes the program name first, as QCoreApplication::arguments().
     static Parse parse(const QStringList &arguments, CliOptions &options, QString &error);
     static QString helpText();
+    static QString versionText();
+    // The FORMAT names --to takes, one a line (the shell completion reads them).
+    static QString formatListText();
 
     const TargetFormat *format = nullptr;
     QString outputDir; // as given; empty: the saved output folder

@@ -58,6 +58,12 @@ int main(int argc, char *argv[])
     case CliOptions::Parse::Help:
         std::fputs(CliOptions::helpText().toLocal8Bit().constData(), stdout);
         return 0;
+    case CliOptions::Parse::Version:
+        std::fputs(CliOptions::versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CliOptions::Parse::ListFormats:
+        std::fputs(CliOptions::formatListText().toLocal8Bit().constData(), stdout);
+        return 0;
     case CliOptions::Parse::Error:
         std::fprintf(stderr, "wavetransmuter-cli: %s\nTry 'wavetransmuter-cli --help'.\n",
                      error.toLocal8Bit().constData());

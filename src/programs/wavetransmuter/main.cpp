@@ -1,13 +1,18 @@
 #include "core/convert/outputfile.h"
+#include "gui/app/singleinstance.h"
 #include "gui/app/tmainform.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
 #include "gui/dialogs/tsetform.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPalette>
 #include <QStyle>
+
+#include <cstdio>
 
 namespace {
 
@@ -37,13 +42,70 @@ void useSkinColours()
     QApplication::setPalette(p);
 }
 
+void describe(QCommandLineParser &parser)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Wavetransmuter"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(WT_VERSION));
+    parser.setApplicationDescription(
+        QStringLiteral("Converts batches of audio and video files with ffmpeg. The files\n"
+                       "given, and the media files directly inside the folders given, are\n"
+                       "added to the list; when the program runs already, its window takes\n"
+                       "them and comes forward."));
+    parser.addPositionalArgument(QStringLiteral("paths"),
+                                 QStringLiteral("Files and folders to add to the list."),
+                                 QStringLiteral("[FILE|FOLDER...]"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// --help and --version answer without a display.
+bool asksOnlyForText(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--")
+            return false;
+        for (const char *text : {"-h", "--help", "--help-all", "-?", "-v", "--version"}) {
+            if (arg == text)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     IgnoreFileSizeLimitSignal();
+    if (asksOnlyForText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        describe(parser);
+        parser.process(app); // prints and exits
+        return 0;
+    }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Wavetransmuter"));
+    QCommandLineParser parser;
+    describe(parser);
+    parser.process(app);
+    QStringList paths;
+    for (const QString &arg : parser.positionalArguments()) {
+        const QFileInfo info(arg);
+        if (!info.exists())
+            std::fprintf(stderr, "wavetransmuter: %s: no such file or folder\n",
+                         arg.toLocal8Bit().constData());
+        else
+            paths << info.absoluteFilePath(); // the running window has another folder
+    }
+
+    // A running program takes the paths; this one then has nothing to do.
+    SingleInstance instance;
+    if (instance.handOver(paths))
+        return 0;
+    if (!instance.listen() && instance.handOver(paths))
+        return 0; // another start got there first
+
     QApplication::setApplicationDisplayName(QStringLiteral("Wavetransmuter"));
     useSkinColours();
     QApplication::setDesktopFileName(QStringLiteral("wavetransmuter"));
@@ -56,6 +118,14 @@ int main(int argc, char *argv[])
     auto *dirForm = new TdirForm(&mainForm);
     auto *setForm = new TSetForm(mainForm.settingsStore(), dirForm, &mainForm);
     mainForm.setDialogs(id3Form, dirForm, setForm);
+    QObject::connect(&instance, &SingleInstance::pathsReceived, &mainForm,
+                     [&mainForm](const QStringList &received) {
+                         mainForm.addPathsFromOutside(received);
+                         mainForm.setWindowState(mainForm.windowState() & ~Qt::WindowMinimized);
+                         mainForm.raise();
+                         mainForm.activateWindow();
+                     });
+    mainForm.addPathsFromOutside(paths); // they wait for the first show
     mainForm.show();
     return app.exec();
 }

@@ -5,9 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMimeDatabase>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -18,6 +22,26 @@ void touch(const QString &path, const QByteArray &bytes = QByteArray(256, 'x'))
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+// The MIME types the desktop entry offers the program for, by their canonical names.
+QSet<QString> desktopEntryTypes()
+{
+    QFile f(QStringLiteral(WT_SOURCE_DIR "/data/wavetransmuter.desktop"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QMimeDatabase db;
+    QSet<QString> types;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (!line.startsWith("MimeType="))
+            continue;
+        for (const QString &t :
+             QString::fromUtf8(line.mid(9)).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QMimeType type = db.mimeTypeForName(t);
+            types << (type.isValid() ? type.name() : t); // an unknown name is reported as given
+        }
+    }
+    return types;
 }
 
 QStringList names(const QStringList &paths)
@@ -74,6 +98,30 @@ private slots:
         QFETCH(QString, ext);
         QFETCH(bool, accepted);
         QCOMPARE(IsAcceptedExtension(ext), accepted);
+    }
+
+    // "Open with" offers the program exactly the files it then adds: every type in the
+    // desktop entry has a pattern the window accepts, and every such pattern a type there.
+    void desktopEntryListsTheAcceptedTypes()
+    {
+        const QMimeDatabase db;
+        const QStringList accepted = OpenDialogFilters().first().patterns;
+        const QSet<QString> listed = desktopEntryTypes();
+        QVERIFY(!listed.isEmpty());
+        for (const QString &name : listed) {
+            const QMimeType type = db.mimeTypeForName(name);
+            QVERIFY2(type.isValid(), qPrintable(name));
+            const QStringList globs = type.globPatterns();
+            QVERIFY2(std::any_of(globs.begin(), globs.end(),
+                                 [&](const QString &g) { return accepted.contains(g); }),
+                     qPrintable(name + QStringLiteral(" is not taken: ") + globs.join(u' ')));
+        }
+        for (const QString &pattern : accepted) {
+            const QList<QMimeType> types = db.mimeTypesForFileName(pattern.mid(1).prepend(u'x'));
+            QVERIFY2(std::any_of(types.begin(), types.end(),
+                                 [&](const QMimeType &t) { return listed.contains(t.name()); }),
+                     qPrintable(pattern + QStringLiteral(" has no type in the desktop entry")));
+        }
     }
 
     void scanFolderTakesOnlyAcceptedRegularFiles_data()

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -149,6 +150,38 @@ private slots:
         p.main->hide();
         p.main->show();
         QCOMPARE(p.id3->ComboBox1->count(), 148);
+    }
+
+    void windowOpensWhereItWas_data()
+    {
+        QTest::addColumn<QPoint>("saved");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("on the screen") << QPoint(40, 30) << true;
+        QTest::newRow("off every screen") << QPoint(-5000, 40) << false;
+    }
+
+    void windowOpensWhereItWas()
+    {
+        QFETCH(QPoint, saved);
+        QFETCH(bool, used);
+        const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        writeFile(
+            ini,
+            QStringLiteral("[operate]\nWindowPos=%1, %2\n").arg(saved.x()).arg(saved.y()).toUtf8());
+        Program p;
+        p.show();
+        const QRect screen = p.main->screen()->availableGeometry();
+        QCOMPARE(p.main->pos(), used ? saved : screen.center() - p.main->rect().center());
+        p.main->move(screen.topLeft() + QPoint(7, 9));
+        p.main->close();
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().contains(QStringLiteral("WindowPos=%1, %2")
+                                             .arg(screen.x() + 7)
+                                             .arg(screen.y() + 9)
+                                             .toUtf8()),
+                 "the position at closing is kept");
+        QVERIFY(QFile::remove(ini));
     }
 
     void dispatchComparesNamesExactly_data()
@@ -414,6 +447,13 @@ private slots:
         dropOn(p.list()->viewport(), &mime);
         QTest::qWait(100);
         QCOMPARE(p.main->model()->rowCount(), 3);
+        // Paths from a later start wait until the window is idle again.
+        p.main->addPathsFromOutside({files[0], files[1]});
+        QTest::qWait(400);
+        QCOMPARE(p.main->model()->rowCount(), 3);
+        p.main->IdleFlag = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->rowCount(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
     }
 
     void missingEncoderIsToldOnceAtStart()

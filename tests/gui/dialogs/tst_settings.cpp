@@ -106,6 +106,9 @@ private slots:
     void roundTrip();
     void unwritable_data();
     void unwritable();
+    void windowPos_data();
+    void windowPos();
+    void windowPosJoinsTheFilesSection();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
@@ -183,29 +186,39 @@ void TestSettings::loadOutputDir()
 void TestSettings::roundTrip_data()
 {
     QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << QStringLiteral("/srv/music");
-    QTest::newRow("blanks") << QStringLiteral("/home/u/My Music/ converted ");
-    QTest::newRow("comma") << QStringLiteral("/music/a, b,c");
-    QTest::newRow("semicolon hash") << QStringLiteral("/music/a;b#c");
-    QTest::newRow("equals quotes") << QStringLiteral("/music/x=\"y\"");
-    QTest::newRow("backslash") << QStringLiteral("/music/back\\slash");
-    QTest::newRow("at sign") << QStringLiteral("/@Variant(x)");
-    QTest::newRow("non-ASCII") << QStringLiteral("/music/Caf\u00e9/\u65e5\u672c");
-    QTest::newRow("long") << QStringLiteral("/m/") + QString(3000, QLatin1Char('x'));
+    // Below the test's own folder: the next start creates a missing last level.
+    const QString base = m_dir.path();
+    auto row = [&](const char *name, const QString &folder) {
+        QTest::newRow(name) << base + folder << base + folder;
+    };
+    row("plain", QStringLiteral("/srv/music"));
+    row("blanks", QStringLiteral("/home/u/My Music/ converted "));
+    row("comma", QStringLiteral("/music/a, b,c"));
+    row("semicolon hash", QStringLiteral("/music/a;b#c"));
+    row("equals quotes", QStringLiteral("/music/x=\"y\""));
+    row("backslash", QStringLiteral("/music/back\\slash"));
+    row("non-ASCII", QStringLiteral("/music/Caf\u00e9/\u65e5\u672c"));
+    row("long", QStringLiteral("/m/") + QString(3000, QLatin1Char('x')));
+    // QSettings' own escape for a value that looks like one of its variants; relative, so
+    // it is taken below the (test's) home folder.
+    QTest::newRow("at sign") << QStringLiteral("@Variant(x)")
+                             << QDir::home().filePath(QStringLiteral("@Variant(x)"));
 }
 
 void TestSettings::roundTrip()
 {
     QFETCH(QString, folder);
+    QFETCH(QString, expected);
     QString error;
-    QVERIFY(SettingsStore().writeOutputDir(QStringLiteral("/first"), &error));
+    QVERIFY(SettingsStore().writeOutputDir(m_dir.filePath(QStringLiteral("first")), &error));
     QVERIFY(SettingsStore().writeOutputDir(folder, &error));
     const QByteArray raw = readFile(settingsFile());
     QVERIFY(raw.startsWith("[operate]\nOutpath="));
     QCOMPARE(raw.count('\n'), 2);
     // The next start.
-    QCOMPARE(SettingsStore().LoadOutputDir(), folder);
+    QCOMPARE(SettingsStore().LoadOutputDir(), expected);
 }
 
 void TestSettings::unwritable_data()
@@ -255,6 +268,51 @@ void TestSettings::unwritable()
     QCOMPARE(changes.count(), 0);
     QCOMPARE(readFile(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
     QCOMPARE(SettingsStore().readOutputDir(), QString());
+}
+
+void TestSettings::windowPos_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QPoint>("expected");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("no file") << QByteArray() << QPoint() << false;
+    QTest::newRow("older file without the key")
+        << QByteArray("[operate]\nOutpath=/m\n") << QPoint() << false;
+    QTest::newRow("as written") << QByteArray("[operate]\nWindowPos=10, 20\n") << QPoint(10, 20)
+                                << true;
+    QTest::newRow("quoted, negative")
+        << QByteArray("[operate]\nWindowPos=\"-1280,7\"\n") << QPoint(-1280, 7) << true;
+    QTest::newRow("other spelling")
+        << QByteArray("[OPERATE]\nwindowpos=1,2\n") << QPoint(1, 2) << true;
+    QTest::newRow("not numbers") << QByteArray("[operate]\nWindowPos=a, b\n") << QPoint() << false;
+    QTest::newRow("three numbers")
+        << QByteArray("[operate]\nWindowPos=1, 2, 3\n") << QPoint() << false;
+    QTest::newRow("one number") << QByteArray("[operate]\nWindowPos=5\n") << QPoint() << false;
+}
+
+void TestSettings::windowPos()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QPoint, expected);
+    QFETCH(bool, found);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    const std::optional<QPoint> pos = SettingsStore().readWindowPos();
+    QCOMPARE(pos.has_value(), found);
+    if (found)
+        QCOMPARE(*pos, expected);
+}
+
+// A new key goes into the section as the file spells it, next to the folder.
+void TestSettings::windowPosJoinsTheFilesSection()
+{
+    QVERIFY(writeFile(settingsFile(), "[Operate]\nOutpath=/m\n"));
+    QString error;
+    QVERIFY(SettingsStore().writeWindowPos(QPoint(-3, 40), &error));
+    QCOMPARE(readFile(settingsFile()), QByteArray("[Operate]\nOutpath=/m\nWindowPos=-3, 40\n"));
+    QCOMPARE(SettingsStore().readWindowPos(), std::optional<QPoint>(QPoint(-3, 40)));
+    QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
 }
 
 void TestSettings::dirFormStartsAtHome()

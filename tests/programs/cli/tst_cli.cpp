@@ -55,6 +55,7 @@ private slots:
     void badUsage_data();
     void badUsage();
     void help();
+    void versionAndFormatList();
     void convertsFilesAndFoldersInCommandLineOrder();
     void defaultOutputIsTheSavedFolder();
     void failedRowsGiveExitOne();
@@ -198,6 +199,21 @@ void TestCli::help()
     QCOMPARE(r.code, 0);
     QVERIFY(r.out.startsWith("Usage: wavetransmuter-cli --to FORMAT [--out DIR]"));
     QVERIFY(r.out.contains("--dry-run"));
+}
+
+void TestCli::versionAndFormatList()
+{
+    const Run version = run({QStringLiteral("--version")});
+    QCOMPARE(version.code, 0);
+    QCOMPARE(version.out, QByteArray("wavetransmuter-cli " WT_VERSION "\n"));
+    // The completion offers these; they must be the names --help lists for --to.
+    const Run formats = run({QStringLiteral("--list-formats")});
+    QCOMPARE(formats.code, 0);
+    const QStringList names = lines(formats.out);
+    QVERIFY(names.contains(QStringLiteral("mp3")));
+    const Run help = run({QStringLiteral("--help")});
+    QVERIFY2(help.out.contains("--to FORMAT      " + names.join(QLatin1Char('|')).toUtf8() + '\n'),
+             help.out.constData());
 }
 
 void TestCli::convertsFilesAndFoldersInCommandLineOrder()

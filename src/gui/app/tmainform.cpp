@@ -442,7 +442,8 @@ void TMainForm::showSettings()
 {
     if (!SetForm)
         return;
-    SetForm->prepare(OutputDir, FinishAction, IdleFlag != 1);
+    // Greyed only while a batch runs: an add does not read the output folder.
+    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning());
     SetForm->exec();
 }
 

@@ -383,20 +383,8 @@ bool TID3Form::eventFilter(QObject *watched, QEvent *event)
         // Only a focus move inside the dialog ends an edit, not a menu, a drop-down
         // or another window coming to the front.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
-            if (watched == Edit1)
-                Edit1Exit();
-            else if (watched == Edit2)
-                Edit2Exit();
-            else if (watched == Edit3)
-                Edit3Exit();
-            else if (watched == Edit4)
-                Edit4Exit();
-            else if (watched == ComboBox1)
-                ComboBox1Exit();
-            else if (watched == Memo1)
-                Memo1Exit();
-        }
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            fieldExit(watched);
     } else if (event->type() == QEvent::MouseButtonPress && watched == ListView1->viewport()) {
         // A click below the last row leaves no row selected.
         const auto *mouse = static_cast<QMouseEvent *>(event);
@@ -476,6 +464,10 @@ void TID3Form::Memo1Exit()
 void TID3Form::Button1Click()
 {
     storeFieldInAll(TitleField);
+    // Every row now has this working title; the list says so at once.
+    const int count = entryCount();
+    for (int row = 0; row < count; ++row)
+        setCaption(row, m_model->entry(row).EditTitle);
 }
 
 void TID3Form::Button2Click()
@@ -529,6 +521,28 @@ void TID3Form::Button7Click()
 void TID3Form::Button8Click()
 {
     reject();
+}
+
+void TID3Form::fieldExit(const QObject *field)
+{
+    if (field == Edit1)
+        Edit1Exit();
+    else if (field == Edit2)
+        Edit2Exit();
+    else if (field == Edit3)
+        Edit3Exit();
+    else if (field == Edit4)
+        Edit4Exit();
+    else if (field == ComboBox1)
+        ComboBox1Exit();
+    else if (field == Memo1)
+        Memo1Exit();
+}
+
+void TID3Form::reject()
+{
+    fieldExit(focusWidget());
+    QDialog::reject();
 }
 
 void TID3Form::Button9Click()

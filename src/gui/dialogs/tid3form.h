@@ -47,6 +47,9 @@ public slots:
     void Button7Click();
     void Button8Click();
     void Button9Click();
+    // The close box and Escape end here too: they do what "Cancel" does, which stores
+    // the field being typed because the button takes the focus first.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -75,6 +78,8 @@ private:
                         bool trim) const;
     void storeField(Field field, bool trim);
     void storeFieldInAll(Field field);
+    // Runs the exit handler of the field, if it is one.
+    void fieldExit(const QObject *field);
 
     JobListModel *m_model = nullptr;
     // The bytes each field was last filled with, so that an unchanged text keeps them

@@ -41,8 +41,9 @@ void useSkinColours()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // No display name: Qt would append it to every caption (" — Wavetransmuter"), and the
+    // windows keep their own bare names.
     QApplication::setApplicationName(QStringLiteral("Wavetransmuter"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Wavetransmuter"));
     useSkinColours();
     QApplication::setDesktopFileName(QStringLiteral("wavetransmuter"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("wavetransmuter"),

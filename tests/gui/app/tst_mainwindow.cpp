@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTableView>
@@ -190,10 +191,11 @@ private slots:
         QCOMPARE(asked, 0);
         QCOMPARE(p.main->model()->rowCount(), 1);
         QVERIFY(!p.main->sequencer()->isRunning());
-        // "settings" is never gated ...
+        // "settings" is never gated, and only a batch greys its path box ...
         bool settingsShown = false;
         whenModal([&settingsShown](QWidget *w) {
-            settingsShown = w->objectName() == QLatin1String("SetForm");
+            settingsShown = w->objectName() == QLatin1String("SetForm") &&
+                            w->findChild<QLineEdit *>(QStringLiteral("Edit1"))->isEnabled();
             w->close();
         });
         p.main->DispatchCommand(QStringLiteral("settings"));
@@ -475,6 +477,13 @@ private slots:
         p.main->FinishAction = EndAction::Shutdown;
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
+        bool pathBoxGreyed = false;
+        whenModal([&pathBoxGreyed](QWidget *w) {
+            pathBoxGreyed = !w->findChild<QLineEdit *>(QStringLiteral("Edit1"))->isEnabled();
+            w->close();
+        });
+        p.main->DispatchCommand(QStringLiteral("settings"));
+        QVERIFY(pathBoxGreyed);
         p.main->DispatchCommand(QStringLiteral("stop"));
         QCOMPARE(int(p.main->IdleFlag), 1);
         QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->status(0), JobStatus::Stopped, 10000);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 #include <QVector>
 
 bool IsAcceptedExtension(const QString &ext)
@@ -14,25 +15,50 @@ bool IsAcceptedExtension(const QString &ext)
     return accepted.contains(ext);
 }
 
-QStringList ScanFolder(const QString &folder)
+namespace {
+
+void scanInto(const QString &folder, bool recursive, QSet<QString> &visited, QStringList &files)
 {
     QString dir = folder;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    QStringList files;
+    // A folder reached twice (through a bind mount, say) is scanned once.
+    if (recursive) {
+        const QString canonical = QFileInfo(dir).canonicalFilePath();
+        if (visited.contains(canonical))
+            return;
+        visited.insert(canonical);
+    }
+    QStringList subfolders;
     QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
         const QString name = it.fileName();
+        const QFileInfo info(it.filePath());
+        if (recursive && info.isDir() && !info.isSymLink()) {
+            subfolders.append(dir + name);
+            continue;
+        }
         const int dot = name.lastIndexOf(QLatin1Char('.'));
         const QString ext = dot < 0 ? QString() : name.mid(dot).toLower();
         if (!IsAcceptedExtension(ext))
             continue;
         // Only regular files (links to them included): a folder or FIFO named x.mp3 is no media.
-        if (!QFileInfo(it.filePath()).isFile())
+        if (!info.isFile())
             continue;
         files.append(dir + name);
     }
+    for (const QString &sub : std::as_const(subfolders))
+        scanInto(sub, recursive, visited, files);
+}
+
+} // namespace
+
+QStringList ScanFolder(const QString &folder, bool recursive)
+{
+    QStringList files;
+    QSet<QString> visited;
+    scanInto(folder, recursive, visited, files);
     return files;
 }
 

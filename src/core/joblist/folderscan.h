@@ -7,9 +7,11 @@
 bool IsAcceptedExtension(const QString &ext);
 
 // The accepted regular files directly inside `folder` (with or without its
-// trailing "/"), in the order the file system lists them. Subfolders are not
-// entered, and a directory or FIFO that merely carries a media name is no file.
-QStringList ScanFolder(const QString &folder);
+// trailing "/"), in the order the file system lists them; a directory or FIFO that
+// merely carries a media name is no file. With `recursive`, each subfolder's files
+// follow, subfolder after subfolder in the same order and so on down; links to
+// folders are not followed, so a link cannot lead the scan round in a loop.
+QStringList ScanFolder(const QString &folder, bool recursive = false);
 
 // The open dialog appends the files it returns as L[1] ... L[n-1], then L[0].
 QStringList DialogAppendOrder(const QStringList &chosen);

@@ -14,12 +14,14 @@ const QString &fileName()
     return name;
 }
 
+const QLatin1String OutpathKey("Outpath");
+const QLatin1String SubfoldersKey("IncludeSubfolders");
+
 // Section and key names in INI files are not case-sensitive; the key is found and
 // rewritten in whatever spelling the file has.
-QString outpathKey(QSettings &settings)
+QString keyPath(QSettings &settings, QLatin1String key)
 {
     const QLatin1String section("operate");
-    const QLatin1String key("Outpath");
     const QStringList groups = settings.childGroups();
     for (const QString &group : groups) {
         if (group.compare(section, Qt::CaseInsensitive) != 0)
@@ -60,7 +62,7 @@ QString SettingsStore::readOutputDir() const
     if (!QFileInfo(m_file).isFile())
         return QString();
     QSettings settings(m_file, QSettings::IniFormat);
-    const QVariant value = settings.value(outpathKey(settings));
+    const QVariant value = settings.value(keyPath(settings, OutpathKey));
     // An unquoted value with commas (a hand-edited file) reads as a list.
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QStringLiteral(", "));
@@ -69,11 +71,30 @@ QString SettingsStore::readOutputDir() const
 
 bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
 {
+    return writeValue(OutpathKey, dir, error);
+}
+
+bool SettingsStore::readIncludeSubfolders() const
+{
+    if (!QFileInfo(m_file).isFile())
+        return false;
+    QSettings settings(m_file, QSettings::IniFormat);
+    return settings.value(keyPath(settings, SubfoldersKey)).toString().trimmed() ==
+           QLatin1String("1");
+}
+
+bool SettingsStore::writeIncludeSubfolders(bool include, QString *error)
+{
+    return writeValue(SubfoldersKey, include ? QStringLiteral("1") : QStringLiteral("0"), error);
+}
+
+bool SettingsStore::writeValue(QLatin1String key, const QString &value, QString *error)
+{
     QSettings settings(m_file, QSettings::IniFormat);
     // QSettings caches files per process; without this check a value that could not
     // be written would still be read back by the next store on the same file.
     if (settings.isWritable()) {
-        settings.setValue(outpathKey(settings), dir);
+        settings.setValue(keyPath(settings, key), value);
         settings.sync();
         if (settings.status() == QSettings::NoError)
             return true;

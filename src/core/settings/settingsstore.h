@@ -2,8 +2,9 @@
 
 #include <QString>
 
-// The one setting kept between runs: the output folder, key "Outpath" of the
-// section "operate" in ConverInif.ini.
+// What is kept between runs, in the section "operate" of ConverInif.ini: the output
+// folder (key "Outpath") and whether "Add folder" includes subfolders (key
+// "IncludeSubfolders", 1 or 0).
 class SettingsStore
 {
 public:
@@ -20,6 +21,10 @@ public:
     // nothing is stored and *error reads "Unable to write to <full path of the file>".
     bool writeOutputDir(const QString &dir, QString *error);
 
+    // Off when the file or the key is missing. Written as writeOutputDir() writes.
+    bool readIncludeSubfolders() const;
+    bool writeIncludeSubfolders(bool include, QString *error);
+
     // The user's music folder.
     static QString defaultOutputDir();
 
@@ -28,5 +33,7 @@ public:
     QString LoadOutputDir();
 
 private:
+    bool writeValue(QLatin1String key, const QString &value, QString *error);
+
     QString m_file;
 };

@@ -79,12 +79,15 @@ private slots:
     void scanFolderTakesOnlyAcceptedRegularFiles_data()
     {
         QTest::addColumn<bool>("trailingSlash");
-        QTest::newRow("without trailing slash") << false;
-        QTest::newRow("with trailing slash") << true;
+        QTest::addColumn<bool>("recursive");
+        QTest::newRow("without trailing slash") << false << false;
+        QTest::newRow("with trailing slash") << true << false;
+        QTest::newRow("subfolders too") << false << true;
     }
     void scanFolderTakesOnlyAcceptedRegularFiles()
     {
         QFETCH(bool, trailingSlash);
+        QFETCH(bool, recursive);
         QTemporaryDir dir;
         const QString d = dir.path();
         touch(d + QStringLiteral("/Song.MP3"));
@@ -98,14 +101,27 @@ private slots:
         QVERIFY(QDir(d).mkpath(QStringLiteral("x.mp3"))); // a folder is no file
         QCOMPARE(::mkfifo(QFile::encodeName(d + QStringLiteral("/y.mp3")).constData(), 0600), 0);
         QVERIFY(QFile::link(d + QStringLiteral("/a.wav"), d + QStringLiteral("/link.wma")));
+        QVERIFY(QDir(d).mkpath(QStringLiteral("sub/deeper")));
+        touch(d + QStringLiteral("/sub/deeper/deep.WMA"));
+        touch(d + QStringLiteral("/sub/deeper/skip.avi"));
+        // Links to folders are not followed: this one would loop, the other adds twice.
+        QVERIFY(QFile::link(d, d + QStringLiteral("/sub/deeper/loop")));
+        QVERIFY(QFile::link(d + QStringLiteral("/sub"), d + QStringLiteral("/again")));
 
         const QString folder = trailingSlash ? d + QLatin1Char('/') : d;
-        const QStringList found = ScanFolder(folder);
-        QCOMPARE(names(found),
-                 (QStringList{QStringLiteral(".hidden.mp3"), QStringLiteral("Song.MP3"),
-                              QStringLiteral("a.wav"), QStringLiteral("link.wma")}));
+        const QStringList found = ScanFolder(folder, recursive);
+        QStringList expected{QStringLiteral(".hidden.mp3"), QStringLiteral("Song.MP3"),
+                             QStringLiteral("a.wav"), QStringLiteral("link.wma")};
+        if (recursive)
+            expected << QStringLiteral("deep.WMA") << QStringLiteral("inner.mp3");
+        expected.sort();
+        QCOMPARE(names(found), expected);
         for (const QString &p : found)
             QVERIFY2(!p.contains(QStringLiteral("//")), qPrintable(p));
+        if (recursive) { // a folder's own files come before its subfolders'
+            QCOMPARE(QFileInfo(found.at(found.size() - 2)).fileName(), QStringLiteral("inner.mp3"));
+            QCOMPARE(QFileInfo(found.last()).fileName(), QStringLiteral("deep.WMA"));
+        }
     }
 
     void dialogAppendOrder()

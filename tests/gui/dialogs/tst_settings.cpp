@@ -106,6 +106,7 @@ private slots:
     void roundTrip();
     void unwritable_data();
     void unwritable();
+    void subfoldersSwitch();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
@@ -241,6 +242,19 @@ void TestSettings::unwritable()
     QCOMPARE(changes.count(), 0);
     QCOMPARE(readFile(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
     QCOMPARE(SettingsStore().readOutputDir(), QString());
+}
+
+// The "Include subfolders" switch lives beside the output folder, found in any spelling.
+void TestSettings::subfoldersSwitch()
+{
+    QVERIFY(!SettingsStore().readIncludeSubfolders()); // no file: off
+    QVERIFY(writeFile(settingsFile(), "[OPERATE]\nOUTPATH=/x\nincludesubfolders=1\n"));
+    QVERIFY(SettingsStore().readIncludeSubfolders());
+    QString error;
+    QVERIFY(SettingsStore().writeIncludeSubfolders(false, &error));
+    QCOMPARE(readFile(settingsFile()), QByteArray("[OPERATE]\nOUTPATH=/x\nincludesubfolders=0\n"));
+    QVERIFY(!SettingsStore().readIncludeSubfolders());
+    QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/x"));
 }
 
 void TestSettings::dirFormStartsAtHome()

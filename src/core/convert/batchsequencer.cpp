@@ -1,7 +1,9 @@
 #include "core/convert/batchsequencer.h"
 
 #include "core/convert/commandline.h"
+#include "core/convert/encoderreport.h"
 #include "core/convert/encoderrunner.h"
+#include "core/convert/progressmeter.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
 #include "core/tags/entrytag.h"
@@ -89,6 +91,7 @@ void BatchSequencer::StartJob()
     job.serial = m_nextSerial++;
     job.rowId = m_model->rowId(row);
     job.entry = entry;
+    job.profile = profile;
     intputrec &rec = job.record;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
@@ -105,6 +108,8 @@ void BatchSequencer::StartJob()
     m_job = job;
 
     m_model->setStatus(row, JobStatus::Converting);
+    if (rec.TotalSeconds > 0)
+        m_model->setProgress(row, 0);
     emit jobStarted(row);
     if (m_job.serial != job.serial)
         return; // a slot stopped the batch
@@ -140,8 +145,10 @@ void BatchSequencer::StartJob()
     m_job.runner = runner;
     const quint64 serial = job.serial;
     connect(runner, &EncoderRunner::progress, this, [this, serial](int seconds) {
-        if (m_job.serial == serial)
-            emit progress(seconds, CurrentJob.TotalSeconds);
+        if (m_job.serial != serial)
+            return;
+        showRowProgress(seconds);
+        emit progress(seconds, CurrentJob.TotalSeconds);
     });
     connect(runner, &EncoderRunner::ended, this, [this, runner] { JobFinished(runner); });
     runner->RunEncoder(rec, profile);
@@ -176,7 +183,11 @@ void BatchSequencer::JobFinished(EncoderRunner *runner)
     if (outcome == EncoderRunner::Outcome::Exited && runner->exitCode() == 0 && wroteOutput) {
         const ID3info &entry = row >= 0 ? m_model->entry(row) : job.entry;
         const bool tagged = !m_format.carriesId3v1 || WriteEntryTag(*m_tag, entry, outFile);
-        endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
+        const QString note = noteOutput(job, *runner);
+        const QString tagNote = tagged ? QString() : QStringLiteral("Tag not written");
+        endJob(JobStatus::Finish, tagNote.isEmpty() || note.isEmpty()
+                                      ? tagNote + note
+                                      : tagNote + QLatin1Char('\n') + note);
     } else {
         QString reason;
         if (outcome == EncoderRunner::Outcome::FailedToStart) {
@@ -208,6 +219,26 @@ void BatchSequencer::endJob(JobStatus status, const QString &reason)
         emit jobEnded(row, status);
     }
     advance(rowId);
+}
+
+void BatchSequencer::showRowProgress(int seconds)
+{
+    const int row = m_model->rowOfId(m_job.rowId);
+    const std::optional<ProgressFrame> frame = ProgressFrameFor(seconds, CurrentJob.TotalSeconds);
+    if (row >= 0 && frame && CurrentJob.TotalSeconds > 0)
+        m_model->setProgress(row, frame->percent);
+}
+
+QString BatchSequencer::noteOutput(const Job &job, const EncoderRunner &runner)
+{
+    const QString &outFile = job.record.OutFile;
+    const int row = m_model->rowOfId(job.rowId);
+    if (row >= 0)
+        m_model->setOutputSize(row, QFileInfo(outFile).size());
+    if (m_format.sizeRule != TargetFormat::SizeRule::Bitrate)
+        return {}; // uncompressed: no bitrate was chosen
+    const EncoderReport report = ParseEncoderReport(runner.outputHead());
+    return BitrateNote(job.profile, EncodedBitrate(report, outFile));
 }
 
 void BatchSequencer::advance(quint64 endedRowId)

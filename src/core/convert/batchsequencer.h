@@ -84,6 +84,7 @@ private:
         quint64 rowId = 0;
         ID3info entry;
         intputrec record;
+        EncodingProfile profile;
         FileState outputBefore;
         EncoderRunner *runner = nullptr;
     };
@@ -92,6 +93,10 @@ private:
     void StartJob();
     void JobFinished(EncoderRunner *runner);
     void endJob(JobStatus status, const QString &reason);
+    void showRowProgress(int seconds);
+    // Shows the real size of a finished job's output on its row; returns the note on the
+    // bitrate the encoder wrote when it is not the chosen one.
+    QString noteOutput(const Job &job, const EncoderRunner &runner);
     void advance(quint64 endedRowId);
     void finishBatch();
     void discardStopped();

@@ -16,6 +16,8 @@ int DurationToSeconds(const QString &text);
 // most two decimals, cut rather than rounded. A bitrate that is not a whole,
 // non-negative number counts as 0.
 QString EstimateSize(const QString &duration, const QString &bitrate);
+// The same text for a number of megabytes: "3.43MB".
+QString MegabytesText(double megabytes);
 
 // The eight characters after "Duration: " in the encoder's output, fewer when the
 // output ends sooner; empty when there is no "Duration:".

@@ -32,6 +32,9 @@ const struct
                                "folder."},
     {"No output folder", "No output folder is set: choose one in Settings."},
     {"not a regular file", "The source is a folder, a device or a pipe, not a file."},
+    // ffmpeg's answer when it cannot open a file at all, most often a damaged source.
+    {"Invalid argument", "ffmpeg refused the file: the source may be damaged or not audio, or the "
+                         "output name does not suit the disk."},
 };
 
 } // namespace

@@ -211,6 +211,8 @@ private slots:
             << QStringLiteral("This format does not take the chosen sample rate");
         QTest::newRow("missing source") << QStringLiteral("missing.wav: No such file or directory")
                                         << QStringLiteral("The source file or the output folder");
+        QTest::newRow("unreadable source") << QStringLiteral("/music/broken.mp3: Invalid argument")
+                                           << QStringLiteral("ffmpeg refused the file");
         QTest::newRow("unknown line") << QStringLiteral("Something new") << QString();
     }
     void failureReasonsInPlainWords()

@@ -16,6 +16,7 @@
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
 #include "gui/dialogs/tsetform.h"
+#include "gui/dropdownlist.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
@@ -165,10 +166,10 @@ void TMainForm::setupWidgets()
 
     auto makeCombo = [this](const char *name, int top, const QVector<ProfileItem> &items,
                             int initial) {
-        auto *combo = new QComboBox(this);
+        auto *combo = new DropDownList(this);
         combo->setObjectName(QString::fromLatin1(name));
         combo->setGeometry(354, top, 121, 21);
-        combo->setEditable(false);
+        combo->setMaxVisibleItems(12);
         for (const ProfileItem &item : items)
             combo->addItem(item.shown);
         combo->setCurrentIndex(initial);
@@ -289,10 +290,10 @@ void TMainForm::BindSkin()
         m_skin->setElementToolTip(format.command, QStringLiteral("Convert to ") + format.name);
     const QString sheet = m_skin->styleSheet();
     if (!sheet.isEmpty()) {
-        for (QWidget *w :
-             {static_cast<QWidget *>(ListView1), static_cast<QWidget *>(suiComboBox1),
-              static_cast<QWidget *>(suiComboBox2), static_cast<QWidget *>(suiComboBox3)})
-            w->setStyleSheet(sheet);
+        ListView1->setStyleSheet(sheet);
+        // The drop-down lists keep their own rules after the skin's.
+        for (DropDownList *combo : {suiComboBox1, suiComboBox2, suiComboBox3})
+            combo->setStyleSheet(sheet + QLatin1Char('\n') + DropDownList::ownStyleSheet());
     }
 }
 

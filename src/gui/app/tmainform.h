@@ -12,6 +12,7 @@
 #include <memory>
 
 class BatchSequencer;
+class DropDownList;
 class FileAdder;
 class JobListModel;
 class QComboBox;
@@ -109,9 +110,9 @@ private:
     SkinElement *m_progressTextElement = nullptr;
 
     QTableView *ListView1 = nullptr;
-    QComboBox *suiComboBox1 = nullptr;
-    QComboBox *suiComboBox2 = nullptr;
-    QComboBox *suiComboBox3 = nullptr;
+    DropDownList *suiComboBox1 = nullptr;
+    DropDownList *suiComboBox2 = nullptr;
+    DropDownList *suiComboBox3 = nullptr;
 
     QPointer<TID3Form> ID3Form;
     QPointer<TdirForm> dirForm;

@@ -2,6 +2,7 @@
 
 #include "core/joblist/joblistmodel.h"
 #include "core/tags/tagtext.h"
+#include "gui/dropdownlist.h"
 #include "gui/layoutscale.h"
 
 #include <QComboBox>
@@ -154,11 +155,10 @@ TID3Form::TID3Form(QWidget *parent)
                          s.rect(236, 112, 36, 20));
     Label5 = makeLabel(QStringLiteral("Genre:"), QStringLiteral("Label5"), Panel3,
                        s.rect(24, 150, 32, 13));
-    ComboBox1 = new QComboBox(Panel3);
+    ComboBox1 = new DropDownList(Panel3);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setGeometry(s.rect(80, 144, 145, 21));
-    ComboBox1->setEditable(false);
-    ComboBox1->setMaxVisibleItems(8);
+    ComboBox1->setMaxVisibleItems(12);
     Button5 = makeButton(QStringLiteral("ALL"), QStringLiteral("Button5"), Panel3,
                          s.rect(236, 144, 36, 20));
     Label6 = makeLabel(QStringLiteral("Comment:"), QStringLiteral("Label6"), Panel3,

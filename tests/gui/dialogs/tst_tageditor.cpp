@@ -4,6 +4,7 @@
 #include "core/tags/genrenames.h"
 #include "gui/dialogs/tid3form.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -139,6 +141,8 @@ private slots:
     void genre_data();
     void genre();
     void genreAll();
+    void genreListWheelAndPopup_data();
+    void genreListWheelAndPopup();
     void noRowSelected();
     void emptyList();
     void untouchedFieldsKeepBytes();
@@ -346,6 +350,59 @@ void TestTagEditor::genreAll()
                      genre == 17 ? QByteArray("Rock") : QByteArray());
         }
     }
+}
+
+void TestTagEditor::genreListWheelAndPopup_data()
+{
+    QTest::addColumn<bool>("focused");
+    QTest::newRow("the wheel over it without the focus changes nothing") << false;
+    QTest::newRow("the wheel with the focus moves on") << true;
+}
+
+// The drop-down lists: the wheel only changes a list that has the focus (and gives none);
+// the open list shows about a dozen items and ticks the current one.
+void TestTagEditor::genreListWheelAndPopup()
+{
+    QFETCH(bool, focused);
+    QVector<ID3info> entries = fourEntries();
+    entries[1].Genre = 17;
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.clickRow(1);
+    QComboBox *genre = ed.genre();
+    QCOMPARE(genre->currentIndex(), 17);
+    if (focused)
+        genre->setFocus(Qt::TabFocusReason);
+    const QPointF at = genre->rect().center();
+    QWheelEvent wheel(at, genre->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(genre, &wheel);
+    QCOMPARE(genre->currentIndex(), focused ? 18 : 17);
+    QCOMPARE(genre->hasFocus(), focused);
+
+    genre->showPopup();
+    QAbstractItemView *view = genre->view();
+    QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+    const int shown = view->viewport()->height() / view->sizeHintForRow(0);
+    QVERIFY2(shown >= 10 && shown <= 12, qPrintable(QString::number(shown)));
+    const QImage image = view->viewport()->grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    // Pixels unlike the row's background at its left end, where the tick goes.
+    auto inkAtLeft = [&](int row) {
+        const QRect r = view->visualRect(view->model()->index(row, 0));
+        const QColor background =
+            image.pixelColor(int((r.left() + 1) * ratio), int((r.top() + 1) * ratio));
+        int ink = 0;
+        for (int x = r.left() + 2; x < r.left() + 16; ++x) {
+            for (int y = r.top() + 2; y < r.bottom() - 1; ++y)
+                ink += image.pixelColor(int(x * ratio), int(y * ratio)) != background;
+        }
+        return ink;
+    };
+    const int current = genre->currentIndex();
+    QVERIFY2(inkAtLeft(current) > 4, qPrintable(QString::number(inkAtLeft(current))));
+    QCOMPARE(inkAtLeft(current + 1), 0);
+    genre->hidePopup();
 }
 
 // A click below the rows selects none; leaving a field then stores nothing anywhere.

@@ -381,12 +381,21 @@ void TMainForm::AddFolder()
 {
     IdleFlag = 0;
     QString picked;
+    bool subfolders = false;
     if (dirForm) {
         dirForm->setWindowTitle(QStringLiteral("Add File Directory"));
+        const bool remembered = m_settings->readIncludeSubfolders();
+        dirForm->setSubfolderChoice(true, remembered);
         dirForm->exec();
         picked = dirForm->PickedFolder();
+        subfolders = dirForm->includeSubfolders();
+        dirForm->setSubfolderChoice(false);
+        // Kept for the next "Add folder"; a settings file that cannot be written only
+        // loses the choice, the add goes on.
+        if (!picked.isEmpty() && subfolders != remembered)
+            m_settings->writeIncludeSubfolders(subfolders, nullptr);
     }
-    addPaths(picked.isEmpty() ? QStringList() : ScanFolder(picked));
+    addPaths(picked.isEmpty() ? QStringList() : ScanFolder(picked, subfolders));
 }
 
 void TMainForm::addPaths(const QStringList &paths)

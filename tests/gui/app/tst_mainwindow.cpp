@@ -5,6 +5,7 @@
 #include "core/convert/batchsequencer.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/settings/settingsstore.h"
 #include "gui/app/tmainform.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
@@ -15,11 +16,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -501,6 +504,47 @@ private slots:
         QVERIFY(clock.elapsed() < 8000);
         QVERIFY(!p.main->sequencer()->isRunning());
         QVERIFY(!QFile::exists(out.path() + QStringLiteral("/long.mp3.mp3")));
+    }
+
+    void addFolderRemembersSubfolders_data()
+    {
+        QTest::addColumn<bool>("include");
+        QTest::newRow("with subfolders") << true;
+        QTest::newRow("without") << false;
+    }
+    void addFolderRemembersSubfolders()
+    {
+        QFETCH(bool, include);
+        const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        QFile::remove(ini);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("sub")));
+        writeFile(folder.filePath(QStringLiteral("top.mp3")), "data");
+        writeFile(folder.filePath(QStringLiteral("sub/below.mp3")), "data");
+        Program p;
+        p.show();
+        bool offered = !include;
+        auto pick = [&](bool check) {
+            whenModal([&, check](QWidget *w) {
+                auto *box = w->findChild<QCheckBox *>(QStringLiteral("SubfoldersCheck"));
+                offered = box->isChecked();
+                box->setChecked(check);
+                w->findChild<QLineEdit *>(QStringLiteral("PathEdit"))->setText(folder.path());
+                QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Button1")),
+                                  Qt::LeftButton);
+            });
+            p.main->DispatchCommand(QStringLiteral("addfolder"));
+            QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        };
+        pick(include);
+        QVERIFY(!offered); // off at first
+        QCOMPARE(p.titles(),
+                 include ? QStringList({QStringLiteral("top.mp3"), QStringLiteral("below.mp3")})
+                         : QStringList(QStringLiteral("top.mp3")));
+        QCOMPARE(SettingsStore().readIncludeSubfolders(), include);
+        pick(include);
+        QCOMPARE(offered, include); // remembered
+        QFile::remove(ini);
     }
 
     void screenshots()

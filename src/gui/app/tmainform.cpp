@@ -13,6 +13,7 @@
 #include "core/skin/skinerror.h"
 #include "core/tags/genrenames.h"
 #include "core/tags/tid3v1.h"
+#include "gui/dialogs/shutdowncountdown.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
 #include "gui/dialogs/tsetform.h"
@@ -494,9 +495,14 @@ void TMainForm::runFinishAction()
         else
             QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
         break;
-    case EndAction::Shutdown:
-        RunShutdownCommand();
+    case EndAction::Shutdown: {
+        // Not at once: whoever is at the screen may still save other work or say no.
+        auto *countdown = new ShutdownCountdown(m_shutdownSeconds, this);
+        connect(countdown, &QDialog::accepted, this, [] { RunShutdownCommand(); });
+        connect(countdown, &QDialog::finished, countdown, &QObject::deleteLater);
+        countdown->open();
         break;
+    }
     case EndAction::Nothing:
         break;
     }

@@ -64,6 +64,8 @@ public:
     {
         m_openFolder = std::move(handler);
     }
+    // How long the "Shutdown" end action counts down before it shuts the computer down.
+    void setShutdownCountdown(int seconds) { m_shutdownSeconds = seconds; }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
     QString progressText() const { return m_progressText; }
@@ -123,6 +125,7 @@ private:
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
+    int m_shutdownSeconds = 30;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
 };

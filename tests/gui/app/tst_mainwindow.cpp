@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -455,16 +456,56 @@ private slots:
         QVERIFY(QFile::exists(out.path() + QStringLiteral("/one.mp3.mp3")));
         QCOMPARE(opened, QStringList{out.path()});
         QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
+    }
 
+    void shutdownCountsDownFirst_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("shutsDown");
+        QTest::newRow("the countdown runs out") << QString() << true;
+        QTest::newRow("Shut down now") << QStringLiteral("Button1") << true;
+        QTest::newRow("Cancel") << QStringLiteral("Button2") << false;
+        QTest::newRow("Escape") << QStringLiteral("Escape") << false;
+        QTest::newRow("close box") << QStringLiteral("close box") << false;
+    }
+    void shutdownCountsDownFirst()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, shutsDown);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(media({QStringLiteral("last.mp3")}));
         const QString record = out.path() + QStringLiteral("/shutdown.log");
         qputenv("WT_SHUTDOWN_RECORD", QFile::encodeName(record));
         p.main->FinishAction = EndAction::Shutdown;
+        p.main->setShutdownCountdown(how.isEmpty() ? 1 : 30);
+        QString shown;
+        whenModal([&](QWidget *w) {
+            shown = w->windowTitle() + QLatin1Char(':') +
+                    w->findChild<QLabel *>(QStringLiteral("Label1"))->text();
+            if (how == QLatin1String("Escape"))
+                QTest::keyClick(w, Qt::Key_Escape);
+            else if (how == QLatin1String("close box"))
+                w->close();
+            else if (!how.isEmpty())
+                QTest::mouseClick(w->findChild<QPushButton *>(how), Qt::LeftButton);
+        });
         p.main->DispatchCommand(QStringLiteral("tomp3"));
-        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
-        QTRY_VERIFY(QFile::exists(record));
-        QFile log(record);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll().count('\n'), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        QVERIFY2(shown.startsWith(QStringLiteral("Shutdown:")) &&
+                     shown.endsWith(how.isEmpty() ? QStringLiteral(" 1 second.")
+                                                  : QStringLiteral(" 30 seconds.")),
+                 qPrintable(shown));
+        if (shutsDown) {
+            QTRY_VERIFY(QFile::exists(record));
+            QCOMPARE(readFile(record).count('\n'), 1);
+        } else {
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+            QTest::qWait(200);
+            QVERIFY(!QFile::exists(record));
+        }
     }
 
     void stopAndCloseEndTheEncoder()

@@ -32,10 +32,14 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QUrl>
@@ -49,14 +53,25 @@ const struct
     const char *name;
     const char *tip;
 } CommandTips[] = {
-    {"addfile", "Add files"},
-    {"addfolder", "Add a folder"},
-    {"remove", "Remove the selected file"},
+    {"addfile", "Add files (Ctrl+O)"},
+    {"addfolder", "Add a folder (Ctrl+Shift+O)"},
+    {"remove", "Remove the selected file (Delete)"},
     {"clear", "Clear the list"},
-    {"id3", "Edit tags"},
+    {"id3", "Edit tags (F2)"},
     {"settings", "Settings"},
-    {"stop", "Stop converting"},
+    {"stop", "Stop converting (Escape)"},
 };
+
+// The commands the gate drops while an add or a batch runs; the skin shows them disabled.
+const char *const GatedCommands[] = {"addfile", "addfolder", "remove", "clear", "id3"};
+
+// Where the main window's own widgets sit on the skin.
+const QRect ListGeometry(12, 103, 332, 182);
+const QRect OutputLabelGeometry(12, 289, 268, 17);
+const QRect OpenOutputGeometry(284, 288, 60, 19);
+
+// The text elements of the progress band besides the percentage: what the last batch did.
+const QLatin1String ProgressInfoName("pbinfo");
 
 // A pattern such as *.mp3 that also matches Song.MP3: file dialogs on Linux
 // compare patterns case-sensitively.
@@ -140,7 +155,8 @@ void TMainForm::setupWidgets()
 {
     ListView1 = new QTableView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(12, 103, 332, 204);
+    ListView1->setGeometry(ListGeometry);
+    ListView1->setTabKeyNavigation(false); // Tab leaves the list; the arrows move in it
     ListView1->setModel(m_model);
     ListView1->setShowGrid(true);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -153,17 +169,29 @@ void TMainForm::setupWidgets()
     ListView1->horizontalHeader()->setSectionsClickable(false);
     ListView1->horizontalHeader()->setHighlightSections(false);
     ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    ListView1->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {115, 70, 70, 70};
-    for (int c = 0; c < JobListModel::ColumnCount; ++c)
-        ListView1->setColumnWidth(c, widths[c]);
     ListView1->setItemDelegateForColumn(JobListModel::StatusColumn, new StatusDelegate(ListView1));
     ListView1->setAcceptDrops(true);
     ListView1->viewport()->setAcceptDrops(true);
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
     connect(ListView1, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex &) { DispatchCommand(QStringLiteral("id3")); });
+            [this](const QModelIndex &index) { editTagsAt(index.row()); });
+    // New rows come into view, wherever the list was scrolled to.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int, int last) {
+                ListView1->scrollTo(m_model->index(last, JobListModel::TitleColumn));
+            });
+    fitColumns();
+
+    OutputLabel = new QLabel(this);
+    OutputLabel->setObjectName(QStringLiteral("OutputLabel"));
+    OutputLabel->setGeometry(OutputLabelGeometry);
+    OpenOutputButton = new QPushButton(QStringLiteral("Open"), this);
+    OpenOutputButton->setObjectName(QStringLiteral("OpenOutputButton"));
+    OpenOutputButton->setGeometry(OpenOutputGeometry);
+    OpenOutputButton->setToolTip(QStringLiteral("Open the output folder"));
+    OpenOutputButton->setAutoDefault(false);
+    connect(OpenOutputButton, &QPushButton::clicked, this, &TMainForm::openOutputDir);
 
     auto makeCombo = [this](const char *name, int top, const QVector<ProfileItem> &items,
                             int initial) {
@@ -198,8 +226,10 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
     if (ID3Form)
         ID3Form->setModel(m_model);
     if (SetForm) {
-        connect(SetForm, &TSetForm::outputDirChanged, this,
-                [this](const QString &dir) { OutputDir = dir; });
+        connect(SetForm, &TSetForm::outputDirChanged, this, [this](const QString &dir) {
+            OutputDir = dir;
+            showOutputDir();
+        });
         connect(SetForm, &TSetForm::finishActionChanged, this,
                 [this](EndAction action) { FinishAction = action; });
     }
@@ -227,11 +257,12 @@ void TMainForm::FormShow()
         QMessageBox::critical(this, QStringLiteral("Wavetransmuter"), m_startupError);
         return;
     }
-    IdleFlag = 1;
+    setIdleFlag(1);
     ShowProgress(0, 100);
     FinishAction = EndAction::Nothing;
     EncoderPath = ResolveEncoderPath();
     OutputDir = m_settings->LoadOutputDir();
+    showOutputDir();
     m_tag = std::make_unique<TID3v1>();
 
     m_adder = new FileAdder(m_model, m_tag.get(), this);
@@ -246,15 +277,123 @@ void TMainForm::FormShow()
     connect(m_sequencer, &BatchSequencer::progress, this, &TMainForm::ShowProgress);
     connect(m_sequencer, &BatchSequencer::jobStarted, this,
             [this](int row) { ListView1->selectRow(row); });
+    connect(m_sequencer, &BatchSequencer::jobEnded, this, [this](int, JobStatus status) {
+        m_converted += status == JobStatus::Finish;
+        m_failed += status == JobStatus::Failed;
+    });
     connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
     connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
         if (SetForm)
             SetForm->setBatchRunning(false);
+        QString info = QStringLiteral("Stopped: %1 converted").arg(m_converted);
+        if (m_failed > 0)
+            info += QStringLiteral(", %1 failed").arg(m_failed);
+        setProgressInfo(info);
     });
 
     if (ID3Form) {
         for (const char *name : GenreNames)
             ID3Form->ComboBox1->addItem(QString::fromLatin1(name));
+    }
+    setupKeyboard();
+}
+
+void TMainForm::setupKeyboard()
+{
+    // Tab goes through the skin's commands in reading order, then the list, the output
+    // folder's button and the profile lists, and round again.
+    QList<QWidget *> chain = m_skin->GetWindowSkin(this)->focusChain();
+    chain << ListView1 << OpenOutputButton << suiComboBox1 << suiComboBox2 << suiComboBox3;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain.at(i - 1), chain.at(i));
+    ListView1->setFocus();
+
+    const struct
+    {
+        QKeySequence keys;
+        const char *command;
+    } shortcuts[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), "addfile"},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), "addfolder"},
+        {QKeySequence(Qt::Key_Delete), "remove"},
+        {QKeySequence(Qt::Key_Escape), "stop"},
+    };
+    for (const auto &s : shortcuts) {
+        const QString command = QString::fromLatin1(s.command);
+        connect(new QShortcut(s.keys, this), &QShortcut::activated, this,
+                [this, command] { DispatchCommand(command); });
+    }
+    // F2 (and Enter in the list) edits the tags of the selected row.
+    connect(new QShortcut(QKeySequence(Qt::Key_F2), this), &QShortcut::activated, this,
+            [this] { editTagsAt(ListView1->currentIndex().row()); });
+}
+
+void TMainForm::fitColumns()
+{
+    // "Time", "Size" and "Status" as wide as their longest texts; the title takes the rest,
+    // vertical scroll bar or not, so the list never needs a horizontal one.
+    QHeaderView *header = ListView1->horizontalHeader();
+    const QFontMetrics cells(ListView1->font());
+    // The item's text margins on both sides, and a pixel of air each side.
+    const int margins =
+        2 * (ListView1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListView1) + 2);
+    const struct
+    {
+        int column;
+        QString longest;
+    } fixed[] = {{JobListModel::TimeColumn, QStringLiteral("00:00:00")},
+                 {JobListModel::SizeColumn, QStringLiteral("000.00MB")},
+                 {JobListModel::StatusColumn,
+                  JobStatusText(JobStatus::Converting) + QStringLiteral(" 100%")}};
+    header->setStretchLastSection(false);
+    for (const auto &f : fixed) {
+        header->setSectionResizeMode(f.column, QHeaderView::Fixed);
+        header->resizeSection(f.column, std::max(cells.horizontalAdvance(f.longest) + margins,
+                                                 header->sectionSizeHint(f.column)));
+    }
+    header->setSectionResizeMode(JobListModel::TitleColumn, QHeaderView::Stretch);
+}
+
+void TMainForm::setIdleFlag(quint8 idle)
+{
+    IdleFlag = idle;
+    SkinWindow *skinWindow = m_skin->isLoaded() ? m_skin->GetWindowSkin(this) : nullptr;
+    if (!skinWindow)
+        return;
+    QStringList gated;
+    for (const char *name : GatedCommands)
+        gated << QString::fromLatin1(name);
+    for (const TargetFormat &format : TargetFormats())
+        gated << format.command;
+    skinWindow->setElementsEnabled(gated, idle == 1);
+}
+
+void TMainForm::showOutputDir()
+{
+    const QString shown = QDir::toNativeSeparators(OutputDir);
+    const QString prefix = QStringLiteral("Output: ");
+    const QFontMetrics metrics(OutputLabel->font());
+    const int room = OutputLabel->width() - metrics.horizontalAdvance(prefix) - 2;
+    OutputLabel->setText(prefix + metrics.elidedText(shown, Qt::ElideMiddle, room));
+    OutputLabel->setToolTip(shown);
+}
+
+void TMainForm::openOutputDir()
+{
+    if (m_openFolder)
+        m_openFolder(OutputDir);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
+}
+
+void TMainForm::setProgressInfo(const QString &text)
+{
+    if (text == m_progressInfo)
+        return;
+    m_progressInfo = text;
+    if (m_progressInfoElement) {
+        m_progressInfoElement->SetElementText(text);
+        m_progressInfoElement->RedrawElement();
     }
 }
 
@@ -285,17 +424,26 @@ void TMainForm::BindSkin()
     SkinWindow *skinWindow = m_skin->GetWindowSkin(this);
     m_progressBarElement = skinWindow->FindElement(QStringLiteral("pb"));
     m_progressTextElement = skinWindow->FindElement(QStringLiteral("pbpos"));
+    m_progressInfoElement = skinWindow->FindElement(ProgressInfoName);
+    if (m_progressInfoElement) {
+        m_progressInfoElement->SetElementText(m_progressInfo);
+        m_progressInfoElement->RedrawElement();
+    }
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
     for (const TargetFormat &format : TargetFormats())
         m_skin->setElementToolTip(format.command, QStringLiteral("Convert to ") + format.name);
     const QString sheet = m_skin->styleSheet();
     if (!sheet.isEmpty()) {
-        ListView1->setStyleSheet(sheet);
+        for (QWidget *w : {static_cast<QWidget *>(ListView1), static_cast<QWidget *>(OutputLabel),
+                           static_cast<QWidget *>(OpenOutputButton)})
+            w->setStyleSheet(sheet);
         // The drop-down lists keep their own rules after the skin's.
         for (DropDownList *combo : {suiComboBox1, suiComboBox2, suiComboBox3})
             combo->setStyleSheet(sheet + QLatin1Char('\n') + DropDownList::ownStyleSheet());
     }
+    fitColumns();
+    showOutputDir();
 }
 
 void TMainForm::ShowProgress(int done, int total)
@@ -338,12 +486,15 @@ void TMainForm::DispatchCommand(const QString &name)
             continue;
         if (c.gated && IdleFlag != 1)
             return;
+        setProgressInfo(QString()); // the last batch's summary lasts until the next command
         c.run();
         return;
     }
     if (const TargetFormat *format = TargetFormatForCommand(name)) {
-        if (IdleFlag == 1)
+        if (IdleFlag == 1) {
+            setProgressInfo(QString());
             StartConversion(*format);
+        }
     }
 }
 
@@ -371,7 +522,7 @@ QStringList TMainForm::chooseFiles()
 
 void TMainForm::AddFiles()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QStringList chosen = chooseFiles();
     for (QString &path : chosen)
         path = QFileInfo(path).absoluteFilePath();
@@ -380,7 +531,7 @@ void TMainForm::AddFiles()
 
 void TMainForm::AddFolder()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QString picked;
     bool subfolders = false;
     if (dirForm) {
@@ -403,7 +554,7 @@ void TMainForm::addPaths(const QStringList &paths)
 {
     // The list commands stay closed until the last probe has reported.
     if (paths.isEmpty() || !m_adder) {
-        IdleFlag = 1;
+        setIdleFlag(1);
         return;
     }
     m_adder->addFiles(paths);
@@ -412,41 +563,50 @@ void TMainForm::addPaths(const QStringList &paths)
 void TMainForm::onAddFinished()
 {
     if (!m_sequencer || !m_sequencer->isRunning())
-        IdleFlag = 1;
+        setIdleFlag(1);
 }
 
 void TMainForm::RemoveSelected()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (!selected.isEmpty() && m_model->rowCount() > 0) {
         m_model->removeEntry(selected.first().row());
         if (m_model->rowCount() > 0)
             ListView1->selectRow(0);
     }
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
 void TMainForm::ClearList()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
                     QStringLiteral("Are you sure to remove all the files from filelist?\r"
                                    "Not delete from your computer."),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     if (box.exec() == QMessageBox::Ok)
         m_model->clear();
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
-void TMainForm::EditTags()
+void TMainForm::EditTags(int row)
 {
     if (!ID3Form)
         return;
+    ID3Form->setStartRow(row);
     ID3Form->exec();
     ListView1->viewport()->update();
     if (m_model->rowCount() > 0)
         ListView1->selectRow(0);
+}
+
+void TMainForm::editTagsAt(int row)
+{
+    if (IdleFlag != 1)
+        return;
+    setProgressInfo(QString());
+    EditTags(std::max(0, row));
 }
 
 void TMainForm::showSettings()
@@ -462,11 +622,13 @@ void TMainForm::StartConversion(const TargetFormat &format)
 {
     if (!m_sequencer)
         return;
-    IdleFlag = 0;
+    setIdleFlag(0);
     if (!m_sequencer->StartConversion(format)) {
-        IdleFlag = 1;
+        setIdleFlag(1);
         return;
     }
+    m_converted = 0;
+    m_failed = 0;
 }
 
 void TMainForm::stop()
@@ -475,14 +637,18 @@ void TMainForm::stop()
         m_adder->cancel();
     if (m_sequencer)
         m_sequencer->stop();
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
 void TMainForm::onBatchFinished()
 {
-    IdleFlag = 1;
+    setIdleFlag(1);
     if (SetForm)
         SetForm->setBatchRunning(false);
+    QString info = QStringLiteral("%1 converted").arg(m_converted);
+    if (m_failed > 0)
+        info += QStringLiteral(", %1 failed").arg(m_failed);
+    setProgressInfo(info);
     runFinishAction();
 }
 
@@ -490,10 +656,7 @@ void TMainForm::runFinishAction()
 {
     switch (FinishAction) {
     case EndAction::OpenFolder:
-        if (m_openFolder)
-            m_openFolder(OutputDir);
-        else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
+        openOutputDir();
         break;
     case EndAction::Shutdown: {
         // Not at once: whoever is at the screen may still save other work or say no.
@@ -537,14 +700,19 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls())
+    // While busy a drop would be dropped like any gated command: say so with the cursor.
+    if (event->mimeData()->hasUrls() && IdleFlag == 1)
         event->acceptProposedAction();
+    else
+        event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    if (IdleFlag != 1)
-        return; // dropped like any gated command
+    if (IdleFlag != 1) {
+        event->ignore(); // dropped like any gated command
+        return;
+    }
     QStringList files;
     for (const QUrl &url : event->mimeData()->urls()) {
         if (!url.isLocalFile())
@@ -558,25 +726,29 @@ void TMainForm::dropEvent(QDropEvent *event)
     event->acceptProposedAction();
     if (files.isEmpty())
         return;
-    IdleFlag = 0;
+    setProgressInfo(QString());
+    setIdleFlag(0);
     addPaths(files);
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ListView1 && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
-        DispatchCommand(QStringLiteral("remove"));
-        return true;
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            editTagsAt(ListView1->currentIndex().row());
+            return true;
+        }
     }
     if (watched == ListView1->viewport()) {
         // Drops on the list are the window's drops.
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto *drag = static_cast<QDragMoveEvent *>(event);
-            if (drag->mimeData()->hasUrls()) {
+            if (drag->mimeData()->hasUrls() && IdleFlag == 1)
                 drag->acceptProposedAction();
-                return true;
-            }
+            else
+                drag->ignore();
+            return true;
         } else if (event->type() == QEvent::Drop) {
             dropEvent(static_cast<QDropEvent *>(event));
             return true;

@@ -16,6 +16,8 @@ class DropDownList;
 class FileAdder;
 class JobListModel;
 class QComboBox;
+class QLabel;
+class QPushButton;
 class QTableView;
 class SettingsStore;
 class SkinElement;
@@ -70,6 +72,9 @@ public:
     QString startupError() const { return m_startupError; }
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
+    // What the progress band says of the last batch ("5 converted, 1 failed"), until the
+    // next command.
+    QString progressInfo() const { return m_progressInfo; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -84,11 +89,22 @@ private:
     QString skinFilePath() const;
     void setupWidgets();
 
+    void setupKeyboard();
+    void fitColumns();
+    // IdleFlag, and the gated commands' look in the skin with it.
+    void setIdleFlag(quint8 idle);
+    void showOutputDir();
+    void openOutputDir();
+    void setProgressInfo(const QString &text);
+
     void AddFiles();
     void AddFolder();
     void RemoveSelected();
     void ClearList();
-    void EditTags();
+    // The tag editor, opened on the given row.
+    void EditTags(int row = 0);
+    // Gated as "id3" is.
+    void editTagsAt(int row);
     void showSettings();
     void StartConversion(const TargetFormat &format);
     void stop();
@@ -115,6 +131,9 @@ private:
     DropDownList *suiComboBox1 = nullptr;
     DropDownList *suiComboBox2 = nullptr;
     DropDownList *suiComboBox3 = nullptr;
+    QLabel *OutputLabel = nullptr;
+    QPushButton *OpenOutputButton = nullptr;
+    SkinElement *m_progressInfoElement = nullptr;
 
     QPointer<TID3Form> ID3Form;
     QPointer<TdirForm> dirForm;
@@ -125,7 +144,11 @@ private:
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
+    QString m_progressInfo;
     int m_shutdownSeconds = 30;
+    // What the running batch has done so far.
+    int m_converted = 0;
+    int m_failed = 0;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
 };

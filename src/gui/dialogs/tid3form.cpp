@@ -403,12 +403,14 @@ void TID3Form::FormShow()
         ListView1->setItem(row, 0,
                            new QTableWidgetItem(TagTextToDisplay(m_model->entry(row).Title)));
     ListView1->setFocus();
+    const int start = std::clamp(m_startRow, 0, std::max(0, count - 1));
+    m_startRow = 0;
     if (count == 0)
         return;
-    ListView1->setCurrentCell(0, 0);
-    ListView1->selectRow(0);
-    ListView1->scrollToTop();
-    showEntry(0);
+    ListView1->setCurrentCell(start, 0);
+    ListView1->selectRow(start);
+    ListView1->scrollTo(ListView1->model()->index(start, 0));
+    showEntry(start);
 }
 
 void TID3Form::ListView1Click()

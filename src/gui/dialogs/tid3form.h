@@ -25,6 +25,8 @@ public:
 
     void setModel(JobListModel *model);
     JobListModel *model() const { return m_model; }
+    // The row the next showing selects and fills the fields from (row 0 by default).
+    void setStartRow(int row) { m_startRow = row; }
 
     // The genre names; the owner fills it once so that a position is a genre number.
     QComboBox *ComboBox1;
@@ -82,6 +84,7 @@ private:
     void fieldExit(const QObject *field);
 
     JobListModel *m_model = nullptr;
+    int m_startRow = 0;
     // The bytes each field was last filled with, so that an unchanged text keeps them
     // even where it lands in another entry.
     QByteArray m_shown[FieldCount];

@@ -3,6 +3,7 @@
 #include "core/convert/batchsequencer.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/endaction.h"
+#include "core/convert/outputplan.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/targetformat.h"
@@ -38,6 +39,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -623,12 +625,52 @@ void TMainForm::StartConversion(const TargetFormat &format)
     if (!m_sequencer)
         return;
     setIdleFlag(0);
-    if (!m_sequencer->StartConversion(format)) {
+    if (!confirmSameOutputs(format) || !m_sequencer->StartConversion(format)) {
         setIdleFlag(1);
         return;
     }
     m_converted = 0;
     m_failed = 0;
+}
+
+bool TMainForm::confirmSameOutputs(const TargetFormat &format)
+{
+    // The later row's output replaces the earlier one's; fine when meant, so ask.
+    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, OutputDir, format.extension);
+    QStringList groups;
+    QSet<QString> listed;
+    for (int row = 0; row < plan.size(); ++row) {
+        if (plan[row].sameOutputRows.isEmpty() || listed.contains(plan[row].path))
+            continue;
+        listed.insert(plan[row].path);
+        QList<int> rows = plan[row].sameOutputRows;
+        rows.append(row);
+        std::sort(rows.begin(), rows.end());
+        QStringList sources;
+        for (int r : std::as_const(rows))
+            sources << QStringLiteral("%1 (%2)").arg(r + 1).arg(
+                QFileInfo(m_model->entry(r).SourcePath).fileName());
+        groups << QStringLiteral("%1 \u2190 rows %2")
+                      .arg(QFileInfo(plan[row].path).fileName(),
+                           sources.join(QStringLiteral(", ")));
+    }
+    if (groups.isEmpty())
+        return true;
+    constexpr int Shown = 8;
+    QString list = QStringList(groups.mid(0, Shown)).join(QLatin1Char('\n'));
+    if (groups.size() > Shown)
+        list += QStringLiteral("\n\u2026 and %1 more").arg(groups.size() - Shown);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Same output file"),
+                    QStringLiteral("Some files would be written to the same output file. Each "
+                                   "replaces the one written before it, so only the last "
+                                   "remains:\n\n%1\n\nGive them different titles in the tag "
+                                   "editor to keep them all.")
+                        .arg(list),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("SameOutputBox"));
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Convert anyway"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TMainForm::stop()

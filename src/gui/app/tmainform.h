@@ -96,6 +96,8 @@ private:
     void showOutputDir();
     void openOutputDir();
     void setProgressInfo(const QString &text);
+    // Asks whether to go on when rows would write the same output file; true to go on.
+    bool confirmSameOutputs(const TargetFormat &format);
 
     void AddFiles();
     void AddFolder();

@@ -545,6 +545,58 @@ private slots:
         }
     }
 
+    void sameOutputsAskFirst_data()
+    {
+        QTest::addColumn<bool>("sameTitles");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("different titles: no question") << false << QString();
+        QTest::newRow("same titles, Cancel") << true << QStringLiteral("Cancel");
+        QTest::newRow("same titles, convert anyway") << true << QStringLiteral("Convert anyway");
+    }
+    // Rows that would write the same output file are listed before the batch starts.
+    void sameOutputsAskFirst()
+    {
+        QFETCH(bool, sameTitles);
+        QFETCH(QString, answer);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(
+            media({QStringLiteral("s1.mp3"), QStringLiteral("s2.mp3"), QStringLiteral("s3.mp3")}));
+        JobListModel *m = p.main->model();
+        if (sameTitles) {
+            for (int row : {0, 2}) {
+                ID3info e = m->entry(row);
+                e.Title = "Same";
+                m->setEntry(row, e);
+            }
+        }
+        QString listed;
+        if (!answer.isEmpty()) {
+            whenModal([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box);
+                listed = box->text();
+                for (QAbstractButton *b : box->buttons()) {
+                    if (b->text() == answer)
+                        b->click();
+                }
+            });
+        }
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        if (sameTitles) {
+            const QString sources = QStringLiteral("Same.mp3 \u2190 rows 1 (%1), 3 (%2)")
+                                        .arg(QFileInfo(m->entry(0).SourcePath).fileName(),
+                                             QFileInfo(m->entry(2).SourcePath).fileName());
+            QVERIFY2(listed.contains(sources), qPrintable(listed));
+        }
+        const bool ran = answer != QLatin1String("Cancel");
+        QCOMPARE(m->status(1), ran ? JobStatus::Finish : JobStatus::Unconvert);
+        QCOMPARE(QFile::exists(out.path() + QStringLiteral("/Same.mp3")), sameTitles && ran);
+    }
+
     void keysRunTheCommands_data()
     {
         QTest::addColumn<int>("key");

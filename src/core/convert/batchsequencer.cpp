@@ -1,9 +1,11 @@
 #include "core/convert/batchsequencer.h"
 
 #include "core/convert/commandline.h"
+#include "core/convert/encoderreport.h"
 #include "core/convert/encoderrunner.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/outputplan.h"
+#include "core/convert/progressmeter.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
 #include "core/tags/entrytag.h"
@@ -73,7 +75,8 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
         return false;
-    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()));
+    // Every row is converted again, so each shows its estimate until it has its new output.
+    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()), false);
     if (m_model->rowCount() == 0)
         return false;
     CurrentIndex = 0;
@@ -105,6 +108,7 @@ void BatchSequencer::StartJob()
     job.serial = m_nextSerial++;
     job.rowId = m_model->rowId(row);
     job.entry = entry;
+    job.profile = profile;
     intputrec &rec = job.record;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
@@ -122,6 +126,8 @@ void BatchSequencer::StartJob()
     m_job = job;
 
     m_model->setStatus(row, JobStatus::Converting);
+    if (rec.TotalSeconds > 0)
+        m_model->setProgress(row, 0);
     emit jobStarted(row);
     if (m_job.serial != job.serial)
         return; // a slot stopped the batch
@@ -151,8 +157,10 @@ void BatchSequencer::StartJob()
     m_job.runner = runner;
     const quint64 serial = job.serial;
     connect(runner, &EncoderRunner::progress, this, [this, serial](int seconds) {
-        if (m_job.serial == serial)
-            emit progress(seconds, CurrentJob.TotalSeconds);
+        if (m_job.serial != serial)
+            return;
+        showRowProgress(seconds);
+        emit progress(seconds, CurrentJob.TotalSeconds);
     });
     connect(runner, &EncoderRunner::ended, this, [this, runner] { JobFinished(runner); });
     runner->RunEncoder(m_job.record, profile);
@@ -197,7 +205,7 @@ void BatchSequencer::JobFinished(EncoderRunner *runner)
     const int row = m_model->rowOfId(job.rowId);
     const QString reason = failureOf(*runner, job);
     if (reason.isEmpty()) {
-        completeJob(job, row);
+        completeJob(job, row, *runner);
         return;
     }
     DiscardWorkFile(job.record.WorkFile);
@@ -234,7 +242,7 @@ QString BatchSequencer::failureOf(const EncoderRunner &runner, const Job &job) c
     return {};
 }
 
-void BatchSequencer::completeJob(const Job &job, int row)
+void BatchSequencer::completeJob(const Job &job, int row, const EncoderRunner &runner)
 {
     const QString &work = job.record.WorkFile;
     const qint64 encoded = QFileInfo(work).size();
@@ -246,7 +254,11 @@ void BatchSequencer::completeJob(const Job &job, int row)
     if (!tagged && QFileInfo(work).size() != encoded)
         error = QStringLiteral("Tag not written; the output would be incomplete");
     if (error.isEmpty() && CommitWorkFile(work, job.record.OutFile, &error)) {
-        endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
+        const QString note = noteOutput(job, runner);
+        const QString tagNote = tagged ? QString() : QStringLiteral("Tag not written");
+        endJob(JobStatus::Finish, tagNote.isEmpty() || note.isEmpty()
+                                      ? tagNote + note
+                                      : tagNote + QLatin1Char('\n') + note);
         return;
     }
     DiscardWorkFile(work);
@@ -264,6 +276,26 @@ void BatchSequencer::endJob(JobStatus status, const QString &reason)
         emit jobEnded(row, status);
     }
     advance(rowId);
+}
+
+void BatchSequencer::showRowProgress(int seconds)
+{
+    const int row = m_model->rowOfId(m_job.rowId);
+    const std::optional<ProgressFrame> frame = ProgressFrameFor(seconds, CurrentJob.TotalSeconds);
+    if (row >= 0 && frame && CurrentJob.TotalSeconds > 0)
+        m_model->setProgress(row, frame->percent);
+}
+
+QString BatchSequencer::noteOutput(const Job &job, const EncoderRunner &runner)
+{
+    const QString &outFile = job.record.OutFile;
+    const int row = m_model->rowOfId(job.rowId);
+    if (row >= 0)
+        m_model->setOutputSize(row, QFileInfo(outFile).size());
+    if (m_format.sizeRule != TargetFormat::SizeRule::Bitrate)
+        return {}; // uncompressed: no bitrate was chosen
+    const EncoderReport report = ParseEncoderReport(runner.outputHead());
+    return BitrateNote(job.profile, EncodedBitrate(report, outFile));
 }
 
 void BatchSequencer::advance(quint64 endedRowId)

@@ -81,6 +81,7 @@ private:
         quint64 rowId = 0;
         ID3info entry;
         intputrec record; // record.WorkFile is this job's own, removed unless it succeeded
+        EncodingProfile profile;
         EncoderRunner *runner = nullptr;
     };
 
@@ -89,8 +90,12 @@ private:
     QString refusalFor(const intputrec &rec) const;
     void JobFinished(EncoderRunner *runner);
     QString failureOf(const EncoderRunner &runner, const Job &job) const;
-    void completeJob(const Job &job, int row);
+    void completeJob(const Job &job, int row, const EncoderRunner &runner);
     void endJob(JobStatus status, const QString &reason);
+    void showRowProgress(int seconds);
+    // Shows the real size of a finished job's output on its row; returns the note on the
+    // bitrate the encoder wrote when it is not the chosen one.
+    QString noteOutput(const Job &job, const EncoderRunner &runner);
     void advance(quint64 endedRowId);
     void finishBatch();
     void discardStopped();

@@ -18,6 +18,8 @@ namespace {
 
 // Big enough for the few lines a failure reason is taken from.
 constexpr qsizetype TailKeep = 4096;
+// ffmpeg's banner, the input's description and the output's header fit well inside this.
+constexpr qsizetype HeadKeep = 32 * 1024;
 constexpr int ChunkSize = 1024;
 constexpr int KillWaitMs = 2000;
 // No line worth reading is longer; the rest of a longer one is not kept.
@@ -120,6 +122,8 @@ void EncoderRunner::readOutput()
         const auto *zero = static_cast<const char *>(std::memchr(buffer, 0, size_t(count)));
         const QByteArray chunk(buffer, zero ? zero - buffer : qsizetype(count));
         OutputText.append(chunk);
+        if (m_head.size() < HeadKeep)
+            m_head.append(chunk.left(HeadKeep - m_head.size()));
         m_tail.append(chunk);
         if (m_tail.size() > 2 * TailKeep)
             m_tail.remove(0, m_tail.size() - TailKeep);

@@ -53,6 +53,8 @@ public:
     bool hasEnded() const { return m_outcome != Outcome::Running; }
     // The last output lines kept for the failure reason (a few kilobytes at most).
     const QByteArray &outputTail() const { return m_tail; }
+    // The first output, where the encoder describes the streams it writes (32 KiB at most).
+    const QByteArray &outputHead() const { return m_head; }
     // Output read and not yet consumed by the progress parser.
     QByteArray OutputText;
 
@@ -74,6 +76,7 @@ private:
     QByteArray m_tail;
     QByteArray m_line; // the line being read, for scanLines(); bounded
     QByteArray m_outputError;
+    QByteArray m_head;
     Outcome m_outcome = Outcome::Running;
     int m_exitCode = -1;
     bool m_ownProcessGroup = false;

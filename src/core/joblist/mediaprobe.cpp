@@ -109,9 +109,12 @@ QString EstimateSize(const QString &duration, const QString &bitrate)
     qint64 bitsPerSecond = bitrate.toLongLong(&ok);
     if (!ok || bitsPerSecond < 0)
         bitsPerSecond = 0;
-    const double megabytes =
-        static_cast<double>(seconds) * static_cast<double>(bitsPerSecond) / 8 / 1024 / 1024;
+    return MegabytesText(static_cast<double>(seconds) * static_cast<double>(bitsPerSecond) / 8 /
+                         1024 / 1024);
+}
 
+QString MegabytesText(double megabytes)
+{
     QString text = generalFixed(megabytes);
     const qsizetype point = text.indexOf(QLatin1Char('.'));
     if (point >= 0)

@@ -144,6 +144,18 @@ bool SettingsStore::writeWindowPos(const QPoint &pos, QString *error)
                       QStringList{QString::number(pos.x()), QString::number(pos.y())}, error);
 }
 
+bool SettingsStore::readIncludeSubfolders() const
+{
+    return readValue(QStringLiteral("IncludeSubfolders")).toString().trimmed() ==
+           QLatin1String("1");
+}
+
+bool SettingsStore::writeIncludeSubfolders(bool include, QString *error)
+{
+    return writeValue(QStringLiteral("IncludeSubfolders"),
+                      include ? QStringLiteral("1") : QStringLiteral("0"), error);
+}
+
 QString SettingsStore::defaultOutputDir()
 {
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);

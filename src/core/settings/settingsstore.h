@@ -7,7 +7,8 @@
 #include <optional>
 
 // What is kept between runs, in the section "operate" of ConverInif.ini: the output
-// folder (key "Outpath") and where the main window was (key "WindowPos", "x, y").
+// folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
+// whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0).
 class SettingsStore
 {
 public:
@@ -37,6 +38,10 @@ public:
     std::optional<QPoint> readWindowPos() const;
     // Stores the corner, as writeOutputDir stores the folder.
     bool writeWindowPos(const QPoint &pos, QString *error);
+
+    // Off when the file or the key is missing. Written as writeOutputDir() writes.
+    bool readIncludeSubfolders() const;
+    bool writeIncludeSubfolders(bool include, QString *error);
 
     // The user's music folder.
     static QString defaultOutputDir();

@@ -12,10 +12,13 @@
 #include <memory>
 
 class BatchSequencer;
+class DropDownList;
 class FileAdder;
 class JobListModel;
 class QComboBox;
 class RawNameLinks;
+class QLabel;
+class QPushButton;
 class QTableView;
 class QTimer;
 class SettingsStore;
@@ -76,10 +79,15 @@ public:
     {
         m_notice = std::move(handler);
     }
+    // How long the "Shutdown" end action counts down before it shuts the computer down.
+    void setShutdownCountdown(int seconds) { m_shutdownSeconds = seconds; }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
+    // What the progress band says of the last batch ("5 converted, 1 failed"), until the
+    // next command.
+    QString progressInfo() const { return m_progressInfo; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -94,11 +102,24 @@ private:
     QString skinFilePath() const;
     void setupWidgets();
 
+    void setupKeyboard();
+    void fitColumns();
+    // IdleFlag, and the gated commands' look in the skin with it.
+    void setIdleFlag(quint8 idle);
+    void showOutputDir();
+    void openOutputDir();
+    void setProgressInfo(const QString &text);
+    // Asks whether to go on when rows would write the same output file; true to go on.
+    bool confirmSameOutputs(const TargetFormat &format);
+
     void AddFiles();
     void AddFolder();
     void RemoveSelected();
     void ClearList();
-    void EditTags();
+    // The tag editor, opened on the given row.
+    void EditTags(int row = 0);
+    // Gated as "id3" is.
+    void editTagsAt(int row);
     void showSettings();
     void StartConversion(const TargetFormat &format);
     void stop();
@@ -125,9 +146,12 @@ private:
     SkinElement *m_progressTextElement = nullptr;
 
     QTableView *ListView1 = nullptr;
-    QComboBox *suiComboBox1 = nullptr;
-    QComboBox *suiComboBox2 = nullptr;
-    QComboBox *suiComboBox3 = nullptr;
+    DropDownList *suiComboBox1 = nullptr;
+    DropDownList *suiComboBox2 = nullptr;
+    DropDownList *suiComboBox3 = nullptr;
+    QLabel *OutputLabel = nullptr;
+    QPushButton *OpenOutputButton = nullptr;
+    SkinElement *m_progressInfoElement = nullptr;
 
     QPointer<TID3Form> ID3Form;
     QPointer<TdirForm> dirForm;
@@ -138,6 +162,11 @@ private:
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
+    QString m_progressInfo;
+    int m_shutdownSeconds = 30;
+    // What the running batch has done so far.
+    int m_converted = 0;
+    int m_failed = 0;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
     std::function<void(const QString &)> m_notice;

@@ -115,7 +115,7 @@ bool CliSession::collectFiles(QStringList &files, QString &error) const
         const QFileInfo info(path);
         if (info.isDir()) {
             QStringList skipped;
-            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()), m_links, &skipped);
+            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()), false, m_links, &skipped);
             for (const QString &name : skipped)
                 complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
         } else if (info.isFile()) {

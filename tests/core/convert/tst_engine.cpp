@@ -917,13 +917,30 @@ void TestEngine::endActionRunsOnceAfterTheLastRow()
 void TestEngine::realFormats_data()
 {
     QTest::addColumn<QString>("extension");
+    QTest::addColumn<EncodingProfile>("profile");
+    QTest::addColumn<QString>("note"); // what the row's tooltip says of the bitrate
     for (const TargetFormat &f : TargetFormats())
-        QTest::newRow(qPrintable(f.name)) << f.extension;
+        QTest::newRow(qPrintable(f.name))
+            << f.extension << EncodingProfile::defaults() << QString();
+    // Where the encoders settle on another bitrate than the chosen one.
+    const EncodingProfile high{QStringLiteral("22050"), QStringLiteral("192000"),
+                               QStringLiteral("1")};
+    QTest::newRow("MP3 192 Kbps at 22050 Hz")
+        << Mp3 << high
+        << QStringLiteral("Encoded at 160 Kbps, not the chosen 192 Kbps: the encoder goes no "
+                          "higher at 22050 Hz mono.");
+    QTest::newRow("AAC 192 Kbps at 22050 Hz mono")
+        << QStringLiteral(".aac") << high
+        << QStringLiteral("Encoded at 132 Kbps, not the chosen 192 Kbps: the encoder goes no "
+                          "higher at 22050 Hz mono.");
 }
 
 void TestEngine::realFormats()
 {
     QFETCH(QString, extension);
+    QFETCH(EncodingProfile, profile);
+    QFETCH(QString, note);
+    m_profile = profile;
     // A mono 22050 Hz source, so the default profile's 44100 Hz stereo shows in the output;
     // its own title must not reach the output, the entry's must.
     const QString source =
@@ -938,12 +955,14 @@ void TestEngine::realFormats()
     const QString out = outOf(e, extension);
     QCOMPARE(out, m_out + QStringLiteral("/Sine \u00e9t\u00e9") + extension);
     QCOMPARE(readFile(out).right(128), expectedTag(e));
-    QCOMPARE(probeEntries(out, QStringLiteral("stream=sample_rate")), QStringLiteral("44100"));
-    QCOMPARE(probeEntries(out, QStringLiteral("stream=channels")), QStringLiteral("2"));
+    QCOMPARE(probeEntries(out, QStringLiteral("stream=sample_rate")), profile.SampleRate);
+    QCOMPARE(probeEntries(out, QStringLiteral("stream=channels")), profile.Channels);
     QVERIFY(decodesCleanly(out));
     QVERIFY(!readFile(out).contains("Source Title"));
     if (extension != QLatin1String(".aac")) // ADTS has no tags of its own
         QCOMPARE(probeEntries(out, QStringLiteral("format_tags=title")), u"Sine \u00e9t\u00e9"_qs);
+    QCOMPARE(m_model->reason(0), note);
+    QCOMPARE(m_model->size(0), MegabytesText(QFileInfo(out).size() / 1024.0 / 1024.0));
 }
 
 void TestEngine::realVideoSourceGivesAudio()
@@ -1024,7 +1043,19 @@ void TestEngine::realProgressAndStop()
     m_profile.SampleRate = QStringLiteral("48000"); // resampling keeps ffmpeg busy a while
     auto b = batch(ffmpegPath());
     const ID3info first = addRow("long", source, QStringLiteral("00:01:30"));
+    QStringList shown; // what the row's status says along the way
+    connect(m_model, &JobListModel::dataChanged, this, [&] {
+        const QString text = m_model->index(0, JobListModel::StatusColumn).data().toString();
+        if (text != QLatin1String("Unconvert") && (shown.isEmpty() || shown.last() != text))
+            shown << text;
+    });
     QVERIFY(b->run(Mp3, 30000));
+    QCOMPARE(shown.mid(0, 2),
+             (QStringList{QStringLiteral("Converting"), QStringLiteral("Converting 0%")}));
+    QVERIFY2(shown.filter(QRegularExpression(QStringLiteral("^Converting [1-9]\\d*%$"))).size() >=
+                 1,
+             qPrintable(shown.join(u',')));
+    QCOMPARE(shown.last(), QStringLiteral("Finish"));
     QCOMPARE(m_model->status(0), JobStatus::Finish);
     // The encoder's reports of the row's 90 seconds, then the job end's 100 and 0 of 100.
     QVERIFY(b->progress.size() >= 3);

@@ -59,11 +59,15 @@ public:
 signals:
     // Whole seconds of the latest progress report, once per line end (see ParseProgress).
     void progress(int seconds);
+    // At most once: the duration the encoder reports for its input, as DurationFromOutput()
+    // reads it from the head of the output (ffmpeg prints it before its first report).
+    void durationReported(const QString &duration);
     void ended();
 
 private:
     void readOutput();
     void scanLines(const QByteArray &chunk);
+    void scanHead(const QByteArray &chunk);
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onErrorOccurred(QProcess::ProcessError error);
     void finish(Outcome outcome);
@@ -74,6 +78,8 @@ private:
     QByteArray m_tail;
     QByteArray m_line; // the line being read, for scanLines(); bounded
     QByteArray m_outputError;
+    QByteArray m_head; // the start of the output, until the input's duration is read
+    bool m_headDone = false;
     Outcome m_outcome = Outcome::Running;
     int m_exitCode = -1;
     bool m_ownProcessGroup = false;

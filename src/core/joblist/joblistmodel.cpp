@@ -131,6 +131,12 @@ void JobListModel::setStatus(int row, JobStatus status, const QString &reason)
     emitRowChanged(row, TitleColumn, StatusColumn);
 }
 
+void JobListModel::setTime(int row, const QString &time)
+{
+    m_rows[row].time = time;
+    emitRowChanged(row, TimeColumn, TimeColumn);
+}
+
 void JobListModel::setSize(int row, const QString &size)
 {
     m_rows[row].size = size;

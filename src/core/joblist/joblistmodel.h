@@ -55,6 +55,7 @@ public:
     int rowOfId(quint64 id) const; // -1 when the row is gone
 
     void setStatus(int row, JobStatus status, const QString &reason = QString());
+    void setTime(int row, const QString &time);
     void setSize(int row, const QString &size);
     // Every row's "Size" from its "Time" at the given bitrate, first row to last.
     void RecomputeSizes(const QString &bitrate);

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -14,15 +17,17 @@ const QString &fileName()
     return name;
 }
 
+const QLatin1String Section("operate");
+const QLatin1String OutpathName("Outpath");
+const QLatin1String JobsName("Jobs");
+
 // Section and key names in INI files are not case-sensitive; the key is found and
 // rewritten in whatever spelling the file has.
-QString outpathKey(QSettings &settings)
+QString keyPath(QSettings &settings, QLatin1String key)
 {
-    const QLatin1String section("operate");
-    const QLatin1String key("Outpath");
     const QStringList groups = settings.childGroups();
     for (const QString &group : groups) {
-        if (group.compare(section, Qt::CaseInsensitive) != 0)
+        if (group.compare(Section, Qt::CaseInsensitive) != 0)
             continue;
         settings.beginGroup(group);
         const QStringList keys = settings.childKeys();
@@ -32,7 +37,7 @@ QString outpathKey(QSettings &settings)
                 return group + QLatin1Char('/') + name;
         }
     }
-    return section + QLatin1Char('/') + key;
+    return Section + QLatin1Char('/') + key;
 }
 
 QString locateSettingsFile()
@@ -66,7 +71,7 @@ QString SettingsStore::readOutputDir(QString *error) const
         return QString();
     }
     QSettings settings(m_file, QSettings::IniFormat);
-    const QVariant value = settings.value(outpathKey(settings));
+    const QVariant value = settings.value(keyPath(settings, OutpathName));
     // An unquoted value with commas (a hand-edited file) reads as a list.
     const QString dir = value.typeId() == QMetaType::QStringList
                             ? value.toStringList().join(QStringLiteral(", "))
@@ -85,6 +90,32 @@ QString SettingsStore::tooLarge() const
 
 bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
 {
+    return writeValue(OutpathName, dir, error);
+}
+
+int SettingsStore::maxJobs()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+int SettingsStore::readJobs() const
+{
+    const QFileInfo info(m_file);
+    if (!info.isFile() || info.size() > MaxFileSize)
+        return 1;
+    QSettings settings(m_file, QSettings::IniFormat);
+    bool ok = false;
+    const int jobs = settings.value(keyPath(settings, JobsName)).toString().trimmed().toInt(&ok);
+    return ok ? std::clamp(jobs, 1, maxJobs()) : 1;
+}
+
+bool SettingsStore::writeJobs(int jobs, QString *error)
+{
+    return writeValue(JobsName, std::clamp(jobs, 1, maxJobs()), error);
+}
+
+bool SettingsStore::writeValue(QLatin1String key, const QVariant &value, QString *error)
+{
     if (QFileInfo(m_file).size() > MaxFileSize) {
         if (error)
             *error = QStringLiteral("Unable to write to %1 (larger than %2 MiB)")
@@ -96,7 +127,7 @@ bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
     // QSettings caches files per process; without this check a value that could not
     // be written would still be read back by the next store on the same file.
     if (settings.isWritable()) {
-        settings.setValue(outpathKey(settings), dir);
+        settings.setValue(keyPath(settings, key), value);
         settings.sync();
         if (settings.status() == QSettings::NoError)
             return true;

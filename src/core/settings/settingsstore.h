@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QLatin1String>
 #include <QString>
+#include <QVariant>
 
-// The one setting kept between runs: the output folder, key "Outpath" of the
-// section "operate" in ConverInif.ini.
+// The settings kept between runs, in the section "operate" of ConverInif.ini: the output
+// folder (key "Outpath") and how many conversions run at once (key "Jobs"; files written
+// before it existed simply lack it).
 class SettingsStore
 {
 public:
@@ -27,6 +30,14 @@ public:
     // nothing is stored and *error reads "Unable to write to <full path of the file>".
     bool writeOutputDir(const QString &dir, QString *error);
 
+    // Conversions at once: 1 when the file, the section or the key is missing or the value
+    // is no number, clamped to 1 ... maxJobs() otherwise.
+    int readJobs() const;
+    // Stores the number (clamped as readJobs() reads it); fails as writeOutputDir() does.
+    bool writeJobs(int jobs, QString *error);
+    // The most conversions at once the settings offer: one per core.
+    static int maxJobs();
+
     // The user's music folder.
     static QString defaultOutputDir();
 
@@ -37,6 +48,7 @@ public:
 
 private:
     QString tooLarge() const;
+    bool writeValue(QLatin1String key, const QVariant &value, QString *error);
 
     QString m_file;
 };

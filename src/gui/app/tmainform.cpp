@@ -1,5 +1,6 @@
 #include "gui/app/tmainform.h"
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/endaction.h"
@@ -203,6 +204,7 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
                 [this](const QString &dir) { OutputDir = dir; });
         connect(SetForm, &TSetForm::finishActionChanged, this,
                 [this](EndAction action) { FinishAction = action; });
+        connect(SetForm, &TSetForm::jobsChanged, this, [this](int jobs) { JobsAtOnce = jobs; });
     }
 }
 
@@ -234,6 +236,7 @@ void TMainForm::FormShow()
     EncoderPath = ResolveEncoderPath();
     QString settingsError;
     OutputDir = m_settings->LoadOutputDir(&settingsError);
+    JobsAtOnce = m_settings->readJobs();
     m_tag = std::make_unique<TID3v1>();
     // Told once, after the window is up: without an encoder no file gets a time or a
     // conversion, and the user should learn why before adding any.
@@ -256,11 +259,21 @@ void TMainForm::FormShow()
     m_sequencer->setEncoderPath(EncoderPath);
     m_sequencer->setProfileSource([this] { return Profile; });
     m_sequencer->setOutputDirSource([this] { return OutputDir; });
-    connect(m_sequencer, &BatchSequencer::progress, this, &TMainForm::ShowProgress);
+    connect(m_sequencer, &BatchSequencer::progress, this, [this](int done, int total) {
+        if (!showsWholeBatch())
+            ShowProgress(done, total);
+    });
+    connect(m_sequencer, &BatchSequencer::batchProgress, this,
+            [this](int done, int total, int left) {
+                if (showsWholeBatch())
+                    ShowBatchProgress(done, total, left);
+            });
     connect(m_sequencer, &BatchSequencer::jobStarted, this,
             [this](int row) { ListView1->selectRow(row); });
     connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
     connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
+        if (showsWholeBatch())
+            ShowProgress(0, 100);
         if (SetForm)
             SetForm->setBatchRunning(false);
     });
@@ -316,15 +329,31 @@ void TMainForm::ShowProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return; // a report past the probed duration changes nothing
-    m_progressText = frame->text;
-    m_progressRight = frame->right;
+    drawProgress(*frame, frame->text);
+}
+
+void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
+{
+    if (const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total))
+        drawProgress(*frame, BatchProgressText(frame->text, secondsLeft));
+}
+
+bool TMainForm::showsWholeBatch() const
+{
+    return m_sequencer && m_sequencer->jobsAtOnce() > 1;
+}
+
+void TMainForm::drawProgress(const ProgressFrame &frame, const QString &text)
+{
+    m_progressText = text;
+    m_progressRight = frame.right;
     if (m_progressTextElement) {
-        m_progressTextElement->SetElementText(frame->text);
+        m_progressTextElement->SetElementText(text);
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {
         m_progressBarElement->SetElementRect(ProgressGeometry::Left, ProgressGeometry::Top,
-                                             frame->right, ProgressGeometry::Bottom);
+                                             frame.right, ProgressGeometry::Bottom);
         m_progressBarElement->RedrawElement();
     }
 }
@@ -471,7 +500,7 @@ void TMainForm::showSettings()
 {
     if (!SetForm)
         return;
-    SetForm->prepare(OutputDir, FinishAction, IdleFlag != 1);
+    SetForm->prepare(OutputDir, FinishAction, IdleFlag != 1, JobsAtOnce);
     SetForm->exec();
 }
 
@@ -480,6 +509,7 @@ void TMainForm::StartConversion(const TargetFormat &format)
     if (!m_sequencer)
         return;
     IdleFlag = 0;
+    m_sequencer->setMaxJobs(JobsAtOnce);
     if (!m_sequencer->StartConversion(format)) {
         IdleFlag = 1;
         return;
@@ -498,6 +528,8 @@ void TMainForm::stop()
 void TMainForm::onBatchFinished()
 {
     IdleFlag = 1;
+    if (showsWholeBatch())
+        ShowProgress(0, 100);
     if (SetForm)
         SetForm->setBatchRunning(false);
     runFinishAction();

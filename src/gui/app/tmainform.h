@@ -41,6 +41,8 @@ public:
 
     void DispatchCommand(const QString &name);
     void ShowProgress(int done, int total);
+    // With several conversions at once the band shows the whole batch, with the time left.
+    void ShowBatchProgress(int done, int total, int secondsLeft);
 
     JobListModel *model() const { return m_model; }
     BatchSequencer *sequencer() const { return m_sequencer; }
@@ -53,6 +55,7 @@ public:
     EncodingProfile Profile;
     QString EncoderPath;
     QString OutputDir;
+    int JobsAtOnce = 1; // conversions at once, from the next batch on
 
     // Overrides for tests and for running from unusual places.
     void setSkinPath(const QString &path) { m_skinPath = path; }
@@ -100,6 +103,8 @@ private:
     void addPaths(const QStringList &paths);
     void onAddFinished();
     void onBatchFinished();
+    void drawProgress(const ProgressFrame &frame, const QString &text);
+    bool showsWholeBatch() const;
     void runFinishAction();
     QStringList chooseFiles();
     void notify(const QString &text);

@@ -52,10 +52,10 @@ int BatchSecondsLeft(double fraction, qint64 elapsedMs)
                                                    : int(std::lround(left));
 }
 
-QString BatchProgressText(const QString &percentText, int secondsLeft)
+QString TimeLeftText(int secondsLeft)
 {
     if (secondsLeft < 0)
-        return percentText;
+        return QString();
     const int hours = secondsLeft / 3600;
     const int minutes = secondsLeft / 60 % 60;
     const int seconds = secondsLeft % 60;
@@ -65,5 +65,12 @@ QString BatchProgressText(const QString &percentText, int secondsLeft)
                         .arg(minutes, 2, 10, QLatin1Char('0'))
                         .arg(seconds, 2, 10, QLatin1Char('0'))
                   : QStringLiteral("%1:%2").arg(minutes).arg(seconds, 2, 10, QLatin1Char('0'));
-    return percentText + QStringLiteral(" \u00b7 ") + time + QStringLiteral(" left");
+    return time + QStringLiteral(" left");
+}
+
+QString BatchProgressText(const QString &percentText, int secondsLeft)
+{
+    if (secondsLeft < 0)
+        return percentText;
+    return percentText + QStringLiteral(" \u00b7 ") + TimeLeftText(secondsLeft);
 }

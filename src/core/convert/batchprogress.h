@@ -21,6 +21,9 @@ double BatchFraction(const QVector<RowShare> &rows);
 // told yet: before 2 seconds have passed or while nothing is done.
 int BatchSecondsLeft(double fraction, qint64 elapsedMs);
 
-// The band's text: the percentage text, followed by " · 1:10 left" once the time left is
-// known (minutes and seconds, from an hour on hours as well: "1:02:03 left").
+// "1:10 left": minutes and seconds, from an hour on hours as well ("1:02:03 left"); empty
+// while the time left is not known (negative).
+QString TimeLeftText(int secondsLeft);
+
+// The band's text: the percentage text, followed by " · 1:10 left" once the time left is known.
 QString BatchProgressText(const QString &percentText, int secondsLeft);

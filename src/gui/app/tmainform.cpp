@@ -311,6 +311,7 @@ void TMainForm::BindSkin()
     SkinWindow *skinWindow = m_skin->GetWindowSkin(this);
     m_progressBarElement = skinWindow->FindElement(QStringLiteral("pb"));
     m_progressTextElement = skinWindow->FindElement(QStringLiteral("pbpos"));
+    m_progressLeftElement = skinWindow->FindElement(QStringLiteral("pbleft"));
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
     for (const TargetFormat &format : TargetFormats())
@@ -329,13 +330,13 @@ void TMainForm::ShowProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return; // a report past the probed duration changes nothing
-    drawProgress(*frame, frame->text);
+    drawProgress(*frame);
 }
 
 void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
 {
     if (const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total))
-        drawProgress(*frame, BatchProgressText(frame->text, secondsLeft));
+        drawProgress(*frame, secondsLeft);
 }
 
 bool TMainForm::showsWholeBatch() const
@@ -343,12 +344,18 @@ bool TMainForm::showsWholeBatch() const
     return m_sequencer && m_sequencer->jobsAtOnce() > 1;
 }
 
-void TMainForm::drawProgress(const ProgressFrame &frame, const QString &text)
+void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
 {
-    m_progressText = text;
+    m_progressText = BatchProgressText(frame.text, secondsLeft);
     m_progressRight = frame.right;
+    // The time left has a place of its own where the skin gives one; else it follows the
+    // percentage.
+    if (m_progressLeftElement) {
+        m_progressLeftElement->SetElementText(TimeLeftText(secondsLeft));
+        m_progressLeftElement->RedrawElement();
+    }
     if (m_progressTextElement) {
-        m_progressTextElement->SetElementText(text);
+        m_progressTextElement->SetElementText(m_progressLeftElement ? frame.text : m_progressText);
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {

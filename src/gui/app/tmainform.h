@@ -76,6 +76,7 @@ public:
     }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
+    // What the band says: the percentage, and the time left when it shows one.
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
 
@@ -103,7 +104,7 @@ private:
     void addPaths(const QStringList &paths);
     void onAddFinished();
     void onBatchFinished();
-    void drawProgress(const ProgressFrame &frame, const QString &text);
+    void drawProgress(const ProgressFrame &frame, int secondsLeft = -1);
     bool showsWholeBatch() const;
     void runFinishAction();
     QStringList chooseFiles();
@@ -122,6 +123,7 @@ private:
     TSkin *m_skin = nullptr;
     SkinElement *m_progressBarElement = nullptr;
     SkinElement *m_progressTextElement = nullptr;
+    SkinElement *m_progressLeftElement = nullptr; // optional: the time left, beside the band
 
     QTableView *ListView1 = nullptr;
     QComboBox *suiComboBox1 = nullptr;

@@ -168,6 +168,8 @@ int BatchSequencer::rowOf(const ConversionJob *job) const
 
 void BatchSequencer::onJobProgress(ConversionJob *job)
 {
+    if (!m_jobs.contains(job))
+        return; // stopped: what its encoder still says is no one's business
     const int percentBefore = job->shownPercent();
     emit progress(job->doneSeconds(), job->totalSeconds());
     if (!m_jobs.contains(job))

@@ -940,9 +940,24 @@ void TestEngine::severalAtOnce()
 
 void TestEngine::stopWithSeveralRunning()
 {
+    // Encoders that go on reporting until they are killed.
+    QByteArray reports;
+    for (int s = 0; s < 100; ++s)
+        reports += "size= 1kB time=00:00:" + QByteArray::number(s % 60).rightJustified(2, '0') +
+                   ".00 bitrate= 1.0kbits/s\r";
+    const QString transcript = m_tmp.filePath(QStringLiteral("reports.txt"));
+    QVERIFY(writeFile(transcript, reports));
+    FakeEncoder::set("FAKE_TRANSCRIPT", QFile::encodeName(transcript));
+    FakeEncoder::set("FAKE_CHUNK_DELAY_MS", "10");
     FakeEncoder::set("FAKE_MODE", "hang");
     FakeEncoder::set("FAKE_IGNORE_TERM", "1");
     auto b = batch();
+    int lateReports = 0;
+    connect(&b->seq, &BatchSequencer::progress, this, [&] { lateReports += b->seq.isStopping(); });
+    connect(&b->seq, &BatchSequencer::rowProgress, this,
+            [&] { lateReports += b->seq.isStopping(); });
+    connect(&b->seq, &BatchSequencer::batchProgress, this,
+            [&] { lateReports += b->seq.isStopping(); });
     b->seq.setMaxJobs(3);
     b->seq.setStopGrace(300);
     QVector<ID3info> rows;
@@ -966,14 +981,14 @@ void TestEngine::stopWithSeveralRunning()
 
     // A new batch accepted now waits until every stopped encoder has ended, and their late
     // ends touch neither it nor its files.
-    qunsetenv("FAKE_MODE");
-    qunsetenv("FAKE_IGNORE_TERM");
+    FakeEncoder::reset();
     bool startedWhileStopping = false;
     connect(&b->seq, &BatchSequencer::jobStarted, this,
             [&] { startedWhileStopping |= b->seq.isStopping(); });
     b->log.clear();
     QVERIFY(b->run());
     QVERIFY(!startedWhileStopping);
+    QCOMPARE(lateReports, 1); // the stop's own 0 of 100
     for (qint64 pid : pids)
         QVERIFY(!processAlive(pid));
     QCOMPARE(b->log.count(QStringLiteral("finished")), 1);

@@ -54,6 +54,8 @@ QString CliOptions::helpText()
                "file's ID3v1 tag into its output, as Wavetransmuter does.\n"
                "Each PATH is a file, or a folder whose media files are added (not its\n"
                "subfolders). Output files are named after the tag title, else the file name.\n"
+               "Rows start in list order; of two rows with the same output, the later one\n"
+               "starts once the earlier one has ended, so the later one wins.\n"
                "\n"
                "  --to FORMAT      %1\n"
                "  --out DIR        output folder (default: the saved one); created when missing\n"

@@ -61,11 +61,15 @@ public:
 signals:
     // Whole seconds of the latest progress report, once per line end (see ParseProgress).
     void progress(int seconds);
+    // At most once: the duration the encoder reports for its input, as DurationFromOutput()
+    // reads it from the head of the output (ffmpeg prints it before its first report).
+    void durationReported(const QString &duration);
     void ended();
 
 private:
     void readOutput();
     void scanLines(const QByteArray &chunk);
+    void scanHead();
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onErrorOccurred(QProcess::ProcessError error);
     void finish(Outcome outcome);
@@ -77,6 +81,7 @@ private:
     QByteArray m_line; // the line being read, for scanLines(); bounded
     QByteArray m_outputError;
     QByteArray m_head;
+    bool m_durationRead = false; // the input's duration was looked for in m_head
     Outcome m_outcome = Outcome::Running;
     int m_exitCode = -1;
     bool m_ownProcessGroup = false;

@@ -47,9 +47,13 @@ void FileAdder::addFiles(const QStringList &paths)
     for (const QString &path : paths) {
         auto p = std::make_shared<Pending>();
         p->path = path;
+        p->probed = !m_probeDurations;
         m_pending.push_back(p);
     }
-    startProbes();
+    if (m_probeDurations)
+        startProbes();
+    else
+        flush();
 }
 
 void FileAdder::cancel()

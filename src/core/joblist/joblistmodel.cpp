@@ -149,6 +149,12 @@ void JobListModel::setProgress(int row, int percent)
     emitRowChanged(row, StatusColumn, StatusColumn);
 }
 
+void JobListModel::setTime(int row, const QString &time)
+{
+    m_rows[row].time = time;
+    emitRowChanged(row, TimeColumn, TimeColumn);
+}
+
 void JobListModel::setSize(int row, const QString &size)
 {
     m_rows[row].size = size;

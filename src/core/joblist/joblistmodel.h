@@ -60,6 +60,7 @@ public:
     // Kept per row, so that rows converting side by side each show their own.
     void setProgress(int row, int percent);
     int progress(int row) const { return m_rows.at(row).percent; } // -1: none reported
+    void setTime(int row, const QString &time);
     void setSize(int row, const QString &size);
     // The size of the file a finished row wrote; RecomputeSizes() leaves it alone.
     void setOutputSize(int row, qint64 bytes);

@@ -8,7 +8,9 @@
 
 // What is kept between runs, in the section "operate" of ConverInif.ini: the output
 // folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
-// whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0).
+// whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0) and how
+// many conversions run at once (key "Jobs"). Files written before a key existed simply
+// lack it.
 class SettingsStore
 {
 public:
@@ -42,6 +44,14 @@ public:
     // Off when the file or the key is missing. Written as writeOutputDir() writes.
     bool readIncludeSubfolders() const;
     bool writeIncludeSubfolders(bool include, QString *error);
+
+    // Conversions at once: 1 when the file, the section or the key is missing or the value
+    // is no number, clamped to 1 ... maxJobs() otherwise.
+    int readJobs() const;
+    // Stores the number (clamped as readJobs() reads it); fails as writeOutputDir() does.
+    bool writeJobs(int jobs, QString *error);
+    // The most conversions at once the settings offer: one per core.
+    static int maxJobs();
 
     // The user's music folder.
     static QString defaultOutputDir();

@@ -1,5 +1,6 @@
 #include "gui/app/tmainform.h"
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/endaction.h"
@@ -249,6 +250,7 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
         });
         connect(SetForm, &TSetForm::finishActionChanged, this,
                 [this](EndAction action) { FinishAction = action; });
+        connect(SetForm, &TSetForm::jobsChanged, this, [this](int jobs) { JobsAtOnce = jobs; });
     }
 }
 
@@ -285,6 +287,7 @@ void TMainForm::FormShow()
     QString settingsError;
     OutputDir = m_settings->LoadOutputDir(&settingsError);
     showOutputDir();
+    JobsAtOnce = m_settings->readJobs();
     m_tag = std::make_unique<TID3v1>();
     // Told once, after the window is up: without an encoder no file gets a time or a
     // conversion, and the user should learn why before adding any.
@@ -307,7 +310,15 @@ void TMainForm::FormShow()
     m_sequencer->setEncoderPath(EncoderPath);
     m_sequencer->setProfileSource([this] { return Profile; });
     m_sequencer->setOutputDirSource([this] { return OutputDir; });
-    connect(m_sequencer, &BatchSequencer::progress, this, &TMainForm::ShowProgress);
+    connect(m_sequencer, &BatchSequencer::progress, this, [this](int done, int total) {
+        if (!showsWholeBatch())
+            ShowProgress(done, total);
+    });
+    connect(m_sequencer, &BatchSequencer::batchProgress, this,
+            [this](int done, int total, int left) {
+                if (showsWholeBatch())
+                    ShowBatchProgress(done, total, left);
+            });
     connect(m_sequencer, &BatchSequencer::jobStarted, this,
             [this](int row) { ListView1->selectRow(row); });
     connect(m_sequencer, &BatchSequencer::jobEnded, this, [this](int, JobStatus status) {
@@ -316,6 +327,8 @@ void TMainForm::FormShow()
     });
     connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
     connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
+        if (showsWholeBatch())
+            ShowProgress(0, 100);
         if (SetForm)
             SetForm->setBatchRunning(false);
         QString info = QStringLiteral("Stopped: %1 converted").arg(m_converted);
@@ -462,6 +475,7 @@ void TMainForm::BindSkin()
         m_progressInfoElement->SetElementText(m_progressInfo);
         m_progressInfoElement->RedrawElement();
     }
+    m_progressLeftElement = skinWindow->FindElement(QStringLiteral("pbleft"));
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
     for (const TargetFormat &format : TargetFormats())
@@ -484,15 +498,37 @@ void TMainForm::ShowProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return; // a report past the probed duration changes nothing
-    m_progressText = frame->text;
-    m_progressRight = frame->right;
+    drawProgress(*frame);
+}
+
+void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
+{
+    if (const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total))
+        drawProgress(*frame, secondsLeft);
+}
+
+bool TMainForm::showsWholeBatch() const
+{
+    return m_sequencer && m_sequencer->jobsAtOnce() > 1;
+}
+
+void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
+{
+    m_progressText = BatchProgressText(frame.text, secondsLeft);
+    m_progressRight = frame.right;
+    // The time left has a place of its own where the skin gives one; else it follows the
+    // percentage.
+    if (m_progressLeftElement) {
+        m_progressLeftElement->SetElementText(TimeLeftText(secondsLeft));
+        m_progressLeftElement->RedrawElement();
+    }
     if (m_progressTextElement) {
-        m_progressTextElement->SetElementText(frame->text);
+        m_progressTextElement->SetElementText(m_progressLeftElement ? frame.text : m_progressText);
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {
         m_progressBarElement->SetElementRect(ProgressGeometry::Left, ProgressGeometry::Top,
-                                             frame->right, ProgressGeometry::Bottom);
+                                             frame.right, ProgressGeometry::Bottom);
         m_progressBarElement->RedrawElement();
     }
 }
@@ -662,7 +698,8 @@ void TMainForm::showSettings()
     if (!SetForm)
         return;
     // Greyed only while a batch runs: an add does not read the output folder.
-    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning());
+    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(),
+                     JobsAtOnce);
     SetForm->exec();
 }
 
@@ -671,6 +708,7 @@ void TMainForm::StartConversion(const TargetFormat &format)
     if (!m_sequencer)
         return;
     setIdleFlag(0);
+    m_sequencer->setMaxJobs(JobsAtOnce);
     if (!confirmSameOutputs(format) || !m_sequencer->StartConversion(format)) {
         setIdleFlag(1);
         return;
@@ -731,6 +769,8 @@ void TMainForm::stop()
 void TMainForm::onBatchFinished()
 {
     setIdleFlag(1);
+    if (showsWholeBatch())
+        ShowProgress(0, 100);
     if (SetForm)
         SetForm->setBatchRunning(false);
     QString info = QStringLiteral("%1 converted").arg(m_converted);

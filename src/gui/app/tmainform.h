@@ -49,6 +49,8 @@ public:
     // is busy they wait, and are added once it is idle again.
     void addPathsFromOutside(const QStringList &paths);
     void ShowProgress(int done, int total);
+    // With several conversions at once the band shows the whole batch, with the time left.
+    void ShowBatchProgress(int done, int total, int secondsLeft);
 
     JobListModel *model() const { return m_model; }
     BatchSequencer *sequencer() const { return m_sequencer; }
@@ -61,6 +63,7 @@ public:
     EncodingProfile Profile;
     QString EncoderPath;
     QString OutputDir;
+    int JobsAtOnce = 1; // conversions at once, from the next batch on
 
     // Overrides for tests and for running from unusual places.
     void setSkinPath(const QString &path) { m_skinPath = path; }
@@ -83,6 +86,7 @@ public:
     void setShutdownCountdown(int seconds) { m_shutdownSeconds = seconds; }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
+    // What the band says: the percentage, and the time left when it shows one.
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
     // What the progress band says of the last batch ("5 converted, 1 failed"), until the
@@ -127,6 +131,8 @@ private:
     void addPendingPaths();
     void onAddFinished();
     void onBatchFinished();
+    void drawProgress(const ProgressFrame &frame, int secondsLeft = -1);
+    bool showsWholeBatch() const;
     void runFinishAction();
     QStringList chooseFiles();
     void notify(const QString &text);
@@ -144,6 +150,7 @@ private:
     TSkin *m_skin = nullptr;
     SkinElement *m_progressBarElement = nullptr;
     SkinElement *m_progressTextElement = nullptr;
+    SkinElement *m_progressLeftElement = nullptr; // optional: the time left, beside the band
 
     QTableView *ListView1 = nullptr;
     DropDownList *suiComboBox1 = nullptr;

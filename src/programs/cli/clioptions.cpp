@@ -4,6 +4,9 @@
 #include "core/convert/targetformat.h"
 
 #include <QCommandLineParser>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +35,11 @@ QString checkValue(const QString &option, const QString &value, const QStringLis
         .arg(option, value, allowed.join(QStringLiteral(", ")));
 }
 
+int defaultJobs()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, CliOptions::MaxJobs);
+}
+
 } // namespace
 
 QString CliOptions::helpText()
@@ -39,19 +47,24 @@ QString CliOptions::helpText()
     const EncodingProfile defaults = EncodingProfile::defaults();
     return QStringLiteral(
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
-               "                          [--channels 1|2] [--dry-run] PATH...\n"
+               "                          [--channels 1|2] [--jobs N] [--keep-order] [--dry-run]\n"
+               "                          PATH...\n"
                "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
-               "Converts audio and video files with ffmpeg, one after another, and writes\n"
-               "each file's ID3v1 tag into its output, as Wavetransmuter does.\n"
+               "Converts audio and video files with ffmpeg, several at once, and writes each\n"
+               "file's ID3v1 tag into its output, as Wavetransmuter does.\n"
                "Each PATH is a file, or a folder whose media files are added (not its\n"
                "subfolders). Output files are named after the tag title, else the file name.\n"
+               "Rows start in list order; of two rows with the same output, the later one\n"
+               "starts once the earlier one has ended, so the later one wins.\n"
                "\n"
                "  --to FORMAT      %1\n"
                "  --out DIR        output folder (default: the saved one); created when missing\n"
                "  --rate HZ        %2 (default %3)\n"
                "  --bitrate BPS    %4 (default %5)\n"
                "  --channels N     %6 (default %7)\n"
+               "  --jobs N         conversions at once, 1 to %8 (default %9, one per core)\n"
+               "  --keep-order     print the rows' lines in list order, not as rows end\n"
                "  --dry-run        list the rows and their output paths, convert nothing\n"
                "  --list-formats   print the FORMAT names, one a line, and exit\n"
                "  --version        print the version and exit\n"
@@ -65,7 +78,8 @@ QString CliOptions::helpText()
         .arg(formatNames().join(QLatin1Char('|')),
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
-             valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels);
+             valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels,
+             QString::number(MaxJobs), QString::number(defaultJobs()));
 }
 
 QString CliOptions::versionText()
@@ -88,11 +102,14 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption rate(QStringLiteral("rate"), QString(), QStringLiteral("HZ"));
     const QCommandLineOption bitrate(QStringLiteral("bitrate"), QString(), QStringLiteral("BPS"));
     const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption keepOrder(QStringLiteral("keep-order"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption listFormats(QStringLiteral("list-formats"));
-    parser.addOptions({to, out, rate, bitrate, channels, dryRun, help, version, listFormats});
+    parser.addOptions(
+        {to, out, rate, bitrate, channels, jobs, keepOrder, dryRun, help, version, listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return Parse::Error;
@@ -104,7 +121,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     if (parser.isSet(listFormats))
         return Parse::ListFormats;
 
-    for (const QCommandLineOption *o : {&to, &out, &rate, &bitrate, &channels}) {
+    for (const QCommandLineOption *o : {&to, &out, &rate, &bitrate, &channels, &jobs}) {
         if (parser.values(*o).size() > 1) {
             error = QStringLiteral("--%1 given more than once").arg(o->names().first());
             return Parse::Error;
@@ -145,6 +162,20 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
             return Parse::Error;
         }
     }
+    options.jobs = defaultJobs();
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        const QString text = parser.value(jobs);
+        const int n = text.toInt(&ok);
+        if (!ok || n < 1 || n > MaxJobs || text != QString::number(n)) {
+            error = QStringLiteral("--jobs %1 is not allowed; give a whole number from 1 to %2")
+                        .arg(text)
+                        .arg(MaxJobs);
+            return Parse::Error;
+        }
+        options.jobs = n;
+    }
+    options.keepOrder = parser.isSet(keepOrder);
     options.dryRun = parser.isSet(dryRun);
     options.paths = parser.positionalArguments();
     if (options.paths.isEmpty()) {

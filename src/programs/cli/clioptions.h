@@ -31,5 +31,8 @@ struct CliOptions
     QString outputDir; // as given; empty: the saved output folder
     EncodingProfile profile = EncodingProfile::defaults();
     bool dryRun = false;
+    int jobs = 1;           // conversions at once; the default is one per core
+    bool keepOrder = false; // status lines in list order instead of as rows end
+    static constexpr int MaxJobs = 64;
     QStringList paths;
 };

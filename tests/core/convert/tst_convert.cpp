@@ -1,5 +1,6 @@
 #include "common/testcommon.h"
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/encoderreport.h"
@@ -49,6 +50,21 @@ QList<QByteArray> fixedChunks(const QByteArray &data, int size)
     for (qsizetype at = 0; at < data.size(); at += size)
         chunks.append(data.mid(at, size));
     return chunks;
+}
+
+// Rows written "total/done" ("?" an unknown total, "e" for done: the row has ended).
+QVector<RowShare> shares(const QString &rows)
+{
+    QVector<RowShare> out;
+    for (const QString &row : rows.split(u' ', Qt::SkipEmptyParts)) {
+        const QStringList parts = row.split(u'/');
+        RowShare share;
+        share.totalSeconds = parts.at(0) == u"?" ? 0 : parts.at(0).toInt();
+        share.ended = parts.at(1) == u"e";
+        share.doneSeconds = share.ended ? 0 : parts.at(1).toInt();
+        out.append(share);
+    }
+    return out;
 }
 
 } // namespace
@@ -539,6 +555,53 @@ private slots:
             QCOMPARE(frame->text, text);
             QCOMPARE(QString::number(frame->percent) + u'%', text);
         }
+    }
+
+    void batchFraction_data()
+    {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<double>("fraction");
+        QTest::newRow("empty batch") << QString() << 0.0;
+        QTest::newRow("nothing done yet") << u"60/0 120/0"_qs << 0.0;
+        QTest::newRow("weighted by seconds") << u"60/60 180/0"_qs << 0.25;
+        QTest::newRow("an ended row counts whole") << u"100/e 100/0"_qs << 0.5;
+        QTest::newRow("reports past the duration count as the duration") << u"60/90 60/0"_qs << 0.5;
+        // Mean known row 200 s: (50 + 200) of (400 + 2 * 200).
+        QTest::newRow("unknown rows take their share by number")
+            << u"100/50 300/0 ?/e ?/0"_qs << 0.3125;
+        QTest::newRow("an unknown row counts once it has ended") << u"?/30 60/30"_qs << 0.25;
+        QTest::newRow("no known duration: by number") << u"?/e ?/0 ?/e 0/e"_qs << 0.75;
+        QTest::newRow("all ended") << u"60/e ?/e 7/e"_qs << 1.0;
+    }
+
+    void batchFraction()
+    {
+        QFETCH(QString, rows);
+        QFETCH(double, fraction);
+        QCOMPARE(BatchFraction(shares(rows)), fraction);
+    }
+
+    void batchTimeLeft_data()
+    {
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<QString>("percent");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("at the pace so far")
+            << 0.42 << 50700 << u"42%"_qs << u"42% \u00b7 1:10 left"_qs;
+        QTest::newRow("nothing done: not known") << 0.0 << 10000 << u"0%"_qs << u"0%"_qs;
+        QTest::newRow("too early to tell") << 0.5 << 1999 << u"50%"_qs << u"50%"_qs;
+        QTest::newRow("hours") << 0.25 << 3600000 << u"25%"_qs << u"25% \u00b7 3:00:00 left"_qs;
+        QTest::newRow("done") << 1.0 << 5000 << u"100%"_qs << u"100% \u00b7 0:00 left"_qs;
+    }
+
+    void batchTimeLeft()
+    {
+        QFETCH(double, fraction);
+        QFETCH(int, elapsedMs);
+        QFETCH(QString, percent);
+        QFETCH(QString, text);
+        QCOMPARE(BatchProgressText(percent, BatchSecondsLeft(fraction, elapsedMs)), text);
     }
 
     void mulDiv_data()

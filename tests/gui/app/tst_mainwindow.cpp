@@ -427,6 +427,41 @@ private slots:
         QCOMPARE(pbpos->text(), QStringLiteral("0%"));
     }
 
+    void severalAtOnceShowTheWholeBatch()
+    {
+        Program p;
+        p.show();
+        SkinElement *pbpos = p.element(QStringLiteral("pbpos"));
+        SkinElement *pbleft = p.element(QStringLiteral("pbleft"));
+        QVERIFY(pbpos && pbleft);
+        p.main->ShowBatchProgress(4200, 10000, 70);
+        QCOMPARE(p.main->progressText(), u"42% \u00b7 1:10 left"_qs);
+        QCOMPARE(pbpos->text(), QStringLiteral("42%"));
+        QCOMPARE(pbleft->text(), QStringLiteral("1:10 left"));
+        QCOMPARE(p.main->progressRight(), 12 + 197);
+        p.main->ShowBatchProgress(4300, 10000, -1); // not known (any more): no time
+        QCOMPARE(pbleft->text(), QString());
+
+        // The number from the settings reaches the batch: two encoders at once, both stopped.
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.main->JobsAtOnce = 2;
+        p.addFiles(media(
+            {QStringLiteral("one.mp3"), QStringLiteral("two.mp3"), QStringLiteral("three.mp3")}));
+        qputenv("FAKE_MODE", "hang");
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE(p.main->sequencer()->runningJobs(), 2);
+        QCOMPARE(p.main->model()->status(1), JobStatus::Converting);
+        p.main->DispatchCommand(QStringLiteral("stop"));
+        qunsetenv("FAKE_MODE");
+        QCOMPARE(p.main->model()->status(0), JobStatus::Stopped);
+        QCOMPARE(p.main->model()->status(1), JobStatus::Stopped);
+        QCOMPARE(p.main->model()->status(2), JobStatus::Unconvert);
+        QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
+        QTRY_VERIFY(!p.main->sequencer()->isStopping());
+        QCOMPARE(workFilesIn(out.path()), QStringList());
+    }
+
     void aClickOnTheSkinReachesTheDispatch()
     {
         Program p;

@@ -18,11 +18,13 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -108,6 +110,8 @@ private slots:
     void roundTrip();
     void unwritable_data();
     void unwritable();
+    void jobs_data();
+    void jobs();
     void windowPos_data();
     void windowPos();
     void windowPosJoinsTheFilesSection();
@@ -273,6 +277,49 @@ void TestSettings::unwritable()
     QCOMPARE(changes.count(), 0);
     QCOMPARE(readFile(m_dir.filePath(QStringLiteral("plain.txt"))), QByteArray("not a folder"));
     QCOMPARE(SettingsStore().readOutputDir(), QString());
+}
+
+void TestSettings::jobs_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<int>("expected");       // at most one per core; 0: one per core
+    QTest::newRow("no file") << QByteArray() << 1;
+    QTest::newRow("a file from before the key") << QByteArray("[operate]\nOutpath=/m\n") << 1;
+    QTest::newRow("one") << QByteArray("[operate]\nOutpath=/m\nJobs=1\n") << 1;
+    QTest::newRow("any spelling") << QByteArray("[OPERATE]\njobs=2\n") << 2;
+    QTest::newRow("zero") << QByteArray("[operate]\nJobs=0\n") << 1;
+    QTest::newRow("negative") << QByteArray("[operate]\nJobs=-3\n") << 1;
+    QTest::newRow("no number") << QByteArray("[operate]\nJobs=many\n") << 1;
+    QTest::newRow("more than the cores") << QByteArray("[operate]\nJobs=100000\n") << 0;
+}
+
+// Read clamped to 1 ... cores, shown and changed in the dialog, stored beside the folder.
+void TestSettings::jobs()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, expected);
+    const int cores = SettingsStore::maxJobs();
+    expected = expected == 0 ? cores : std::min(expected, cores);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    QCOMPARE(SettingsStore().readJobs(), expected);
+
+    SetFormFixture f;
+    f.form.prepare(QStringLiteral("/m"), EndAction::Nothing, false, SettingsStore().readJobs());
+    auto *spin = f.form.findChild<QSpinBox *>(QStringLiteral("SpinBox1"));
+    QVERIFY(spin);
+    QCOMPARE(spin->value(), expected);
+    QCOMPARE(spin->maximum(), cores);
+    if (cores == 1)
+        QSKIP("one core: nothing else to choose");
+    QSignalSpy changes(&f.form, &TSetForm::jobsChanged);
+    const int other = expected == 1 ? cores : 1;
+    spin->setValue(other);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(changes.first().first().toInt(), other);
+    QCOMPARE(SettingsStore().readJobs(), other);
+    if (content.contains("Outpath"))
+        QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
 }
 
 void TestSettings::windowPos_data()

@@ -698,8 +698,7 @@ void TMainForm::showSettings()
     if (!SetForm)
         return;
     // Greyed only while a batch runs: an add does not read the output folder.
-    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(),
-                     JobsAtOnce);
+    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(), JobsAtOnce);
     SetForm->exec();
 }
 

@@ -54,11 +54,17 @@ QDir::Filters folderFilter(bool hidden)
 
 } // namespace
 
+TdirForm::~TdirForm()
+{
+    delete m_model; // before the icon provider it uses
+}
+
 TdirForm::TdirForm(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_model(new QFileSystemModel(this)), ShellTreeView1(new QTreeView(this)),
-      PathLabel(new QLabel(QStringLiteral("Folder:"), this)), PathEdit(new QLineEdit(this)),
+      m_iconProvider(std::make_unique<FolderIconProvider>()), m_model(new QFileSystemModel(this)),
+      ShellTreeView1(new QTreeView(this)), PathLabel(new QLabel(QStringLiteral("Folder:"), this)),
+      PathEdit(new QLineEdit(this)),
       HiddenCheck(new QCheckBox(QStringLiteral("Show hidden folders"), this)),
       SubfoldersCheck(new QCheckBox(QStringLiteral("Include subfolders"), this)),
       Button1(new QPushButton(QStringLiteral("Ok"), this)),
@@ -71,7 +77,7 @@ TdirForm::TdirForm(QWidget *parent)
     setFixedSize(s(300), s(276));
 
     m_model->setObjectName(QStringLiteral("ShellModel"));
-    m_model->setIconProvider(new FolderIconProvider);
+    m_model->setIconProvider(m_iconProvider.get());
     m_model->setFilter(folderFilter(false));
     m_model->setRootPath(QDir::rootPath());
 

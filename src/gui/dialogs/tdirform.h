@@ -3,7 +3,10 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
+
 class QCheckBox;
+class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
 class QLineEdit;
@@ -19,6 +22,7 @@ class TdirForm : public QDialog
     Q_OBJECT
 public:
     explicit TdirForm(QWidget *parent = nullptr);
+    ~TdirForm() override;
 
     // The folder chosen with "Ok" at the last showing; empty after "Cancel", the
     // close box or Escape, or when no folder was selected.
@@ -46,6 +50,8 @@ private:
     void showFolder(const QString &path);
     void scrollToCurrent();
 
+    // The model does not own its icon provider; it goes first, then the provider.
+    std::unique_ptr<QFileIconProvider> m_iconProvider;
     QFileSystemModel *m_model;
     QTreeView *ShellTreeView1;
     QLabel *PathLabel;

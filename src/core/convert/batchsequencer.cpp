@@ -126,7 +126,7 @@ void BatchSequencer::StartJob()
     if (m_job.serial != job.serial)
         return; // a slot stopped the batch
 
-    QString refusal = refusalFor(rec);
+    QString refusal = refusalFor(rec, profile);
     if (refusal.isEmpty()) {
         m_job.record.WorkFile = CreateWorkFile(rec.OutFile, &refusal);
         CurrentJob.WorkFile = m_job.record.WorkFile;
@@ -158,7 +158,7 @@ void BatchSequencer::StartJob()
     runner->RunEncoder(m_job.record, profile);
 }
 
-QString BatchSequencer::refusalFor(const intputrec &rec) const
+QString BatchSequencer::refusalFor(const intputrec &rec, const EncodingProfile &profile) const
 {
     if (rec.EncoderFile.isEmpty())
         return encoderNotFound();
@@ -169,7 +169,11 @@ QString BatchSequencer::refusalFor(const intputrec &rec) const
         return QStringLiteral("Source no longer exists");
     if (!source.isFile()) // a FIFO or device would keep the encoder waiting for data forever
         return QStringLiteral("Source is not a regular file");
-    return OutputRefusal(rec.OutFile, rec.InFile, m_sources);
+    if (const QString refused = OutputRefusal(rec.OutFile, rec.InFile, m_sources);
+        !refused.isEmpty())
+        return refused;
+    // Told before the encoder runs, in plain words, rather than as the encoder's own line.
+    return m_format.refusal(profile);
 }
 
 void BatchSequencer::JobFinished(EncoderRunner *runner)

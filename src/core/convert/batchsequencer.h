@@ -86,7 +86,7 @@ private:
 
     EncodingProfile currentProfile() const;
     void StartJob();
-    QString refusalFor(const intputrec &rec) const;
+    QString refusalFor(const intputrec &rec, const EncodingProfile &profile) const;
     void JobFinished(EncoderRunner *runner);
     QString failureOf(const EncoderRunner &runner, const Job &job) const;
     void completeJob(const Job &job, int row);

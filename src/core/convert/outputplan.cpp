@@ -3,23 +3,27 @@
 #include "core/convert/commandline.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/sourcefiles.h"
+#include "core/convert/targetformat.h"
 #include "core/joblist/joblistmodel.h"
 
 #include <QFileInfo>
 #include <QHash>
 
 QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &outputDir,
-                                   const QString &extension)
+                                   const TargetFormat &format, const EncodingProfile &profile)
 {
     const SourceFiles sources(model);
+    const QString profileRefusal = format.refusal(profile);
     const int rows = model.rowCount();
     QVector<PlannedOutput> plan(rows);
     QHash<QString, QList<int>> rowsByPath;
     for (int row = 0; row < rows; ++row) {
         const ID3info &entry = model.entry(row);
         PlannedOutput &out = plan[row];
-        out.path = OutputPath(outputDir, entry.Title, entry.SourcePath, extension);
+        out.path = OutputPath(outputDir, entry.Title, entry.SourcePath, format.extension);
         out.refusal = OutputRefusal(out.path, entry.SourcePath, sources);
+        if (out.refusal.isEmpty())
+            out.refusal = profileRefusal;
         out.replacesExistingFile = out.refusal.isEmpty() && QFileInfo(out.path).isFile();
         rowsByPath[out.path].append(row);
     }

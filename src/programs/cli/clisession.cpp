@@ -162,7 +162,8 @@ int CliSession::dryRun()
 {
     const TargetFormat &format = *m_options.format;
     m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
-    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, m_outputDir, format.extension);
+    const QVector<PlannedOutput> plan =
+        PlanOutputs(*m_model, m_outputDir, format, m_options.profile);
     bool wouldFail = false;
     for (int row = 0; row < plan.size(); ++row) {
         const PlannedOutput &out = plan.at(row);

@@ -125,10 +125,11 @@ private slots:
         QTest::addColumn<QString>("sizeBitrate");
         QTest::addColumn<QString>("refusal");
         auto row = [](const char *name, const char *ext, const char *rate, const char *bitrate,
-                      const char *size, const char *refusal) {
+                      const char *size, const char *refusal, const char *channels = "2") {
             QTest::newRow(name) << QString::fromLatin1(ext)
                                 << EncodingProfile{QString::fromLatin1(rate),
-                                                   QString::fromLatin1(bitrate), u"2"_qs}
+                                                   QString::fromLatin1(bitrate),
+                                                   QString::fromLatin1(channels)}
                                 << QString::fromLatin1(size) << QString::fromLatin1(refusal);
         };
         row("mp3 takes anything", ".mp3", "8000", "8000", "8000", "");
@@ -141,6 +142,21 @@ private slots:
         row("rm from 32000 Hz", ".rm", "32000", "128000", "128000", "");
         row("rm below 32000 Hz", ".rm", "24000", "128000", "128000",
             "RealMedia needs a sample rate of at least 32000 Hz");
+        // The boundaries ffmpeg 5.1 showed over every choice of the drop-downs.
+        row("flac: 60 % of PCM, any bitrate", ".flac", "44100", "8000", "846720", "");
+        row("opus at 24000 Hz", ".opus", "24000", "320000", "320000", "");
+        row("opus at 44100 Hz", ".opus", "44100", "128000", "128000",
+            "Opus takes only 8000, 12000, 16000, 24000 or 48000 Hz");
+        row("opus mono up to 256 Kbps", ".opus", "48000", "256000", "256000", "", "1");
+        row("opus mono above 256 Kbps", ".opus", "48000", "320000", "320000",
+            "Opus takes at most 256 Kbps in mono", "1");
+        row("ogg 8000 Hz mono from 8 Kbps", ".ogg", "8000", "8000", "8000", "", "1");
+        row("ogg 8000 Hz stereo below 16 Kbps", ".ogg", "8000", "8000", "8000",
+            "Ogg Vorbis takes 16 to 80 Kbps at 8000 Hz in stereo");
+        row("ogg 44100 Hz mono above 224 Kbps", ".ogg", "44100", "256000", "256000",
+            "Ogg Vorbis takes 32 to 224 Kbps at 44100 Hz in mono", "1");
+        row("ogg 44100 Hz stereo to 320 Kbps", ".ogg", "44100", "320000", "320000", "");
+        row("m4a takes anything", ".m4a", "8000", "320000", "320000", "", "1");
     }
 
     void targetFormatRules()

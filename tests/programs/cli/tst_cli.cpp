@@ -142,8 +142,10 @@ void TestCli::badUsage_data()
 
     QTest::newRow("nothing") << QStringList() << QStringLiteral("--to FORMAT is required");
     QTest::newRow("unknown format")
-        << QStringList{QStringLiteral("--to"), QStringLiteral("ogg"), QStringLiteral("x")}
-        << QStringLiteral("--to ogg is not a format; allowed values: mp3, wav, wma, aac, rm");
+        << QStringList{QStringLiteral("--to"), QStringLiteral("ape"), QStringLiteral("x")}
+        << QStringLiteral(
+               "--to ape is not a format; allowed values: mp3, wav, wma, aac, rm, flac, ogg, "
+               "opus, m4a");
     QTest::newRow("rate not in the list")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
                        QStringLiteral("44000"), QStringLiteral("x")}
@@ -295,7 +297,7 @@ void TestCli::failedRowsGiveExitOne()
     QCOMPARE(lines(low.out),
              QStringList({tabbed({QStringLiteral("Failed"), a, out + QStringLiteral("/a.wav.wma")}),
                           tabbed({QStringLiteral("Failed"), self, self})}));
-    QVERIFY(low.err.contains("bitrate too low"));
+    QVERIFY(low.err.contains("WMA needs a bitrate of at least 24 Kbps"));
     QVERIFY(low.err.contains("Output would overwrite the source file"));
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.wav.wma")));
     QCOMPARE(readFile(self), selfBytes);
@@ -361,6 +363,12 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
                            QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
     QCOMPARE(clean.code, 0);
     QCOMPARE(lines(clean.out).size(), 1);
+    // A profile the format refuses is flagged as the run would refuse it.
+    const Run refused = run({QStringLiteral("--to"), QStringLiteral("opus"),
+                             QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
+    QCOMPARE(refused.code, 1);
+    QVERIFY2(refused.out.endsWith("\tOpus takes only 8000, 12000, 16000, 24000 or 48000 Hz\n"),
+             refused.out.constData());
     QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase),
              QStringList({QStringLiteral("plain.wav.wav"), QStringLiteral("Self.wav")}));
 }
@@ -384,7 +392,7 @@ void TestCli::reproductions_data()
     const QString clash = QStringLiteral("Output would overwrite the source of another row: ");
     row("a failed re-run keeps the earlier outputs", "rerun", 1,
         {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.wma", "Failed\t@D@/src/b.wav\t@D@/out/b.wav.wma"},
-        {QStringLiteral("bitrate too low")});
+        {QStringLiteral("WMA needs a bitrate of at least 24 Kbps")});
     row("exit 0 without writing is no Finish", "nowrite", 1,
         {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"});
     row("a full disk that ffmpeg exits 0 on", "diskfull", 1,
@@ -398,7 +406,8 @@ void TestCli::reproductions_data()
         {clash + QStringLiteral("@D@/src/b.mp3")}, {QStringLiteral("@D@/src/b.mp3.mp3")});
     row("output is another row's source, failing anyway", "clash-wma", 1,
         {"Failed\t@D@/src/a.wav\t@D@/src/b.wma", "Failed\t@D@/src/b.wma\t@D@/src/b.wma.wma"},
-        {clash + QStringLiteral("@D@/src/b.wma"), QStringLiteral("bitrate too low")});
+        {clash + QStringLiteral("@D@/src/b.wma"),
+         QStringLiteral("WMA needs a bitrate of at least 24 Kbps")});
     row("a tag append past the file-size limit", "sizelimit", 0,
         {"Finish\t@D@/src/a.wav\t@D@/out/a.wav.mp3", "Finish\t@D@/src/b.wav\t@D@/out/b.wav.mp3"},
         {QStringLiteral("Tag not written")},

@@ -69,6 +69,11 @@ void BatchSequencer::setOutputDirSource(std::function<QString()> source)
     m_outputDirSource = std::move(source);
 }
 
+void BatchSequencer::setNamingSource(std::function<NamingOptions()> source)
+{
+    m_namingSource = std::move(source);
+}
+
 bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
@@ -79,6 +84,7 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     CurrentIndex = 0;
     m_format = format;
     m_sources = SourceFiles(*m_model);
+    m_claimed.clear();
     TargetExtension = format.extension;
     m_running = true;
     // Jobs never overlap: a stopped encoder that has not ended yet goes first.
@@ -100,6 +106,12 @@ void BatchSequencer::StartJob()
     const ID3info &entry = m_model->entry(row);
     const EncodingProfile profile = currentProfile();
     const QString outputDir = m_outputDirSource ? m_outputDirSource() : QString();
+    const NamingOptions naming = m_namingSource ? m_namingSource() : NamingOptions();
+    // Where this job writes: decided here, with the paths of the batch's earlier rows.
+    const OutputDecision output =
+        DecideOutput(outputDir, entry, TargetExtension, naming, m_claimed);
+    if (!output.path.isEmpty() && !output.skip)
+        m_claimed.insert(output.path, row);
 
     Job job;
     job.serial = m_nextSerial++;
@@ -108,9 +120,7 @@ void BatchSequencer::StartJob()
     intputrec &rec = job.record;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
-    rec.OutFile = outputDir.isEmpty()
-                      ? QString()
-                      : OutputPath(outputDir, entry.Title, entry.SourcePath, TargetExtension);
+    rec.OutFile = output.path;
     rec.WorkDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     rec.TotalSeconds = DurationToSeconds(m_model->time(row));
     rec.TagTitle = entry.Title;
@@ -126,22 +136,24 @@ void BatchSequencer::StartJob()
     if (m_job.serial != job.serial)
         return; // a slot stopped the batch
 
-    QString refusal = refusalFor(rec, profile);
-    if (refusal.isEmpty()) {
+    QString refusal = output.skip ? QString() : refusalFor(rec, profile);
+    if (!output.skip && refusal.isEmpty() && MakeOutputFolders(outputDir, rec.OutFile, &refusal)) {
         m_job.record.WorkFile = CreateWorkFile(rec.OutFile, &refusal);
         CurrentJob.WorkFile = m_job.record.WorkFile;
     }
-    if (!refusal.isEmpty()) {
+    if (output.skip || !refusal.isEmpty()) {
         // Ended from the event loop like every other job, so the caller of
         // StartConversion() never sees the batch move on under it.
         const quint64 serial = job.serial;
-        QTimer::singleShot(0, this, [this, serial, refusal] {
+        const JobStatus status = output.skip ? JobStatus::Skipped : JobStatus::Failed;
+        const QString reason = output.skip ? output.reason : refusal;
+        QTimer::singleShot(0, this, [this, serial, status, reason] {
             if (m_job.serial != serial)
                 return;
             emit progress(100, 100);
             emit progress(0, 100);
             if (m_job.serial == serial) // a progress slot may have stopped the batch
-                endJob(JobStatus::Failed, refusal);
+                endJob(status, reason);
         });
         return;
     }

@@ -2,11 +2,13 @@
 
 #include "core/convert/encodingprofile.h"
 #include "core/convert/intputrec.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/sourcefiles.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +39,9 @@ public:
     // next file on.
     void setProfileSource(std::function<EncodingProfile()> source);
     void setOutputDirSource(std::function<QString()> source);
+    // How outputs are named and what happens to one already there; the default names
+    // outputs after the title and replaces.
+    void setNamingSource(std::function<NamingOptions()> source);
     // See EncoderRunner::setOwnProcessGroup(); off by default.
     void setEncoderInOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
     // How long a stopped encoder may take to end before it is killed.
@@ -100,8 +105,10 @@ private:
     QString m_encoderPath;
     std::function<EncodingProfile()> m_profileSource;
     std::function<QString()> m_outputDirSource;
+    std::function<NamingOptions()> m_namingSource;
     TargetFormat m_format;
-    SourceFiles m_sources; // every row's source, taken when the batch starts
+    SourceFiles m_sources;         // every row's source, taken when the batch starts
+    QHash<QString, int> m_claimed; // the outputs of the batch's rows so far, by path
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
 

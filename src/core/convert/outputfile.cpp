@@ -65,6 +65,30 @@ QString OutputPathProblem(const QString &finalPath)
     return QStringLiteral("The output path is a device");
 }
 
+bool MakeOutputFolders(const QString &root, const QString &finalPath, QString *error)
+{
+    const QString folder = QFileInfo(finalPath).path();
+    if (!folder.startsWith(root + QLatin1Char('/')))
+        return true; // directly in root, or not below it: nothing of ours to make
+    QByteArray path = QFile::encodeName(root);
+    for (const QString &name : folder.mid(root.size() + 1).split(QLatin1Char('/'))) {
+        path += '/' + QFile::encodeName(name);
+        if (::mkdir(path.constData(), 0777) == 0)
+            continue;
+        const int failure = errno;
+        struct stat st;
+        if (failure == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        if (error)
+            *error = QStringLiteral("Cannot create the folder %1: %2")
+                         .arg(QFile::decodeName(path), failure == EEXIST
+                                                           ? QStringLiteral("a file is in the way")
+                                                           : systemError(failure));
+        return false;
+    }
+    return true;
+}
+
 QString CreateWorkFile(const QString &finalPath, QString *error)
 {
     const QFileInfo info(finalPath);

@@ -12,6 +12,11 @@
 // symbolic link (the rename replaces the link itself, never what it points to).
 QString OutputPathProblem(const QString &finalPath);
 
+// Makes the folders between `root` and the folder of `finalPath` below it (a naming
+// pattern's "Artist/Album", a kept folder structure), never `root` itself; true when they
+// are there, false with *error naming the one that could not be made.
+bool MakeOutputFolders(const QString &root, const QString &finalPath, QString *error);
+
 // Creates an empty, new work file ".<name>.wt-XXXXXX<ext>" in the folder of `finalPath`
 // (same extension, so the encoder still picks the format from it) and returns its path;
 // empty with *error set when it cannot be made.

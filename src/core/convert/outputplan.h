@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/encodingprofile.h"
+#include "core/convert/outputnaming.h"
 
 #include <QList>
 #include <QString>
@@ -20,10 +21,13 @@ struct PlannedOutput
     QList<int> sameOutputRows;         // the other rows that write this very path; the later wins
     QString refusal;                   // why the batch will not run this row, or empty
     bool replacesExistingFile = false; // a file that is no source is there and gets replaced
+    QString skipReason;                // why the row will be skipped (DecideOutput), or empty
 };
 
+// Each row's output as the batch decides it (DecideOutput), earlier rows claiming theirs.
 QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &outputDir,
-                                   const TargetFormat &format, const EncodingProfile &profile);
+                                   const TargetFormat &format, const EncodingProfile &profile,
+                                   const NamingOptions &naming = {});
 
 // Why a job that writes `path` from `ownSource` must not run: the path is its own source or
 // the source of any row of the list (as files, links resolved), or a folder, FIFO, device or

@@ -117,6 +117,9 @@ protected:
         case JobStatus::Finish:
             colour = QColor(0x6f, 0xd3, 0xc0);
             break;
+        case JobStatus::Skipped: // left alone, its output was there: neither done nor wrong
+            colour = QColor(0x8e, 0xa8, 0xc8);
+            break;
         case JobStatus::Unconvert:
         case JobStatus::Converting:
             break;

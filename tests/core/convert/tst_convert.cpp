@@ -4,6 +4,7 @@
 #include "core/convert/encoderlocator.h"
 #include "core/convert/encodingprofile.h"
 #include "core/convert/outputfile.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/progressparser.h"
@@ -298,6 +299,52 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(OutputFileName(title, source, u".mp3"_qs), expected);
         QCOMPARE(OutputPath(u"/out"_qs, title, source, u".mp3"_qs), u"/out/"_qs + expected);
+        ID3info entry;
+        entry.Title = title;
+        entry.SourcePath = source;
+        QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, NamingOptions()).path,
+                 u"/out/"_qs + expected);
+    }
+
+    // Folders a pattern or a kept structure adds below the output folder, made safe one by one.
+    void outputFolders_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QByteArray>("artist");
+        QTest::addColumn<QString>("baseFolder");
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char *name, const char *pattern, const QByteArray &artist,
+                      const char *base, const QString &expected) {
+            QTest::newRow(name) << QString::fromUtf8(pattern) << artist << QString::fromUtf8(base)
+                                << expected;
+        };
+        row("kept subfolders", "{title}", "A", "/music", u"/out/in/deep/T.mp3"_qs);
+        row("kept, added from its own folder", "{title}", "A", "/music/in/deep", u"/out/T.mp3"_qs);
+        row("kept, source outside the base", "{title}", "A", "/elsewhere", u"/out/T.mp3"_qs);
+        row("kept, then the pattern's", "{artist}/{title}", "A", "/music/in",
+            u"/out/deep/A/T.mp3"_qs);
+        row("a folder named dot dot", "{artist}/{title}", "..", "",
+            u"/out/Unknown Artist/T.mp3"_qs);
+        row("blank field", "{artist}/{title}", "  ", "", u"/out/Unknown Artist/T.mp3"_qs);
+        row("a 300-byte folder", "{artist}/{title}", QByteArray(300, 'x'), "",
+            u"/out/"_qs + QString(255, u'x') + u"/T.mp3"_qs);
+    }
+
+    void outputFolders()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QByteArray, artist);
+        QFETCH(QString, baseFolder);
+        QFETCH(QString, expected);
+        ID3info entry;
+        entry.Title = "T";
+        entry.Artist = artist;
+        entry.SourcePath = u"/music/in/deep/t.wav"_qs;
+        entry.BaseFolder = baseFolder;
+        NamingOptions naming;
+        naming.pattern = pattern;
+        naming.keepFolders = !baseFolder.isEmpty();
+        QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, naming).path, expected);
     }
 
     void isSameFile()

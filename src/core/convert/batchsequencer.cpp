@@ -117,6 +117,8 @@ void BatchSequencer::StartJob()
     job.serial = m_nextSerial++;
     job.rowId = m_model->rowId(row);
     job.entry = entry;
+    job.profile = profile;
+    job.timer.start();
     intputrec &rec = job.record;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
@@ -271,15 +273,29 @@ void BatchSequencer::completeJob(const Job &job, int row)
 
 void BatchSequencer::endJob(JobStatus status, const QString &reason)
 {
-    const quint64 rowId = m_job.rowId;
+    const Job job = m_job;
     // Settled before anyone hears of it: a stop() from a jobEnded() slot finds no job.
     m_job = Job();
-    const int row = m_model->rowOfId(rowId);
+    const int row = m_model->rowOfId(job.rowId);
     if (row >= 0) {
+        recordRun(job, row, status);
         m_model->setStatus(row, status, reason);
         emit jobEnded(row, status);
     }
-    advance(rowId);
+    advance(job.rowId);
+}
+
+void BatchSequencer::recordRun(const Job &job, int row, JobStatus status)
+{
+    JobRun run;
+    run.output = job.record.OutFile;
+    run.format = m_format.cliName();
+    run.profile = job.profile;
+    run.elapsedMs = job.timer.isValid() ? job.timer.elapsed() : 0;
+    const QFileInfo output(run.output);
+    if ((status == JobStatus::Finish || status == JobStatus::Skipped) && output.isFile())
+        run.outputBytes = output.size();
+    m_model->setRun(row, run);
 }
 
 void BatchSequencer::advance(quint64 endedRowId)
@@ -323,6 +339,7 @@ void BatchSequencer::stop()
     }
     const int row = m_model->rowOfId(job.rowId);
     if (row >= 0) {
+        recordRun(job, row, JobStatus::Stopped);
         m_model->setStatus(row, JobStatus::Stopped);
         emit jobEnded(row, JobStatus::Stopped);
     }

@@ -8,6 +8,7 @@
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -86,6 +87,8 @@ private:
         quint64 rowId = 0;
         ID3info entry;
         intputrec record; // record.WorkFile is this job's own, removed unless it succeeded
+        EncodingProfile profile;
+        QElapsedTimer timer;
         EncoderRunner *runner = nullptr;
     };
 
@@ -96,6 +99,7 @@ private:
     QString failureOf(const EncoderRunner &runner, const Job &job) const;
     void completeJob(const Job &job, int row);
     void endJob(JobStatus status, const QString &reason);
+    void recordRun(const Job &job, int row, JobStatus status);
     void advance(quint64 endedRowId);
     void finishBatch();
     void discardStopped();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/joblist/jobrun.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
@@ -55,6 +56,8 @@ public:
     int rowOfId(quint64 id) const; // -1 when the row is gone
 
     void setStatus(int row, JobStatus status, const QString &reason = QString());
+    const JobRun &run(int row) const { return m_rows.at(row).run; }
+    void setRun(int row, const JobRun &run) { m_rows[row].run = run; }
     void setSize(int row, const QString &size);
     // Every row's "Size" from its "Time" at the given bitrate, first row to last.
     void RecomputeSizes(const QString &bitrate);
@@ -68,6 +71,7 @@ private:
         QString size;
         JobStatus status = JobStatus::Unconvert;
         QString reason; // why the row failed, shown as its tooltip
+        JobRun run;
     };
     void emitRowChanged(int row, int firstColumn, int lastColumn);
 

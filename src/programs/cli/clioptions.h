@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/encodingprofile.h"
+#include "core/convert/outputnaming.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,8 @@ struct CliOptions
     const TargetFormat *format = nullptr;
     QString outputDir; // as given; empty: the saved output folder
     EncodingProfile profile = EncodingProfile::defaults();
+    NamingOptions naming; // the defaults, whatever the desktop program has saved
+    QString reportPath;   // "-": standard output, instead of the status lines
     bool dryRun = false;
     QStringList paths;
 };

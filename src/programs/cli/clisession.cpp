@@ -5,6 +5,7 @@
 #include "core/convert/encoderlocator.h"
 #include "core/convert/outputplan.h"
 #include "core/convert/progressmeter.h"
+#include "core/convert/reportline.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
@@ -19,7 +20,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -71,6 +75,8 @@ CliSession::~CliSession()
     delete m_batch;
     delete m_adder;
     delete m_tag;
+    if (m_report && m_report != stdout)
+        std::fclose(m_report);
 }
 
 int CliSession::run()
@@ -85,12 +91,12 @@ int CliSession::run()
         return 2;
     }
     QString error;
-    QStringList files;
-    if (!collectFiles(files, error) || !prepareOutputDir(error)) {
+    QVector<Files> files;
+    if (!collectFiles(files, error) || !openReport(error) || !prepareOutputDir(error)) {
         complain(error);
         return 2;
     }
-    if (files.isEmpty()) {
+    if (std::all_of(files.begin(), files.end(), [](const Files &f) { return f.paths.isEmpty(); })) {
         complain(QStringLiteral("no media files to convert"));
         return 1;
     }
@@ -100,7 +106,8 @@ int CliSession::run()
     m_adder->setEncoderPath(m_encoder);
     m_adder->setBitrateSource([bitrate] { return bitrate; });
     connect(m_adder, &FileAdder::finished, &m_loop, [this] { m_loop.exit(0); });
-    m_adder->addFiles(files);
+    for (const Files &group : std::as_const(files))
+        m_adder->addFiles(group.paths, group.baseFolder);
     if (m_adder->isBusy())
         m_loop.exec();
     if (m_interrupted)
@@ -109,17 +116,18 @@ int CliSession::run()
     return m_options.dryRun ? dryRun() : convert();
 }
 
-bool CliSession::collectFiles(QStringList &files, QString &error) const
+bool CliSession::collectFiles(QVector<Files> &files, QString &error) const
 {
     for (const QString &path : m_options.paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
             QStringList skipped;
-            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()), m_links, &skipped);
+            const QString folder = QDir::cleanPath(info.absoluteFilePath());
+            files.append({ScanFolder(folder, m_links, &skipped), folder});
             for (const QString &name : skipped)
                 complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
         } else if (info.isFile()) {
-            files.append(QDir::cleanPath(info.absoluteFilePath()));
+            files.append({{QDir::cleanPath(info.absoluteFilePath())}, QString()});
         } else {
             error = QStringLiteral("no such file or folder: %1").arg(path);
             return false;
@@ -158,12 +166,27 @@ bool CliSession::prepareOutputDir(QString &error)
     return true;
 }
 
+bool CliSession::openReport(QString &error)
+{
+    if (m_options.reportPath.isEmpty())
+        return true;
+    if (m_options.reportPath == QLatin1String("-")) {
+        m_report = stdout;
+        return true;
+    }
+    m_report = std::fopen(QFile::encodeName(m_options.reportPath).constData(), "w");
+    if (!m_report)
+        error = QStringLiteral("cannot write the report %1: %2")
+                    .arg(m_options.reportPath, QString::fromLocal8Bit(std::strerror(errno)));
+    return m_report != nullptr;
+}
+
 int CliSession::dryRun()
 {
     const TargetFormat &format = *m_options.format;
     m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
     const QVector<PlannedOutput> plan =
-        PlanOutputs(*m_model, m_outputDir, format, m_options.profile);
+        PlanOutputs(*m_model, m_outputDir, format, m_options.profile, m_options.naming);
     bool wouldFail = false;
     for (int row = 0; row < plan.size(); ++row) {
         const PlannedOutput &out = plan.at(row);
@@ -180,6 +203,10 @@ int CliSession::dryRun()
         }
         if (out.replacesExistingFile)
             line.append("replaces an existing file");
+        if (!out.skipReason.isEmpty()) {
+            const QString reason = out.skipReason.left(1).toLower() + out.skipReason.mid(1);
+            line.append(EscapeLineField(QStringLiteral("skipped: %1").arg(reason).toUtf8()));
+        }
         if (!out.refusal.isEmpty()) {
             line.append(EscapeLineField(out.refusal.toUtf8()));
             wouldFail = true;
@@ -193,9 +220,11 @@ int CliSession::convert()
 {
     const EncodingProfile profile = m_options.profile;
     const QString outputDir = m_outputDir;
+    const NamingOptions naming = m_options.naming;
     m_batch->setEncoderPath(m_encoder);
     m_batch->setProfileSource([profile] { return profile; });
     m_batch->setOutputDirSource([outputDir] { return outputDir; });
+    m_batch->setNamingSource([naming] { return naming; });
     m_batch->setEncoderInOwnProcessGroup(true);
     connect(m_batch, &BatchSequencer::jobStarted, this, [this](int row) { m_currentRow = row; });
     connect(m_batch, &BatchSequencer::progress, this, &CliSession::showProgress);
@@ -208,7 +237,8 @@ int CliSession::convert()
     if (m_interrupted)
         return ExitInterrupted;
     for (int row = 0; row < m_model->rowCount(); ++row) {
-        if (m_model->status(row) != JobStatus::Finish)
+        const JobStatus status = m_model->status(row);
+        if (status != JobStatus::Finish && status != JobStatus::Skipped)
             return 1;
     }
     return 0;
@@ -259,10 +289,14 @@ void CliSession::onJobEnded(int row)
     m_currentRow = -1;
     const JobStatus status = m_model->status(row);
     const QByteArray source = shown(m_model->entry(row).SourcePath);
-    writeLine(stdout,
-              fields({JobStatusText(status).toUtf8(), source, shown(m_batch->CurrentJob.OutFile)}));
+    // Flushed line by line, so a run killed midway leaves a report of what had ended.
+    if (m_report)
+        writeLine(m_report, ReportLine(*m_model, row, m_links));
+    if (m_report != stdout)
+        writeLine(stdout, fields({JobStatusText(status).toUtf8(), source,
+                                  shown(m_batch->CurrentJob.OutFile)}));
     const QString reason = m_model->reason(row);
-    if (!reason.isEmpty())
+    if (!reason.isEmpty() && status != JobStatus::Skipped)
         complain(source, reason);
 }
 

@@ -1,9 +1,11 @@
 // How long the event loop goes unserved, at worst, while the window's work runs:
 //   bench_heartbeat scan  FOLDER --encoder PATH   folder scan + FileAdder (as "addfolder")
 //   bench_heartbeat sync  FOLDER --encoder PATH   the same with a blocking probe per file
-//   bench_heartbeat batch FOLDER --encoder PATH --out DIR   a batch to MP3 of the folder's files
+//   bench_heartbeat batch FOLDER --encoder PATH --out DIR [--jobs N]
+//                                                   a batch to MP3 of the folder's files, N at once
 #include "heartbeat.h"
 
+#include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
@@ -44,7 +46,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption encoderOption(QStringLiteral("encoder"), QString(),
                                            QStringLiteral("PATH"));
     const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("DIR"));
-    parser.addOptions({encoderOption, outOption});
+    const QCommandLineOption jobsOption(QStringLiteral("jobs"), QString(), QStringLiteral("N"),
+                                        QStringLiteral("1"));
+    parser.addOptions({encoderOption, outOption, jobsOption});
     parser.addPositionalArgument(QStringLiteral("mode"), QString());
     parser.addPositionalArgument(QStringLiteral("folder"), QString());
     parser.process(app);
@@ -92,11 +96,12 @@ int main(int argc, char *argv[])
         batch.setEncoderPath(encoder);
         batch.setProfileSource([] { return EncodingProfile::defaults(); });
         batch.setOutputDirSource([out] { return out; });
+        batch.setMaxJobs(parser.value(jobsOption).toInt());
         QEventLoop loop;
         QObject::connect(&batch, &BatchSequencer::batchFinished, &loop, &QEventLoop::quit);
         clock.start();
         heartbeat.start();
-        if (!batch.StartConversion(QStringLiteral(".mp3")))
+        if (!batch.StartConversion(*TargetFormatForExtension(QStringLiteral(".mp3"))))
             return 1;
         loop.exec();
         heartbeat.stop();
@@ -108,8 +113,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "unknown mode %s\n", qPrintable(mode));
         return 2;
     }
+    const QString label = mode == QLatin1String("batch")
+                              ? mode + QStringLiteral(" (%1 at once)").arg(parser.value(jobsOption))
+                              : mode;
     std::printf("%s: %d rows in %.2f s; worst event-loop lateness %.1f ms over %d heartbeats\n",
-                qPrintable(mode), model.rowCount(), clock.elapsed() / 1000.0,
+                qPrintable(label), model.rowCount(), clock.elapsed() / 1000.0,
                 heartbeat.worstLatenessMs(), heartbeat.beats());
     return 0;
 }

@@ -69,6 +69,35 @@ compare() {
   echo "ratio of medians $name_a/$name_b: $(awk -v a="$med_a" -v b="$med_b" 'BEGIN { printf "%.3f", a / b }')"
 }
 
+# compare_many ROUNDS NAME FUNC [NAME FUNC]...: as compare, for any number of sides; round r
+# starts with side r (mod the count) and goes on in order, so each side runs first as often as
+# the others. Prints every time and the median of each side; the medians are left in the
+# associative array `medians`, by name.
+declare -A medians
+compare_many() {
+  local rounds=$1 r i k t
+  shift
+  local -a names=() funcs=() times=()
+  while (($#)); do names+=("$1"); funcs+=("$2"); times+=(""); shift 2; done
+  local count=${#names[@]}
+  for ((r = 0; r < rounds; r++)); do
+    for ((k = 0; k < count; k++)); do
+      i=$(((r + k) % count))
+      t=$(seconds_of "${funcs[i]}")
+      times[i]+=" $t"
+    done
+  done
+  for ((i = 0; i < count; i++)); do
+    medians[${names[i]}]=$(echo "${times[i]}" | median)
+    echo "${names[i]} (s):${times[i]}   median ${medians[${names[i]}]} s"
+  done
+}
+
+# ratio A B: the ratio of the medians of two sides measured by compare_many.
+ratio() {
+  awk -v a="${medians[$1]}" -v b="${medians[$2]}" 'BEGIN { printf "%.3f", a / b }'
+}
+
 # A stereo 44.1 kHz WAV of SECONDS of a tone.
 make_wav() {
   ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=$3:duration=$2" -ar 44100 -ac 2 "$1"

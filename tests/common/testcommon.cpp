@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 QByteArray readFile(const QString &path)
@@ -133,7 +135,8 @@ void reset()
     for (const char *name :
          {"FAKE_DURATION", "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
           "FAKE_OUTPUT_BYTES", "FAKE_EXIT", "FAKE_MODE", "FAKE_HANG_ON", "FAKE_ARGS_LOG",
-          "FAKE_PID_FILE", "FAKE_IGNORE_TERM", "WT_SHUTDOWN_RECORD"})
+          "FAKE_PID_FILE", "FAKE_IGNORE_TERM", "FAKE_SLEEP_MS", "FAKE_SLOW_ON", "FAKE_FAIL_ON",
+          "FAKE_TIMES_LOG", "WT_SHUTDOWN_RECORD"})
         qunsetenv(name);
 }
 
@@ -150,6 +153,45 @@ QList<qint64> pids(const QString &pidFile)
             found.append(line.trimmed().toLongLong());
     }
     return found;
+}
+
+QList<Conversion> conversions(const QString &timesLog)
+{
+    QList<Conversion> runs;
+    for (const QByteArray &line : readFile(timesLog).split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3)
+            continue;
+        const qint64 at = fields.at(1).toLongLong();
+        const QString in =
+            QString::fromUtf8(line.mid(fields.at(0).size() + fields.at(1).size() + 2));
+        if (fields.at(0) == "start") {
+            runs.append({in, at, -1});
+            continue;
+        }
+        for (Conversion &run : runs) {
+            if (run.in == in && run.end < 0) {
+                run.end = at;
+                break;
+            }
+        }
+    }
+    return runs;
+}
+
+int mostAtOnce(const QList<Conversion> &runs)
+{
+    int most = 0;
+    for (const Conversion &run : runs) {
+        // At the moment one starts, count those started and not ended yet.
+        int atOnce = 0;
+        for (const Conversion &other : runs) {
+            if (other.start <= run.start && (other.end < 0 || other.end > run.start))
+                ++atOnce;
+        }
+        most = std::max(most, atOnce);
+    }
+    return most;
 }
 
 } // namespace FakeEncoder

@@ -41,4 +41,16 @@ void reset();
 void set(const char *knob, const QByteArray &value);
 // The process ids the fake encoder wrote to FAKE_PID_FILE, in start order.
 QList<qint64> pids(const QString &pidFile);
+// One conversion as FAKE_TIMES_LOG recorded it, in nanoseconds of the monotonic clock;
+// end is -1 for a run that did not end by itself.
+struct Conversion
+{
+    QString in;
+    qint64 start = 0;
+    qint64 end = -1;
+};
+// The conversions of FAKE_TIMES_LOG, in start order.
+QList<Conversion> conversions(const QString &timesLog);
+// The most conversions that ran at the same moment.
+int mostAtOnce(const QList<Conversion> &runs);
 } // namespace FakeEncoder

@@ -19,6 +19,12 @@
 //                      joined by single blanks, and a line feed
 //   FAKE_PID_FILE      file to which each run appends its process id and a line feed
 //   FAKE_IGNORE_TERM   set and not empty: SIGTERM is ignored, so only a kill ends the run
+//   FAKE_SLEEP_MS      a conversion takes this long: it sleeps before it exits (default 0)
+//   FAKE_SLOW_ON       a conversion whose IN contains this text sleeps three times as long
+//   FAKE_FAIL_ON       a conversion whose IN contains this text says it cannot read it and
+//                      exits 1 without writing OUT
+//   FAKE_TIMES_LOG     file to which each conversion appends "start <ns> IN" when it starts
+//                      and "end <ns> IN" when it exits by itself, <ns> from CLOCK_MONOTONIC
 // Standard input is never read.
 
 #include <algorithm>
@@ -31,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +103,25 @@ void replay(const char *path)
     }
 }
 
+// One write with O_APPEND, so lines of runs side by side never mix.
+void logTime(const char *what, const std::string &in)
+{
+    const char *log = std::getenv("FAKE_TIMES_LOG");
+    if (!log || !*log)
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::string line =
+        std::string(what) + ' ' +
+        std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + ' ' + in +
+        '\n';
+    const int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    (void)!::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,6 +154,8 @@ int main(int argc, char *argv[])
     }
     const bool conversion = !in.empty() && args.size() > inAt + 1;
     const std::string out = conversion ? args.back() : std::string();
+    if (conversion)
+        logTime("start", in);
 
     const char *hangOn = std::getenv("FAKE_HANG_ON");
     if (hangOn && *hangOn && in.find(hangOn) != std::string::npos)
@@ -146,6 +175,13 @@ int main(int argc, char *argv[])
         say(std::string("  Duration: ") + duration + ", start: 0.000000, bitrate: 128 kb/s\n");
     }
 
+    const char *failOn = std::getenv("FAKE_FAIL_ON");
+    if (conversion && failOn && *failOn && in.find(failOn) != std::string::npos) {
+        say(in + ": Invalid data found when processing input\n");
+        logTime("end", in);
+        return 1;
+    }
+
     if (conversion) {
         const long bytes = envNumber("FAKE_OUTPUT_BYTES", 1024);
         if (bytes >= 0) {
@@ -159,9 +195,17 @@ int main(int argc, char *argv[])
         say("At least one output file must be specified\n");
     }
 
+    long sleepMs = envNumber("FAKE_SLEEP_MS", 0);
+    if (const char *slowOn = std::getenv("FAKE_SLOW_ON");
+        slowOn && *slowOn && in.find(slowOn) != std::string::npos)
+        sleepMs *= 3;
+    if (conversion && sleepMs > 0)
+        ::usleep(static_cast<useconds_t>(sleepMs) * 1000);
     if (mode == "hang")
         hang();
     if (mode == "crash")
         std::raise(SIGKILL);
+    if (conversion)
+        logTime("end", in);
     return static_cast<int>(envNumber("FAKE_EXIT", conversion ? 0 : 1));
 }

@@ -1,37 +1,21 @@
 #include "core/convert/batchsequencer.h"
 
 #include "core/convert/commandline.h"
-#include "core/convert/encoderrunner.h"
-#include "core/convert/outputfile.h"
-#include "core/convert/outputplan.h"
+#include "core/convert/conversionjob.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
-#include "core/tags/entrytag.h"
-#include "core/tags/tid3v1.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QTimer>
 
-#include <cstring>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
-QString encoderNotFound()
-{
-    return QStringLiteral("Encoder not found");
-}
-
-QString crashReason(int signalNumber)
-{
-    const char *name = ::sigabbrev_np(signalNumber);
-    if (!name)
-        return QStringLiteral("Encoder crashed (signal %1)").arg(signalNumber);
-    return QStringLiteral("Encoder crashed (signal %1, SIG%2)")
-        .arg(signalNumber)
-        .arg(QString::fromLatin1(name));
-}
+// The batch's progress goes out as done of this many parts.
+constexpr int BatchScale = 10000;
 
 } // namespace
 
@@ -39,20 +23,10 @@ BatchSequencer::BatchSequencer(JobListModel *model, TID3v1 *tag, QObject *parent
     : QObject(parent), m_model(model), m_tag(tag)
 {}
 
-BatchSequencer::~BatchSequencer()
-{
-    // The owner calls shutdown() first; this only makes sure no encoder outlives us, and
-    // that a job not settled (even one whose encoder just ended) leaves no work file.
-    if (m_job.runner) {
-        if (!m_job.runner->hasEnded())
-            m_job.runner->stopAndWait(0);
-        DiscardWorkFile(m_job.record.WorkFile);
-    }
-    if (m_dying) {
-        m_dying->stopAndWait(0);
-        DiscardWorkFile(m_stopped.record.WorkFile);
-    }
-}
+// The owner calls shutdown() first; the jobs, our children, make sure anyway that no
+// encoder outlives us and that no job not settled (even one whose encoder just ended)
+// leaves a work file.
+BatchSequencer::~BatchSequencer() = default;
 
 void BatchSequencer::setProfileSource(std::function<EncodingProfile()> source)
 {
@@ -74,55 +48,94 @@ void BatchSequencer::setNamingSource(std::function<NamingOptions()> source)
     m_namingSource = std::move(source);
 }
 
+void BatchSequencer::setMaxJobs(int jobs)
+{
+    m_maxJobs = std::max(1, jobs);
+}
+
 bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
         return false;
-    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()));
-    if (m_model->rowCount() == 0)
+    // Every row is converted again, so each shows its estimate until it has its new output.
+    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()), false);
+    const int rows = m_model->rowCount();
+    if (rows == 0)
         return false;
     CurrentIndex = 0;
     m_format = format;
     m_sources = SourceFiles(*m_model);
     m_claimed.clear();
     TargetExtension = format.extension;
+    m_batchJobs = m_maxJobs;
+    m_lastStartedId = 0;
+    m_shares = QVector<RowShare>(rows);
+    for (int row = 0; row < rows; ++row)
+        m_shares[row].totalSeconds = DurationToSeconds(m_model->time(row));
     m_running = true;
-    // Jobs never overlap: a stopped encoder that has not ended yet goes first.
-    if (m_dying) {
+    // Stopped encoders that have not ended yet go first: their rows may be ours again.
+    if (!m_stopping.isEmpty()) {
         m_startWhenStopped = true;
         return true;
     }
-    StartJob();
+    m_clock.start();
+    startJobs();
     return true;
 }
 
-void BatchSequencer::StartJob()
+void BatchSequencer::startJobs()
 {
-    const int row = CurrentIndex;
-    if (row < 0 || row >= m_model->rowCount()) {
-        finishBatch();
+    // A slot that lets events run may end a job, which asks for more; the outer loop
+    // does that, so rows still start one at a time and in order.
+    if (m_starting) {
+        m_startAgain = true;
         return;
     }
+    m_starting = true;
+    do {
+        m_startAgain = false;
+        if (m_running && m_lastStartedId != 0) {
+            const int last = m_model->rowOfId(m_lastStartedId);
+            if (last >= 0)
+                CurrentIndex = last + 1;
+        }
+        while (m_running && m_jobs.size() < m_batchJobs && CurrentIndex >= 0 &&
+               CurrentIndex < m_model->rowCount()) {
+            if (!StartJob())
+                break;
+        }
+    } while (m_startAgain);
+    m_starting = false;
+    if (m_running && m_jobs.isEmpty() && CurrentIndex >= m_model->rowCount())
+        finishBatch();
+}
+
+bool BatchSequencer::StartJob()
+{
+    const int row = CurrentIndex;
     const ID3info &entry = m_model->entry(row);
-    const EncodingProfile profile = currentProfile();
     const QString outputDir = m_outputDirSource ? m_outputDirSource() : QString();
     const NamingOptions naming = m_namingSource ? m_namingSource() : NamingOptions();
-    // Where this job writes: decided here, with the paths of the batch's earlier rows.
+    // Decided as the row starts, against the files there and the paths of the batch's earlier
+    // rows; under skip and number those never equal a running job's.
     const OutputDecision output =
         DecideOutput(outputDir, entry, TargetExtension, naming, m_claimed);
-    if (!output.path.isEmpty() && !output.skip)
-        m_claimed.insert(output.path, row);
+    const QString &outFile = output.path;
+    // The later of two rows that write the same file waits, so that its output stays.
+    for (const ConversionJob *running : std::as_const(m_jobs)) {
+        if (!outFile.isEmpty() && running->record().OutFile == outFile)
+            return false;
+    }
+    if (!outFile.isEmpty() && !output.skip)
+        m_claimed.insert(outFile, row);
+    const EncodingProfile profile = currentProfile();
 
-    Job job;
-    job.serial = m_nextSerial++;
-    job.rowId = m_model->rowId(row);
-    job.entry = entry;
-    job.profile = profile;
-    job.timer.start();
-    intputrec &rec = job.record;
+    intputrec rec;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
-    rec.OutFile = output.path;
+    rec.OutFile = outFile;
+    rec.OutputRoot = outputDir;
+    rec.KeepExisting = naming.existing != ExistingOutput::Replace;
     rec.WorkDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     rec.TotalSeconds = DurationToSeconds(m_model->time(row));
     rec.TagTitle = entry.Title;
@@ -130,191 +143,154 @@ void BatchSequencer::StartJob()
     rec.TagComment = entry.Comment;
     rec.FormatArguments = m_format.encoderArguments;
     rec.Metadata = MetadataArguments(entry);
+
+    auto *job = new ConversionJob(m_model->rowId(row), row, entry, rec, this);
+    connect(job, &ConversionJob::progress, this, [this, job] { onJobProgress(job); });
+    connect(job, &ConversionJob::durationReported, this,
+            [this, job](const QString &duration) { onDurationReported(job, duration); });
+    connect(job, &ConversionJob::encoderEnded, this, [this, job] { JobFinished(job); });
+    m_jobs.append(job);
+    m_lastStartedId = job->rowId();
+    CurrentIndex = row + 1;
     CurrentJob = rec;
-    m_job = job;
 
     m_model->setStatus(row, JobStatus::Converting);
+    if (rec.TotalSeconds > 0)
+        m_model->setProgress(row, 0);
     emit jobStarted(row);
-    if (m_job.serial != job.serial)
+    if (!m_jobs.contains(job))
+        return true; // a slot stopped the batch
+    emit rowProgress(row, 0);
+    if (!m_jobs.contains(job))
+        return true;
+    if (output.skip)
+        job->skip(profile, output.reason);
+    else
+        job->start(m_format, profile, m_sources, m_ownProcessGroup);
+    if (m_lastStartedId == job->rowId())
+        CurrentJob.WorkFile = job->record().WorkFile;
+    return true;
+}
+
+int BatchSequencer::rowOf(const ConversionJob *job) const
+{
+    const int row = job->startRow();
+    if (row >= 0 && row < m_model->rowCount() && m_model->rowId(row) == job->rowId())
+        return row;
+    return m_model->rowOfId(job->rowId());
+}
+
+void BatchSequencer::onJobProgress(ConversionJob *job)
+{
+    if (!m_jobs.contains(job))
+        return; // stopped: what its encoder still says is no one's business
+    const int percentBefore = job->shownPercent();
+    emit progress(job->doneSeconds(), job->totalSeconds());
+    if (!m_jobs.contains(job))
         return; // a slot stopped the batch
-
-    QString refusal = output.skip ? QString() : refusalFor(rec, profile);
-    if (!output.skip && refusal.isEmpty() && MakeOutputFolders(outputDir, rec.OutFile, &refusal)) {
-        m_job.record.WorkFile = CreateWorkFile(rec.OutFile, &refusal);
-        CurrentJob.WorkFile = m_job.record.WorkFile;
+    if (job->startRow() < m_shares.size())
+        m_shares[job->startRow()].doneSeconds = job->doneSeconds();
+    const int percent = job->percent();
+    if (percent != percentBefore) {
+        job->setShownPercent(percent);
+        const int row = rowOf(job);
+        if (row >= 0 && job->totalSeconds() > 0)
+            m_model->setProgress(row, percent);
+        if (row >= 0)
+            emit rowProgress(row, percent);
+        if (!m_jobs.contains(job))
+            return;
     }
-    if (output.skip || !refusal.isEmpty()) {
-        // Ended from the event loop like every other job, so the caller of
-        // StartConversion() never sees the batch move on under it.
-        const quint64 serial = job.serial;
-        const JobStatus status = output.skip ? JobStatus::Skipped : JobStatus::Failed;
-        const QString reason = output.skip ? output.reason : refusal;
-        QTimer::singleShot(0, this, [this, serial, status, reason] {
-            if (m_job.serial != serial)
-                return;
-            emit progress(100, 100);
-            emit progress(0, 100);
-            if (m_job.serial == serial) // a progress slot may have stopped the batch
-                endJob(status, reason);
-        });
-        return;
-    }
-
-    auto *runner = new EncoderRunner(this);
-    runner->setOwnProcessGroup(m_ownProcessGroup);
-    m_job.runner = runner;
-    const quint64 serial = job.serial;
-    connect(runner, &EncoderRunner::progress, this, [this, serial](int seconds) {
-        if (m_job.serial == serial)
-            emit progress(seconds, CurrentJob.TotalSeconds);
-    });
-    connect(runner, &EncoderRunner::ended, this, [this, runner] { JobFinished(runner); });
-    runner->RunEncoder(m_job.record, profile);
+    emitBatchProgress();
 }
 
-QString BatchSequencer::refusalFor(const intputrec &rec, const EncodingProfile &profile) const
+void BatchSequencer::onDurationReported(ConversionJob *job, const QString &duration)
 {
-    if (rec.EncoderFile.isEmpty())
-        return encoderNotFound();
-    if (rec.OutFile.isEmpty())
-        return QStringLiteral("No output folder");
-    const QFileInfo source(rec.InFile);
-    if (!source.exists())
-        return QStringLiteral("Source no longer exists");
-    if (!source.isFile()) // a FIFO or device would keep the encoder waiting for data forever
-        return QStringLiteral("Source is not a regular file");
-    if (const QString refused = OutputRefusal(rec.OutFile, rec.InFile, m_sources);
-        !refused.isEmpty())
-        return refused;
-    // Told before the encoder runs, in plain words, rather than as the encoder's own line.
-    return m_format.refusal(profile);
+    if (!m_timeFromEncoder || job->totalSeconds() > 0 || !m_jobs.contains(job))
+        return;
+    const int seconds = DurationToSeconds(duration);
+    if (seconds <= 0)
+        return;
+    job->setTotalSeconds(seconds);
+    if (m_lastStartedId == job->rowId())
+        CurrentJob.TotalSeconds = seconds;
+    if (job->startRow() < m_shares.size())
+        m_shares[job->startRow()].totalSeconds = seconds;
+    const int row = rowOf(job);
+    if (row >= 0 && m_model->time(row).isEmpty()) {
+        m_model->setTime(row, duration);
+        m_model->setSize(row, EstimateSize(duration, m_format.sizeBitrate(job->profile())));
+    }
 }
 
-void BatchSequencer::JobFinished(EncoderRunner *runner)
+void BatchSequencer::emitBatchProgress()
 {
-    if (runner == m_dying) {
-        discardStopped();
+    const double fraction = BatchFraction(m_shares);
+    emit batchProgress(int(std::floor(fraction * BatchScale)), BatchScale,
+                       BatchSecondsLeft(fraction, m_clock.elapsed()));
+}
+
+void BatchSequencer::JobFinished(ConversionJob *job)
+{
+    if (m_stopping.contains(job)) {
+        dropStopped(job);
         return;
     }
-    if (runner != m_job.runner) {
-        runner->deleteLater(); // a job already settled by shutdown()
-        return;
-    }
-    const Job job = m_job;
+    if (!m_jobs.contains(job))
+        return; // settled by shutdown()
     emit progress(100, 100);
     emit progress(0, 100);
-    if (runner == m_dying) {
+    if (m_stopping.contains(job)) {
         // Stopped from a progress slot: the row already says so, and its output goes
         // before a batch accepted since then may start.
-        discardStopped();
+        dropStopped(job);
         return;
     }
-    m_job.runner = nullptr;
-    runner->deleteLater();
-
-    const int row = m_model->rowOfId(job.rowId);
-    const QString reason = failureOf(*runner, job);
-    if (reason.isEmpty()) {
-        completeJob(job, row);
+    if (!m_jobs.contains(job))
         return;
-    }
-    DiscardWorkFile(job.record.WorkFile);
-    endJob(JobStatus::Failed, reason);
+    const int row = rowOf(job);
+    job->settle(*m_tag, m_format, row >= 0 ? m_model->entry(row) : job->entry());
+    endJob(job, row);
 }
 
-QString BatchSequencer::failureOf(const EncoderRunner &runner, const Job &job) const
+void BatchSequencer::endJob(ConversionJob *job, int row)
 {
-    // Reasons name the final path, not the work file the encoder was given.
-    auto text = [&job](QString line) {
-        if (!job.record.WorkFile.isEmpty())
-            line.replace(job.record.WorkFile, job.record.OutFile);
-        return line;
-    };
-    switch (runner.outcome()) {
-    case EncoderRunner::Outcome::FailedToStart:
-        return encoderNotFound();
-    case EncoderRunner::Outcome::Crashed:
-        return crashReason(runner.exitCode());
-    case EncoderRunner::Outcome::Exited:
-    case EncoderRunner::Outcome::Running:
-    case EncoderRunner::Outcome::Stopped:
-        break;
-    }
-    // ffmpeg exits 0 after a failed trailer or close (a full disk): its word is not enough.
-    if (!runner.outputError().isEmpty())
-        return text(EncoderLineText(runner.outputError()));
-    const QString last = text(LastErrorLine(runner.outputTail()));
-    if (runner.exitCode() != 0)
-        return last.isEmpty() ? QStringLiteral("Encoder exited with code %1").arg(runner.exitCode())
-                              : last;
-    if (QFileInfo(job.record.WorkFile).size() <= 0)
-        return last.isEmpty() ? QStringLiteral("No output file") : last;
-    return {};
-}
-
-void BatchSequencer::completeJob(const Job &job, int row)
-{
-    const QString &work = job.record.WorkFile;
-    const qint64 encoded = QFileInfo(work).size();
-    const ID3info &entry = row >= 0 ? m_model->entry(row) : job.entry;
-    const bool tagged = !m_format.carriesId3v1 || WriteEntryTag(*m_tag, entry, work);
-    QString error;
-    // A block cut off by accident ("TAG" at the end of the audio) whose replacement could
-    // not follow leaves the audio short: that is no output.
-    if (!tagged && QFileInfo(work).size() != encoded)
-        error = QStringLiteral("Tag not written; the output would be incomplete");
-    if (error.isEmpty() && CommitWorkFile(work, job.record.OutFile, &error)) {
-        endJob(JobStatus::Finish, tagged ? QString() : QStringLiteral("Tag not written"));
-        return;
-    }
-    DiscardWorkFile(work);
-    endJob(JobStatus::Failed, error);
-}
-
-void BatchSequencer::endJob(JobStatus status, const QString &reason)
-{
-    const Job job = m_job;
     // Settled before anyone hears of it: a stop() from a jobEnded() slot finds no job.
-    m_job = Job();
-    const int row = m_model->rowOfId(job.rowId);
+    m_jobs.removeOne(job);
+    job->deleteLater();
+    if (job->startRow() < m_shares.size())
+        m_shares[job->startRow()].ended = true;
+    const JobStatus status = job->status();
     if (row >= 0) {
         recordRun(job, row, status);
-        m_model->setStatus(row, status, reason);
+        m_model->setStatus(row, status, job->reason());
+        if (status == JobStatus::Finish)
+            m_model->setOutputSize(row, QFileInfo(job->record().OutFile).size());
+        m_endedJob = job->record();
         emit jobEnded(row, status);
     }
-    advance(job.rowId);
+    if (!m_running)
+        return; // a jobEnded() slot stopped the batch
+    emitBatchProgress();
+    startJobs();
 }
 
-void BatchSequencer::recordRun(const Job &job, int row, JobStatus status)
+void BatchSequencer::recordRun(const ConversionJob *job, int row, JobStatus status)
 {
     JobRun run;
-    run.output = job.record.OutFile;
+    run.output = job->record().OutFile;
     run.format = m_format.cliName();
-    run.profile = job.profile;
-    run.elapsedMs = job.timer.isValid() ? job.timer.elapsed() : 0;
+    run.profile = job->profile();
+    run.elapsedMs = job->elapsedMs();
     const QFileInfo output(run.output);
     if ((status == JobStatus::Finish || status == JobStatus::Skipped) && output.isFile())
         run.outputBytes = output.size();
     m_model->setRun(row, run);
 }
 
-void BatchSequencer::advance(quint64 endedRowId)
-{
-    if (!m_running)
-        return; // a jobEnded() slot stopped the batch
-    const int row = m_model->rowOfId(endedRowId);
-    if (row >= 0)
-        CurrentIndex = row + 1;
-    if (CurrentIndex < m_model->rowCount())
-        StartJob();
-    else
-        finishBatch();
-}
-
 void BatchSequencer::finishBatch()
 {
     m_running = false;
-    m_job = Job();
     emit batchFinished();
 }
 
@@ -330,17 +306,23 @@ void BatchSequencer::stop()
         emit batchStopped();
         return;
     }
-    const Job job = m_job;
-    m_job = Job();
-    if (job.runner) {
-        m_stopped = job;
-        m_dying = job.runner;
-        m_dying->stop(m_stopGraceMs);
+    const QVector<ConversionJob *> stopped = m_jobs;
+    m_jobs.clear();
+    for (ConversionJob *job : stopped) {
+        if (job->stop(m_stopGraceMs)) {
+            m_stopping.append(job);
+        } else {
+            job->discard();
+            job->deleteLater();
+        }
     }
-    const int row = m_model->rowOfId(job.rowId);
-    if (row >= 0) {
+    for (ConversionJob *job : stopped) {
+        const int row = rowOf(job);
+        if (row < 0)
+            continue;
         recordRun(job, row, JobStatus::Stopped);
         m_model->setStatus(row, JobStatus::Stopped);
+        m_endedJob = job->record();
         emit jobEnded(row, JobStatus::Stopped);
     }
     emit progress(0, 100);
@@ -351,21 +333,30 @@ void BatchSequencer::shutdown()
 {
     stop();
     m_startWhenStopped = false;
-    if (m_dying) {
-        m_dying->stopAndWait(m_stopGraceMs);
-        discardStopped();
+    // One grace for all of them: they were all asked to end at once.
+    const QDeadlineTimer deadline(m_stopGraceMs);
+    const QVector<ConversionJob *> stopping = m_stopping;
+    m_stopping.clear();
+    for (ConversionJob *job : stopping) {
+        job->stopAndWait(int(std::max<qint64>(0, deadline.remainingTime())));
+        job->deleteLater();
     }
 }
 
-void BatchSequencer::discardStopped()
+void BatchSequencer::dropStopped(ConversionJob *job)
 {
-    EncoderRunner *runner = m_dying;
-    m_dying = nullptr;
-    DiscardWorkFile(m_stopped.record.WorkFile);
-    m_stopped = Job();
-    runner->deleteLater();
-    if (m_startWhenStopped) {
-        m_startWhenStopped = false;
-        StartJob();
-    }
+    m_stopping.removeOne(job);
+    job->discard();
+    job->deleteLater();
+    if (m_stopping.isEmpty())
+        startWaitingBatch();
+}
+
+void BatchSequencer::startWaitingBatch()
+{
+    if (!m_startWhenStopped)
+        return;
+    m_startWhenStopped = false;
+    m_clock.start();
+    startJobs();
 }

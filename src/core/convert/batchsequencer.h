@@ -1,33 +1,37 @@
 #pragma once
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/encodingprofile.h"
 #include "core/convert/intputrec.h"
 #include "core/convert/outputnaming.h"
 #include "core/convert/sourcefiles.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
-#include "core/tags/id3info.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
-class EncoderRunner;
+class ConversionJob;
 class JobListModel;
 class TID3v1;
 
-// Converts every row of the job list, one encoder run after another, and writes each
-// entry's tag into the file its encoder wrote. The encoder writes a hidden work file that
-// replaces the output's final path only when the job succeeded (see outputfile.h), so an
-// earlier output survives every failure, and no job writes over the source of any row.
-// It owns no window: the owner shows the signals, keeps IdleFlag and carries out the end
-// action on batchFinished().
+// Converts every row of the job list and writes each entry's tag into the file its encoder
+// wrote: a queue of ConversionJob objects, of which up to jobsAtOnce() run at a time. Rows
+// start in list order; a row whose output path a running job writes waits until that job
+// has ended, so of two rows with the same output the later one wins (unless the naming's
+// "existing" rule skips or numbers the later one). Each job's output
+// replaces its final path only when the job succeeded (see ConversionJob), so an earlier
+// output survives every failure, and no job writes over the source of any row. It owns no
+// window: the owner shows the signals, keeps IdleFlag and carries out the end action on
+// batchFinished(), which comes once, after the last job.
 //
-// Each job carries its row's id and a serial of its own, so a job that was stopped
-// and ends late only ever cleans up after itself.
+// Each job carries its row's id, so a job that was stopped and ends late only ever cleans
+// up after itself.
 class BatchSequencer : public QObject
 {
     Q_OBJECT
@@ -40,40 +44,60 @@ public:
     // next file on.
     void setProfileSource(std::function<EncodingProfile()> source);
     void setOutputDirSource(std::function<QString()> source);
-    // How outputs are named and what happens to one already there; the default names
-    // outputs after the title and replaces.
+    // How outputs are named and what happens to one already there, read as each job starts;
+    // the default names outputs after the title and replaces.
     void setNamingSource(std::function<NamingOptions()> source);
     // See EncoderRunner::setOwnProcessGroup(); off by default.
     void setEncoderInOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
     // How long a stopped encoder may take to end before it is killed.
     void setStopGrace(int ms) { m_stopGraceMs = ms; }
+    // How many jobs may run at once (at least 1; default 1), from the next batch on.
+    void setMaxJobs(int jobs);
+    int maxJobs() const { return m_maxJobs; }
+    // The running (or last) batch's limit.
+    int jobsAtOnce() const { return m_batchJobs; }
+    // A row without a "Time" takes the duration its encoder reports while converting
+    // (with its "Size" estimated from it), and its progress is shown against it. Off by
+    // default; a front end that does not probe before the batch turns it on.
+    void setTimeFromEncoder(bool on) { m_timeFromEncoder = on; }
 
     // Every row's size is first estimated anew for the format (a WAV batch changes them,
     // the next batch puts them back). Returns false, starting nothing and leaving
     // TargetExtension as it was, for an empty list or while a batch runs.
     bool StartConversion(const TargetFormat &format);
-    // Ends the batch at once: our own encoder is terminated (killed after the grace),
-    // its row shows "Stopped", its work file is removed once it has ended (an earlier
-    // output stays as it was), later rows keep their status and no end action follows.
+    // Ends the batch at once: every encoder of ours is terminated (killed after the grace),
+    // their rows show "Stopped", their work files are removed once they have ended (earlier
+    // outputs stay as they were), later rows keep their status and no end action follows.
     void stop();
     // For the program's end: stops as stop() does and waits (bounded by the grace) until
-    // the encoder has ended and its work file is gone.
+    // the encoders have ended and their work files are gone.
     void shutdown();
     bool isRunning() const { return m_running; }
-    // True while a stopped encoder has not ended yet; a new batch waits for it.
-    bool isStopping() const { return m_dying != nullptr; }
+    // True while a stopped encoder has not ended yet; a new batch waits for all of them.
+    bool isStopping() const { return !m_stopping.isEmpty(); }
+    int runningJobs() const { return int(m_jobs.size()); }
 
-    // Index of the row being converted; past the last row after a stop.
+    // Index of the next row to start; past the last row after a stop.
     int CurrentIndex = 0;
     QString TargetExtension;
     const TargetFormat &targetFormat() const { return m_format; }
-    // The running job; while jobEnded() is emitted, the job that ended.
+    // The job record of the most recently started job.
     intputrec CurrentJob;
+    // While jobEnded() is emitted: the record of the job that ended.
+    const intputrec &endedJob() const { return m_endedJob; }
 
 signals:
-    // What the progress display shows: the encoder's seconds of the job's total, then
-    // 100 of 100 and 0 of 100 when a job ends (0 of 100 alone when it was stopped).
+    // What the progress display shows with one job at a time: the encoder's seconds of
+    // the job's total, then 100 of 100 and 0 of 100 when a job ends (0 of 100 alone when
+    // it was stopped). With several jobs at once every job reports this way in turn;
+    // batchProgress() is the display's then.
     void progress(int done, int total);
+    // A running row's own progress in whole percent: 0 when it starts, then whenever
+    // the percentage changes.
+    void rowProgress(int row, int percent);
+    // The whole batch, weighted by duration (see BatchFraction): done of total, and the
+    // seconds left, -1 while they cannot be estimated yet.
+    void batchProgress(int done, int total, int secondsLeft);
     void jobStarted(int row);
     void jobEnded(int row, JobStatus status);
     // The last row has ended: the owner sets IdleFlag to 1 and carries out FinishAction.
@@ -81,28 +105,19 @@ signals:
     void batchStopped();
 
 private:
-    struct Job
-    {
-        quint64 serial = 0;
-        quint64 rowId = 0;
-        ID3info entry;
-        intputrec record; // record.WorkFile is this job's own, removed unless it succeeded
-        EncodingProfile profile;
-        QElapsedTimer timer;
-        EncoderRunner *runner = nullptr;
-    };
-
     EncodingProfile currentProfile() const;
-    void StartJob();
-    QString refusalFor(const intputrec &rec, const EncodingProfile &profile) const;
-    void JobFinished(EncoderRunner *runner);
-    QString failureOf(const EncoderRunner &runner, const Job &job) const;
-    void completeJob(const Job &job, int row);
-    void endJob(JobStatus status, const QString &reason);
-    void recordRun(const Job &job, int row, JobStatus status);
-    void advance(quint64 endedRowId);
+    void startJobs();
+    bool StartJob();
+    void JobFinished(ConversionJob *job);
+    void onJobProgress(ConversionJob *job);
+    void onDurationReported(ConversionJob *job, const QString &duration);
+    void endJob(ConversionJob *job, int row);
+    void recordRun(const ConversionJob *job, int row, JobStatus status);
+    void emitBatchProgress();
     void finishBatch();
-    void discardStopped();
+    void dropStopped(ConversionJob *job);
+    void startWaitingBatch();
+    int rowOf(const ConversionJob *job) const;
 
     JobListModel *m_model;
     TID3v1 *m_tag;
@@ -111,15 +126,24 @@ private:
     std::function<QString()> m_outputDirSource;
     std::function<NamingOptions()> m_namingSource;
     TargetFormat m_format;
-    SourceFiles m_sources;         // every row's source, taken when the batch starts
-    QHash<QString, int> m_claimed; // the outputs of the batch's rows so far, by path
+    SourceFiles m_sources; // every row's source, taken when the batch starts
+    // The outputs the batch's started rows write, by path: under skip and number they count
+    // as taken, so no two jobs (running side by side or not) ever pick the same name.
+    QHash<QString, int> m_claimed;
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
+    bool m_timeFromEncoder = false;
+    int m_maxJobs = 1;
+    int m_batchJobs = 1;
 
     bool m_running = false;
-    bool m_startWhenStopped = false; // a batch accepted while a stopped encoder still ends
-    quint64 m_nextSerial = 1;
-    Job m_job;     // the running job; serial 0 when none runs
-    Job m_stopped; // the stopped job whose encoder has not ended yet
-    EncoderRunner *m_dying = nullptr;
+    bool m_startWhenStopped = false; // a batch accepted while stopped encoders still end
+    bool m_starting = false;         // inside startJobs(); a nested call only asks again
+    bool m_startAgain = false;
+    quint64 m_lastStartedId = 0;
+    QVector<ConversionJob *> m_jobs;     // running, in start order
+    QVector<ConversionJob *> m_stopping; // stopped, their encoders not ended yet
+    QVector<RowShare> m_shares;          // by row index at the batch's start
+    QElapsedTimer m_clock;               // since the batch's first job
+    intputrec m_endedJob;
 };

@@ -3,6 +3,7 @@
 #include "core/convert/commandline.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/progressparser.h"
+#include "core/joblist/mediaprobe.h"
 
 #include <QPointer>
 #include <QRegularExpression>
@@ -18,10 +19,14 @@ namespace {
 
 // Big enough for the few lines a failure reason is taken from.
 constexpr qsizetype TailKeep = 4096;
+// ffmpeg's banner, the input's description and the output's header fit well inside this.
+constexpr qsizetype HeadKeep = 32 * 1024;
 constexpr int ChunkSize = 1024;
 constexpr int KillWaitMs = 2000;
 // No line worth reading is longer; the rest of a longer one is not kept.
 constexpr qsizetype MaxLine = 4096;
+// The input section comes first; a head longer than this holds no duration worth waiting for.
+constexpr qsizetype MaxHead = 16384;
 
 bool isProgressReport(const QByteArray &line)
 {
@@ -120,10 +125,15 @@ void EncoderRunner::readOutput()
         const auto *zero = static_cast<const char *>(std::memchr(buffer, 0, size_t(count)));
         const QByteArray chunk(buffer, zero ? zero - buffer : qsizetype(count));
         OutputText.append(chunk);
+        if (m_head.size() < HeadKeep)
+            m_head.append(chunk.left(HeadKeep - m_head.size()));
         m_tail.append(chunk);
         if (m_tail.size() > 2 * TailKeep)
             m_tail.remove(0, m_tail.size() - TailKeep);
         scanLines(chunk);
+        scanHead();
+        if (!alive)
+            return;
         ParseProgress(OutputText, [this](int seconds) { emit progress(seconds); });
         if (!alive)
             return;
@@ -147,6 +157,24 @@ void EncoderRunner::scanLines(const QByteArray &chunk)
             m_outputError = m_line;
         m_line.clear();
     }
+}
+
+void EncoderRunner::scanHead()
+{
+    if (m_durationRead)
+        return;
+    const QByteArray head = m_head.left(MaxHead);
+    // Whole lines only: a duration cut in two must not be read as a shorter one.
+    const qsizetype end = head.lastIndexOf('\n');
+    const QString duration =
+        end < 0 ? QString() : DurationFromOutput(head.left(end + 1), m_job.InFile);
+    // Past the input section (its output section or a first report) nothing more comes.
+    const qsizetype output = head.indexOf("\nOutput #");
+    if (!duration.isEmpty() || head.size() >= MaxHead ||
+        (output >= 0 && head.indexOf('\n', output + 1) >= 0))
+        m_durationRead = true;
+    if (!duration.isEmpty())
+        emit durationReported(duration);
 }
 
 void EncoderRunner::onFinished(int exitCode, QProcess::ExitStatus status)

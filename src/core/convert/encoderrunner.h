@@ -53,17 +53,23 @@ public:
     bool hasEnded() const { return m_outcome != Outcome::Running; }
     // The last output lines kept for the failure reason (a few kilobytes at most).
     const QByteArray &outputTail() const { return m_tail; }
+    // The first output, where the encoder describes the streams it writes (32 KiB at most).
+    const QByteArray &outputHead() const { return m_head; }
     // Output read and not yet consumed by the progress parser.
     QByteArray OutputText;
 
 signals:
     // Whole seconds of the latest progress report, once per line end (see ParseProgress).
     void progress(int seconds);
+    // At most once: the duration the encoder reports for its input, as DurationFromOutput()
+    // reads it from the head of the output (ffmpeg prints it before its first report).
+    void durationReported(const QString &duration);
     void ended();
 
 private:
     void readOutput();
     void scanLines(const QByteArray &chunk);
+    void scanHead();
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onErrorOccurred(QProcess::ProcessError error);
     void finish(Outcome outcome);
@@ -74,6 +80,8 @@ private:
     QByteArray m_tail;
     QByteArray m_line; // the line being read, for scanLines(); bounded
     QByteArray m_outputError;
+    QByteArray m_head;
+    bool m_durationRead = false; // the input's duration was looked for in m_head
     Outcome m_outcome = Outcome::Running;
     int m_exitCode = -1;
     bool m_ownProcessGroup = false;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -116,13 +117,27 @@ QString CreateWorkFile(const QString &finalPath, QString *error)
     return {};
 }
 
-bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error)
+bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error, bool replace)
 {
-    if (::rename(QFile::encodeName(workFile).constData(),
-                 QFile::encodeName(finalPath).constData()) == 0)
+    const QByteArray from = QFile::encodeName(workFile);
+    const QByteArray to = QFile::encodeName(finalPath);
+    int result = replace ? ::rename(from.constData(), to.constData())
+                         : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
+                                       RENAME_NOREPLACE);
+    if (!replace && result != 0 && errno == EINVAL) {
+        // A file system without RENAME_NOREPLACE: a hard link fails just as surely on a name
+        // that is taken.
+        result = ::link(from.constData(), to.constData());
+        if (result == 0)
+            ::unlink(from.constData());
+    }
+    if (result == 0)
         return true;
     if (error)
-        *error = QStringLiteral("Cannot put the output in place: %1").arg(systemError(errno));
+        *error = errno == EEXIST
+                     ? QStringLiteral("Another program wrote the output meanwhile; it is left as "
+                                      "it was")
+                     : QStringLiteral("Cannot put the output in place: %1").arg(systemError(errno));
     return false;
 }
 

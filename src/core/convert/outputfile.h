@@ -22,8 +22,11 @@ bool MakeOutputFolders(const QString &root, const QString &finalPath, QString *e
 // empty with *error set when it cannot be made.
 QString CreateWorkFile(const QString &finalPath, QString *error);
 
-// Renames the work file onto the final path, replacing whatever file or link is there.
-bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error);
+// Renames the work file onto the final path, replacing whatever file or link is there; with
+// `replace` false only while nothing is there, checked by the rename itself, so a file
+// another program wrote meanwhile is never lost (the work file stays for the caller then).
+bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error,
+                    bool replace = true);
 
 // Removes the work file; nothing else.
 void DiscardWorkFile(const QString &workFile);

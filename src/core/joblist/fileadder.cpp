@@ -48,9 +48,13 @@ void FileAdder::addFiles(const QStringList &paths, const QString &baseFolder)
         auto p = std::make_shared<Pending>();
         p->path = path;
         p->baseFolder = baseFolder;
+        p->probed = !m_probeDurations;
         m_pending.push_back(p);
     }
-    startProbes();
+    if (m_probeDurations)
+        startProbes();
+    else
+        flush();
 }
 
 void FileAdder::cancel()

@@ -27,6 +27,9 @@ public:
     // The bitrate text the size estimate of a new row uses, read when the row is appended.
     void setBitrateSource(std::function<QString()> bitrate) { m_bitrate = std::move(bitrate); }
     void setMaxParallelProbes(int count);
+    // Off: rows are appended at once, without a time (a batch may learn it from its
+    // encoder); the encoder is not started. On by default.
+    void setProbeDurations(bool probe) { m_probeDurations = probe; }
     void setProbeTimeout(int ms) { m_probeTimeout = ms; }
 
     // Queues absolute paths; the row's fallback title is the file's name. `baseFolder` is
@@ -58,6 +61,7 @@ private:
     QString m_encoder;
     std::function<QString()> m_bitrate;
     int m_probeTimeout = 30000;
+    bool m_probeDurations = true;
     std::deque<std::shared_ptr<Pending>> m_pending;
     struct Worker
     {

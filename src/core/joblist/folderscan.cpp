@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QVector>
+
+#include <cstdlib>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -21,42 +24,84 @@ bool IsAcceptedExtension(const QString &ext)
     return accepted.contains(ext);
 }
 
-QStringList ScanFolder(const QString &folder, RawNameLinks *links, QStringList *skipped)
+namespace {
+
+struct Scan
 {
-    QString dir = folder;
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
+    bool recursive = false;
+    RawNameLinks *links = nullptr;
+    QStringList *skipped = nullptr;
+    QSet<QByteArray> visited;
     QStringList files;
-    // Raw names, as the file system holds them: QDir would decode an invalid one lossily.
-    const QByteArray rawDir = QFile::encodeName(dir);
+};
+
+// Raw names, as the file system holds them: QDir would decode an invalid one lossily.
+void scanInto(const QByteArray &rawDir, Scan &scan)
+{
+    // A folder reached twice (through a bind mount, say) is scanned once.
+    if (scan.recursive) {
+        char *real = ::realpath(rawDir.constData(), nullptr);
+        const QByteArray canonical = real ? QByteArray(real) : rawDir;
+        std::free(real);
+        if (scan.visited.contains(canonical))
+            return;
+        scan.visited.insert(canonical);
+    }
     DIR *stream = ::opendir(rawDir.constData());
     if (!stream)
-        return files;
+        return;
+    QList<QByteArray> subfolders;
     while (const dirent *item = ::readdir(stream)) {
         const QByteArray name(item->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray rawPath = rawDir + name;
+        struct stat st;
+        // Links to folders are not followed, so a link cannot lead the scan round in a loop.
+        if (scan.recursive && ::lstat(rawPath.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            subfolders.append(rawPath + '/');
+            continue;
+        }
         const qsizetype dot = name.lastIndexOf('.');
         const QString ext = dot < 0 ? QString() : QString::fromLatin1(name.mid(dot)).toLower();
         if (!IsAcceptedExtension(ext))
             continue;
-        const QByteArray rawPath = rawDir + name;
-        struct stat st;
         // Only regular files (links to them included): a folder or FIFO named x.mp3 is no media.
         if (::stat(rawPath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        if (QByteArrayView(name).isValidUtf8()) {
-            const QString path = dir + QFile::decodeName(name);
+        if (QByteArrayView(rawPath).isValidUtf8()) {
             if (!IsWorkFileName(QFile::decodeName(name)))
-                files.append(path);
+                scan.files.append(QFile::decodeName(rawPath));
             continue;
         }
-        const QString link = links ? links->linkTo(rawPath) : QString();
+        const QString link = scan.links ? scan.links->linkTo(rawPath) : QString();
         if (!link.isEmpty())
-            files.append(link);
-        else if (skipped)
-            skipped->append(dir + QString::fromLatin1(name));
+            scan.files.append(link);
+        else if (scan.skipped)
+            scan.skipped->append((QByteArrayView(rawDir).isValidUtf8()
+                                      ? QFile::decodeName(rawDir)
+                                      : QString::fromLatin1(rawDir)) +
+                                 QString::fromLatin1(name));
     }
     ::closedir(stream);
-    return files;
+    for (const QByteArray &sub : std::as_const(subfolders))
+        scanInto(sub, scan);
+}
+
+} // namespace
+
+QStringList ScanFolder(const QString &folder, bool recursive, RawNameLinks *links,
+                       QStringList *skipped)
+{
+    QByteArray dir = QFile::encodeName(folder);
+    if (!dir.endsWith('/'))
+        dir += '/';
+    Scan scan;
+    scan.recursive = recursive;
+    scan.links = links;
+    scan.skipped = skipped;
+    scanInto(dir, scan);
+    return scan.files;
 }
 
 QStringList DialogAppendOrder(const QStringList &chosen)

@@ -9,13 +9,15 @@ class RawNameLinks;
 bool IsAcceptedExtension(const QString &ext);
 
 // The accepted regular files directly inside `folder` (with or without its
-// trailing "/"), in the order the file system lists them. Subfolders are not
-// entered, a directory or FIFO that merely carries a media name is no file, and a work
-// file left by a conversion that never ended (IsWorkFileName) is no media.
-// A file whose name is not valid UTF-8 is reached through `links` when given; one that
-// cannot be reached is not taken, and its path (the name read as ISO-8859-1) goes to
-// `skipped`, so the user can be told.
-QStringList ScanFolder(const QString &folder, RawNameLinks *links = nullptr,
+// trailing "/"), in the order the file system lists them; a directory or FIFO that
+// merely carries a media name is no file, and a work file left by a conversion that
+// never ended (IsWorkFileName) is no media. With `recursive`, each subfolder's files
+// follow, subfolder after subfolder in the same order and so on down; links to
+// folders are not followed, so a link cannot lead the scan round in a loop.
+// A file whose path is not valid UTF-8 is reached through `links` when given; one that
+// cannot be reached is not taken, and its path (read as ISO-8859-1) goes to `skipped`,
+// so the user can be told.
+QStringList ScanFolder(const QString &folder, bool recursive = false, RawNameLinks *links = nullptr,
                        QStringList *skipped = nullptr);
 
 // The open dialog appends the files it returns as L[1] ... L[n-1], then L[0].

@@ -1,5 +1,6 @@
 #include "core/joblist/joblistmodel.h"
 
+#include "core/joblist/failuretext.h"
 #include "core/joblist/mediaprobe.h"
 #include "core/tags/tagtext.h"
 
@@ -31,15 +32,22 @@ QVariant JobListModel::data(const QModelIndex &index, int role) const
         case SizeColumn:
             return row.size;
         case StatusColumn:
+            if (row.status == JobStatus::Converting && row.percent >= 0)
+                return JobStatusText(row.status) + QLatin1Char(' ') + QString::number(row.percent) +
+                       QLatin1Char('%');
             return JobStatusText(row.status);
         }
     } else if (role == StatusRole) {
         return int(row.status);
     } else if (role == Qt::ToolTipRole) {
-        if (!row.reason.isEmpty())
-            return row.reason;
-        if (index.column() == TitleColumn)
-            return QDir::toNativeSeparators(row.entry.SourcePath);
+        const QString reason =
+            row.status == JobStatus::Failed ? ExplainedReason(row.reason) : row.reason;
+        if (index.column() == TitleColumn) {
+            const QString path = QDir::toNativeSeparators(row.entry.SourcePath);
+            return reason.isEmpty() ? path : path + QStringLiteral("\n\n") + reason;
+        }
+        if (!reason.isEmpty())
+            return reason;
     }
     return {};
 }
@@ -128,21 +136,49 @@ void JobListModel::setStatus(int row, JobStatus status, const QString &reason)
 {
     m_rows[row].status = status;
     m_rows[row].reason = reason;
+    m_rows[row].percent = -1;
     emitRowChanged(row, TitleColumn, StatusColumn);
+}
+
+void JobListModel::setProgress(int row, int percent)
+{
+    percent = qBound(0, percent, 100);
+    if (m_rows.at(row).percent == percent)
+        return;
+    m_rows[row].percent = percent;
+    emitRowChanged(row, StatusColumn, StatusColumn);
+}
+
+void JobListModel::setTime(int row, const QString &time)
+{
+    m_rows[row].time = time;
+    emitRowChanged(row, TimeColumn, TimeColumn);
 }
 
 void JobListModel::setSize(int row, const QString &size)
 {
     m_rows[row].size = size;
+    m_rows[row].realSize = false;
     emitRowChanged(row, SizeColumn, SizeColumn);
 }
 
-void JobListModel::RecomputeSizes(const QString &bitrate)
+void JobListModel::setOutputSize(int row, qint64 bytes)
+{
+    m_rows[row].size = MegabytesText(double(bytes) / 1024 / 1024);
+    m_rows[row].realSize = true;
+    emitRowChanged(row, SizeColumn, SizeColumn);
+}
+
+void JobListModel::RecomputeSizes(const QString &bitrate, bool keepRealSizes)
 {
     if (m_rows.isEmpty())
         return;
-    for (Row &r : m_rows)
+    for (Row &r : m_rows) {
+        if (r.realSize && keepRealSizes)
+            continue;
         r.size = EstimateSize(r.time, bitrate);
+        r.realSize = false;
+    }
     emit dataChanged(index(0, SizeColumn), index(int(m_rows.size()) - 1, SizeColumn));
 }
 

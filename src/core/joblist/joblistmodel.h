@@ -55,12 +55,21 @@ public:
     quint64 rowId(int row) const { return m_rows.at(row).id; }
     int rowOfId(quint64 id) const; // -1 when the row is gone
 
+    // Also forgets the row's progress.
     void setStatus(int row, JobStatus status, const QString &reason = QString());
+    // How far a converting row is, 0 to 100; the "Status" column shows it ("Converting 42%").
+    // Kept per row, so that rows converting side by side each show their own.
+    void setProgress(int row, int percent);
+    int progress(int row) const { return m_rows.at(row).percent; } // -1: none reported
+    void setTime(int row, const QString &time);
     const JobRun &run(int row) const { return m_rows.at(row).run; }
     void setRun(int row, const JobRun &run) { m_rows[row].run = run; }
     void setSize(int row, const QString &size);
-    // Every row's "Size" from its "Time" at the given bitrate, first row to last.
-    void RecomputeSizes(const QString &bitrate);
+    // The size of the file a finished row wrote; RecomputeSizes() leaves it alone.
+    void setOutputSize(int row, qint64 bytes);
+    // Every row's "Size" from its "Time" at the given bitrate, first row to last; rows that
+    // show the size of their finished output keep it, unless told otherwise (a new batch).
+    void RecomputeSizes(const QString &bitrate, bool keepRealSizes = true);
 
 private:
     struct Row
@@ -70,7 +79,9 @@ private:
         QString time;
         QString size;
         JobStatus status = JobStatus::Unconvert;
-        QString reason; // why the row failed, shown as its tooltip
+        QString reason; // why the row failed, or a note on its output; shown as its tooltip
+        int percent = -1;
+        bool realSize = false; // size is the finished output's, not an estimate
         JobRun run;
     };
     void emitRowChanged(int row, int firstColumn, int lastColumn);

@@ -88,11 +88,11 @@ int DurationToSeconds(const QString &text)
     if (const QRegularExpressionMatch m = longForm.match(text); m.hasMatch()) {
         bool ok = false;
         const qint64 hours = m.captured(1).toLongLong(&ok);
+        // Bound the hours before multiplying: a huge count must read as unknown, not wrap.
+        if (!ok || hours > std::numeric_limits<int>::max() / 3600)
+            return 0;
         const qint64 seconds = hours * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
-        return ok && hours <= std::numeric_limits<int>::max() / 3600 &&
-                       seconds <= std::numeric_limits<int>::max()
-                   ? int(seconds)
-                   : 0;
+        return seconds <= std::numeric_limits<int>::max() ? int(seconds) : 0;
     }
     const auto hours = twoDigitPiece(text, 0);
     const auto minutes = twoDigitPiece(text, 3);
@@ -109,9 +109,12 @@ QString EstimateSize(const QString &duration, const QString &bitrate)
     qint64 bitsPerSecond = bitrate.toLongLong(&ok);
     if (!ok || bitsPerSecond < 0)
         bitsPerSecond = 0;
-    const double megabytes =
-        static_cast<double>(seconds) * static_cast<double>(bitsPerSecond) / 8 / 1024 / 1024;
+    return MegabytesText(static_cast<double>(seconds) * static_cast<double>(bitsPerSecond) / 8 /
+                         1024 / 1024);
+}
 
+QString MegabytesText(double megabytes)
+{
     QString text = generalFixed(megabytes);
     const qsizetype point = text.indexOf(QLatin1Char('.'));
     if (point >= 0)

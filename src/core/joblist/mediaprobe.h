@@ -18,6 +18,8 @@ int DurationToSeconds(const QString &text);
 // most two decimals, cut rather than rounded. A bitrate that is not a whole,
 // non-negative number counts as 0.
 QString EstimateSize(const QString &duration, const QString &bitrate);
+// The same text for a number of megabytes: "3.43MB".
+QString MegabytesText(double megabytes);
 
 // The duration the encoder reports for its input, as HH:MM:SS (the fraction cut off, all
 // hour digits kept from 100 hours on). Only ffmpeg's own "  Duration: " line of the input

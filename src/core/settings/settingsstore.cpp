@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -142,6 +145,35 @@ bool SettingsStore::writeWindowPos(const QPoint &pos, QString *error)
 {
     return writeValue(QStringLiteral("WindowPos"),
                       QStringList{QString::number(pos.x()), QString::number(pos.y())}, error);
+}
+
+bool SettingsStore::readIncludeSubfolders() const
+{
+    return readValue(QStringLiteral("IncludeSubfolders")).toString().trimmed() ==
+           QLatin1String("1");
+}
+
+bool SettingsStore::writeIncludeSubfolders(bool include, QString *error)
+{
+    return writeValue(QStringLiteral("IncludeSubfolders"),
+                      include ? QStringLiteral("1") : QStringLiteral("0"), error);
+}
+
+int SettingsStore::readJobs() const
+{
+    bool ok = false;
+    const int jobs = readValue(QStringLiteral("Jobs")).toString().trimmed().toInt(&ok);
+    return ok ? std::clamp(jobs, 1, maxJobs()) : 1;
+}
+
+bool SettingsStore::writeJobs(int jobs, QString *error)
+{
+    return writeValue(QStringLiteral("Jobs"), std::clamp(jobs, 1, maxJobs()), error);
+}
+
+int SettingsStore::maxJobs()
+{
+    return std::max(1, QThread::idealThreadCount());
 }
 
 QString SettingsStore::defaultOutputDir()

@@ -7,7 +7,10 @@
 #include <optional>
 
 // What is kept between runs, in the section "operate" of ConverInif.ini: the output
-// folder (key "Outpath") and where the main window was (key "WindowPos", "x, y").
+// folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
+// whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0) and how
+// many conversions run at once (key "Jobs"). Files written before a key existed simply
+// lack it.
 class SettingsStore
 {
 public:
@@ -37,6 +40,18 @@ public:
     std::optional<QPoint> readWindowPos() const;
     // Stores the corner, as writeOutputDir stores the folder.
     bool writeWindowPos(const QPoint &pos, QString *error);
+
+    // Off when the file or the key is missing. Written as writeOutputDir() writes.
+    bool readIncludeSubfolders() const;
+    bool writeIncludeSubfolders(bool include, QString *error);
+
+    // Conversions at once: 1 when the file, the section or the key is missing or the value
+    // is no number, clamped to 1 ... maxJobs() otherwise.
+    int readJobs() const;
+    // Stores the number (clamped as readJobs() reads it); fails as writeOutputDir() does.
+    bool writeJobs(int jobs, QString *error);
+    // The most conversions at once the settings offer: one per core.
+    static int maxJobs();
 
     // The user's music folder.
     static QString defaultOutputDir();

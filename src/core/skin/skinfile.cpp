@@ -51,7 +51,8 @@ void unpackStyle(const QString &style, QHash<QString, QString> *attributes)
 
 QStringList SkinFile::stateNames()
 {
-    return {QStringLiteral("hover"), QStringLiteral("down")};
+    return {QStringLiteral("hover"), QStringLiteral("down"), QStringLiteral("focus"),
+            QStringLiteral("disabled")};
 }
 
 bool SkinFile::load(const QString &path)

@@ -9,9 +9,9 @@
 
 // A skin file: an SVG picture whose top-level elements are found by their id.
 // The form (the window's body) is the first of them; the elements (buttons,
-// pictures, texts) follow; "<name>.hover" and "<name>.down" are states of the
-// element <name>. This class only reads and checks the file; drawing is the
-// skin engine's job. See docs/skin-format.md.
+// pictures, texts) follow; "<name>.hover", "<name>.down", "<name>.focus" and
+// "<name>.disabled" are states of the element <name>. This class only reads and checks the file;
+// drawing is the skin engine's job. See docs/skin-format.md.
 class SkinFile
 {
 public:
@@ -20,7 +20,7 @@ public:
         QString name;
         QString tag;                        // "g", "rect", "text", ...
         int line = 0;                       // where it starts in the file
-        QStringList states;                 // "hover", "down", in that order when present
+        QStringList states;                 // in the order of stateNames(), those present
         QString text;                       // character data of a <text> element
         QHash<QString, QString> attributes; // presentation attributes, "style" unpacked
     };

@@ -1,8 +1,10 @@
 #include "gui/app/tmainform.h"
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/endaction.h"
+#include "core/convert/outputplan.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/targetformat.h"
@@ -14,9 +16,11 @@
 #include "core/skin/skinerror.h"
 #include "core/tags/genrenames.h"
 #include "core/tags/tid3v1.h"
+#include "gui/dialogs/shutdowncountdown.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
 #include "gui/dialogs/tsetform.h"
+#include "gui/dropdownlist.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
@@ -31,10 +35,15 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
+#include <QShortcut>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -49,14 +58,25 @@ const struct
     const char *name;
     const char *tip;
 } CommandTips[] = {
-    {"addfile", "Add files"},
-    {"addfolder", "Add a folder"},
-    {"remove", "Remove the selected file"},
+    {"addfile", "Add files (Ctrl+O)"},
+    {"addfolder", "Add a folder (Ctrl+Shift+O)"},
+    {"remove", "Remove the selected file (Delete)"},
     {"clear", "Clear the list"},
-    {"id3", "Edit tags"},
+    {"id3", "Edit tags (F2)"},
     {"settings", "Settings"},
-    {"stop", "Stop converting"},
+    {"stop", "Stop converting (Escape)"},
 };
+
+// The commands the gate drops while an add or a batch runs; the skin shows them disabled.
+const char *const GatedCommands[] = {"addfile", "addfolder", "remove", "clear", "id3"};
+
+// Where the main window's own widgets sit on the skin.
+const QRect ListGeometry(12, 103, 332, 182);
+const QRect OutputLabelGeometry(12, 289, 268, 17);
+const QRect OpenOutputGeometry(284, 288, 60, 19);
+
+// The text elements of the progress band besides the percentage: what the last batch did.
+const QLatin1String ProgressInfoName("pbinfo");
 
 // A pattern such as *.mp3 that also matches Song.MP3: file dialogs on Linux
 // compare patterns case-sensitively.
@@ -156,7 +176,8 @@ void TMainForm::setupWidgets()
 {
     ListView1 = new QTableView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(12, 103, 332, 204);
+    ListView1->setGeometry(ListGeometry);
+    ListView1->setTabKeyNavigation(false); // Tab leaves the list; the arrows move in it
     ListView1->setModel(m_model);
     ListView1->setShowGrid(true);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -169,24 +190,36 @@ void TMainForm::setupWidgets()
     ListView1->horizontalHeader()->setSectionsClickable(false);
     ListView1->horizontalHeader()->setHighlightSections(false);
     ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    ListView1->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {115, 70, 70, 70};
-    for (int c = 0; c < JobListModel::ColumnCount; ++c)
-        ListView1->setColumnWidth(c, widths[c]);
     ListView1->setItemDelegateForColumn(JobListModel::StatusColumn, new StatusDelegate(ListView1));
     ListView1->setAcceptDrops(true);
     ListView1->viewport()->setAcceptDrops(true);
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
     connect(ListView1, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex &) { DispatchCommand(QStringLiteral("id3")); });
+            [this](const QModelIndex &index) { editTagsAt(index.row()); });
+    // New rows come into view, wherever the list was scrolled to.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int, int last) {
+                ListView1->scrollTo(m_model->index(last, JobListModel::TitleColumn));
+            });
+    fitColumns();
+
+    OutputLabel = new QLabel(this);
+    OutputLabel->setObjectName(QStringLiteral("OutputLabel"));
+    OutputLabel->setGeometry(OutputLabelGeometry);
+    OpenOutputButton = new QPushButton(QStringLiteral("Open"), this);
+    OpenOutputButton->setObjectName(QStringLiteral("OpenOutputButton"));
+    OpenOutputButton->setGeometry(OpenOutputGeometry);
+    OpenOutputButton->setToolTip(QStringLiteral("Open the output folder"));
+    OpenOutputButton->setAutoDefault(false);
+    connect(OpenOutputButton, &QPushButton::clicked, this, &TMainForm::openOutputDir);
 
     auto makeCombo = [this](const char *name, int top, const QVector<ProfileItem> &items,
                             int initial) {
-        auto *combo = new QComboBox(this);
+        auto *combo = new DropDownList(this);
         combo->setObjectName(QString::fromLatin1(name));
         combo->setGeometry(354, top, 121, 21);
-        combo->setEditable(false);
+        combo->setMaxVisibleItems(12);
         for (const ProfileItem &item : items)
             combo->addItem(item.shown);
         combo->setCurrentIndex(initial);
@@ -214,10 +247,13 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
     if (ID3Form)
         ID3Form->setModel(m_model);
     if (SetForm) {
-        connect(SetForm, &TSetForm::outputDirChanged, this,
-                [this](const QString &dir) { OutputDir = dir; });
+        connect(SetForm, &TSetForm::outputDirChanged, this, [this](const QString &dir) {
+            OutputDir = dir;
+            showOutputDir();
+        });
         connect(SetForm, &TSetForm::finishActionChanged, this,
                 [this](EndAction action) { FinishAction = action; });
+        connect(SetForm, &TSetForm::jobsChanged, this, [this](int jobs) { JobsAtOnce = jobs; });
     }
 }
 
@@ -247,12 +283,14 @@ void TMainForm::FormShow()
         QMessageBox::critical(this, QStringLiteral("Wavetransmuter"), m_startupError);
         return;
     }
-    IdleFlag = 1;
+    setIdleFlag(1);
     ShowProgress(0, 100);
     FinishAction = EndAction::Nothing;
     EncoderPath = ResolveEncoderPath();
     QString settingsError;
     OutputDir = m_settings->LoadOutputDir(&settingsError);
+    showOutputDir();
+    JobsAtOnce = m_settings->readJobs();
     m_tag = std::make_unique<TID3v1>();
     // Told once, after the window is up: without an encoder no file gets a time or a
     // conversion, and the user should learn why before adding any.
@@ -275,18 +313,137 @@ void TMainForm::FormShow()
     m_sequencer->setEncoderPath(EncoderPath);
     m_sequencer->setProfileSource([this] { return Profile; });
     m_sequencer->setOutputDirSource([this] { return OutputDir; });
-    connect(m_sequencer, &BatchSequencer::progress, this, &TMainForm::ShowProgress);
+    m_sequencer->setNamingSource([this] { return Naming; });
+    connect(m_sequencer, &BatchSequencer::progress, this, [this](int done, int total) {
+        if (!showsWholeBatch())
+            ShowProgress(done, total);
+    });
+    connect(m_sequencer, &BatchSequencer::batchProgress, this,
+            [this](int done, int total, int left) {
+                if (showsWholeBatch())
+                    ShowBatchProgress(done, total, left);
+            });
     connect(m_sequencer, &BatchSequencer::jobStarted, this,
             [this](int row) { ListView1->selectRow(row); });
+    connect(m_sequencer, &BatchSequencer::jobEnded, this, [this](int, JobStatus status) {
+        m_converted += status == JobStatus::Finish;
+        m_failed += status == JobStatus::Failed;
+    });
     connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
     connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
+        if (showsWholeBatch())
+            ShowProgress(0, 100);
         if (SetForm)
             SetForm->setBatchRunning(false);
+        QString info = QStringLiteral("Stopped: %1 converted").arg(m_converted);
+        if (m_failed > 0)
+            info += QStringLiteral(", %1 failed").arg(m_failed);
+        setProgressInfo(info);
     });
 
     if (ID3Form) {
         for (const char *name : GenreNames)
             ID3Form->ComboBox1->addItem(QString::fromLatin1(name));
+    }
+    setupKeyboard();
+}
+
+void TMainForm::setupKeyboard()
+{
+    // Tab goes through the skin's commands in reading order, then the list, the output
+    // folder's button and the profile lists, and round again.
+    QList<QWidget *> chain = m_skin->GetWindowSkin(this)->focusChain();
+    chain << ListView1 << OpenOutputButton << suiComboBox1 << suiComboBox2 << suiComboBox3;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain.at(i - 1), chain.at(i));
+    ListView1->setFocus();
+
+    const struct
+    {
+        QKeySequence keys;
+        const char *command;
+    } shortcuts[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), "addfile"},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), "addfolder"},
+        {QKeySequence(Qt::Key_Delete), "remove"},
+        {QKeySequence(Qt::Key_Escape), "stop"},
+    };
+    for (const auto &s : shortcuts) {
+        const QString command = QString::fromLatin1(s.command);
+        connect(new QShortcut(s.keys, this), &QShortcut::activated, this,
+                [this, command] { DispatchCommand(command); });
+    }
+    // F2 (and Enter in the list) edits the tags of the selected row.
+    connect(new QShortcut(QKeySequence(Qt::Key_F2), this), &QShortcut::activated, this,
+            [this] { editTagsAt(ListView1->currentIndex().row()); });
+}
+
+void TMainForm::fitColumns()
+{
+    // "Time", "Size" and "Status" as wide as their longest texts; the title takes the rest,
+    // vertical scroll bar or not, so the list never needs a horizontal one.
+    QHeaderView *header = ListView1->horizontalHeader();
+    const QFontMetrics cells(ListView1->font());
+    // The item's text margins on both sides, and a pixel of air each side.
+    const int margins =
+        2 * (ListView1->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListView1) + 2);
+    const struct
+    {
+        int column;
+        QString longest;
+    } fixed[] = {{JobListModel::TimeColumn, QStringLiteral("00:00:00")},
+                 {JobListModel::SizeColumn, QStringLiteral("000.00MB")},
+                 {JobListModel::StatusColumn,
+                  JobStatusText(JobStatus::Converting) + QStringLiteral(" 100%")}};
+    header->setStretchLastSection(false);
+    for (const auto &f : fixed) {
+        header->setSectionResizeMode(f.column, QHeaderView::Fixed);
+        header->resizeSection(f.column, std::max(cells.horizontalAdvance(f.longest) + margins,
+                                                 header->sectionSizeHint(f.column)));
+    }
+    header->setSectionResizeMode(JobListModel::TitleColumn, QHeaderView::Stretch);
+}
+
+void TMainForm::setIdleFlag(quint8 idle)
+{
+    IdleFlag = idle;
+    SkinWindow *skinWindow = m_skin->isLoaded() ? m_skin->GetWindowSkin(this) : nullptr;
+    if (!skinWindow)
+        return;
+    QStringList gated;
+    for (const char *name : GatedCommands)
+        gated << QString::fromLatin1(name);
+    for (const TargetFormat &format : TargetFormats())
+        gated << format.command;
+    skinWindow->setElementsEnabled(gated, idle == 1);
+}
+
+void TMainForm::showOutputDir()
+{
+    const QString shown = QDir::toNativeSeparators(OutputDir);
+    const QString prefix = QStringLiteral("Output: ");
+    const QFontMetrics metrics(OutputLabel->font());
+    const int room = OutputLabel->width() - metrics.horizontalAdvance(prefix) - 2;
+    OutputLabel->setText(prefix + metrics.elidedText(shown, Qt::ElideMiddle, room));
+    OutputLabel->setToolTip(shown);
+}
+
+void TMainForm::openOutputDir()
+{
+    if (m_openFolder)
+        m_openFolder(OutputDir);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
+}
+
+void TMainForm::setProgressInfo(const QString &text)
+{
+    if (text == m_progressInfo)
+        return;
+    m_progressInfo = text;
+    if (m_progressInfoElement) {
+        m_progressInfoElement->SetElementText(text);
+        m_progressInfoElement->RedrawElement();
     }
 }
 
@@ -317,17 +474,27 @@ void TMainForm::BindSkin()
     SkinWindow *skinWindow = m_skin->GetWindowSkin(this);
     m_progressBarElement = skinWindow->FindElement(QStringLiteral("pb"));
     m_progressTextElement = skinWindow->FindElement(QStringLiteral("pbpos"));
+    m_progressInfoElement = skinWindow->FindElement(ProgressInfoName);
+    if (m_progressInfoElement) {
+        m_progressInfoElement->SetElementText(m_progressInfo);
+        m_progressInfoElement->RedrawElement();
+    }
+    m_progressLeftElement = skinWindow->FindElement(QStringLiteral("pbleft"));
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
     for (const TargetFormat &format : TargetFormats())
         m_skin->setElementToolTip(format.command, QStringLiteral("Convert to ") + format.name);
     const QString sheet = m_skin->styleSheet();
     if (!sheet.isEmpty()) {
-        for (QWidget *w :
-             {static_cast<QWidget *>(ListView1), static_cast<QWidget *>(suiComboBox1),
-              static_cast<QWidget *>(suiComboBox2), static_cast<QWidget *>(suiComboBox3)})
+        for (QWidget *w : {static_cast<QWidget *>(ListView1), static_cast<QWidget *>(OutputLabel),
+                           static_cast<QWidget *>(OpenOutputButton)})
             w->setStyleSheet(sheet);
+        // The drop-down lists keep their own rules after the skin's.
+        for (DropDownList *combo : {suiComboBox1, suiComboBox2, suiComboBox3})
+            combo->setStyleSheet(sheet + QLatin1Char('\n') + DropDownList::ownStyleSheet());
     }
+    fitColumns();
+    showOutputDir();
 }
 
 void TMainForm::ShowProgress(int done, int total)
@@ -335,15 +502,37 @@ void TMainForm::ShowProgress(int done, int total)
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return; // a report past the probed duration changes nothing
-    m_progressText = frame->text;
-    m_progressRight = frame->right;
+    drawProgress(*frame);
+}
+
+void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
+{
+    if (const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total))
+        drawProgress(*frame, secondsLeft);
+}
+
+bool TMainForm::showsWholeBatch() const
+{
+    return m_sequencer && m_sequencer->jobsAtOnce() > 1;
+}
+
+void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
+{
+    m_progressText = BatchProgressText(frame.text, secondsLeft);
+    m_progressRight = frame.right;
+    // The time left has a place of its own where the skin gives one; else it follows the
+    // percentage.
+    if (m_progressLeftElement) {
+        m_progressLeftElement->SetElementText(TimeLeftText(secondsLeft));
+        m_progressLeftElement->RedrawElement();
+    }
     if (m_progressTextElement) {
-        m_progressTextElement->SetElementText(frame->text);
+        m_progressTextElement->SetElementText(m_progressLeftElement ? frame.text : m_progressText);
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {
         m_progressBarElement->SetElementRect(ProgressGeometry::Left, ProgressGeometry::Top,
-                                             frame->right, ProgressGeometry::Bottom);
+                                             frame.right, ProgressGeometry::Bottom);
         m_progressBarElement->RedrawElement();
     }
 }
@@ -370,12 +559,15 @@ void TMainForm::DispatchCommand(const QString &name)
             continue;
         if (c.gated && IdleFlag != 1)
             return;
+        setProgressInfo(QString()); // the last batch's summary lasts until the next command
         c.run();
         return;
     }
     if (const TargetFormat *format = TargetFormatForCommand(name)) {
-        if (IdleFlag == 1)
+        if (IdleFlag == 1) {
+            setProgressInfo(QString());
             StartConversion(*format);
+        }
     }
 }
 
@@ -411,7 +603,7 @@ void TMainForm::notify(const QString &text)
 
 void TMainForm::AddFiles()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QStringList chosen = chooseFiles();
     for (QString &path : chosen)
         path = QFileInfo(path).absoluteFilePath();
@@ -420,16 +612,26 @@ void TMainForm::AddFiles()
 
 void TMainForm::AddFolder()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QString picked;
+    bool subfolders = false;
     if (dirForm) {
         dirForm->setWindowTitle(QStringLiteral("Add File Directory"));
+        const bool remembered = m_settings->readIncludeSubfolders();
+        dirForm->setSubfolderChoice(true, remembered);
         dirForm->exec();
         picked = dirForm->PickedFolder();
+        subfolders = dirForm->includeSubfolders();
+        dirForm->setSubfolderChoice(false);
+        // Kept for the next "Add folder"; a settings file that cannot be written only
+        // loses the choice, the add goes on.
+        if (!picked.isEmpty() && subfolders != remembered)
+            m_settings->writeIncludeSubfolders(subfolders, nullptr);
     }
     QStringList skipped;
-    const QStringList files =
-        picked.isEmpty() ? QStringList() : ScanFolder(picked, m_rawNames.get(), &skipped);
+    const QStringList files = picked.isEmpty()
+                                  ? QStringList()
+                                  : ScanFolder(picked, subfolders, m_rawNames.get(), &skipped);
     if (!skipped.isEmpty())
         notify(QStringLiteral("These files could not be added:\n") +
                skipped.join(QLatin1Char('\n')));
@@ -440,7 +642,7 @@ void TMainForm::addPaths(const QStringList &paths)
 {
     // The list commands stay closed until the last probe has reported.
     if (paths.isEmpty() || !m_adder) {
-        IdleFlag = 1;
+        setIdleFlag(1);
         return;
     }
     m_adder->addFiles(paths);
@@ -449,48 +651,58 @@ void TMainForm::addPaths(const QStringList &paths)
 void TMainForm::onAddFinished()
 {
     if (!m_sequencer || !m_sequencer->isRunning())
-        IdleFlag = 1;
+        setIdleFlag(1);
 }
 
 void TMainForm::RemoveSelected()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (!selected.isEmpty() && m_model->rowCount() > 0) {
         m_model->removeEntry(selected.first().row());
         if (m_model->rowCount() > 0)
             ListView1->selectRow(0);
     }
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
 void TMainForm::ClearList()
 {
-    IdleFlag = 0;
+    setIdleFlag(0);
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
                     QStringLiteral("Are you sure to remove all the files from filelist?\r"
                                    "Not delete from your computer."),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     if (box.exec() == QMessageBox::Ok)
         m_model->clear();
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
-void TMainForm::EditTags()
+void TMainForm::EditTags(int row)
 {
     if (!ID3Form)
         return;
+    ID3Form->setStartRow(row);
     ID3Form->exec();
     ListView1->viewport()->update();
     if (m_model->rowCount() > 0)
         ListView1->selectRow(0);
 }
 
+void TMainForm::editTagsAt(int row)
+{
+    if (IdleFlag != 1)
+        return;
+    setProgressInfo(QString());
+    EditTags(std::max(0, row));
+}
+
 void TMainForm::showSettings()
 {
     if (!SetForm)
         return;
-    SetForm->prepare(OutputDir, FinishAction, IdleFlag != 1);
+    // Greyed only while a batch runs: an add does not read the output folder.
+    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(), JobsAtOnce);
     SetForm->exec();
 }
 
@@ -498,11 +710,54 @@ void TMainForm::StartConversion(const TargetFormat &format)
 {
     if (!m_sequencer)
         return;
-    IdleFlag = 0;
-    if (!m_sequencer->StartConversion(format)) {
-        IdleFlag = 1;
+    setIdleFlag(0);
+    m_sequencer->setMaxJobs(JobsAtOnce);
+    if (!confirmSameOutputs(format) || !m_sequencer->StartConversion(format)) {
+        setIdleFlag(1);
         return;
     }
+    m_converted = 0;
+    m_failed = 0;
+}
+
+bool TMainForm::confirmSameOutputs(const TargetFormat &format)
+{
+    // The later row's output replaces the earlier one's; fine when meant, so ask.
+    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, OutputDir, format, Profile, Naming);
+    QStringList groups;
+    QSet<QString> listed;
+    for (int row = 0; row < plan.size(); ++row) {
+        if (plan[row].sameOutputRows.isEmpty() || listed.contains(plan[row].path))
+            continue;
+        listed.insert(plan[row].path);
+        QList<int> rows = plan[row].sameOutputRows;
+        rows.append(row);
+        std::sort(rows.begin(), rows.end());
+        QStringList sources;
+        for (int r : std::as_const(rows))
+            sources << QStringLiteral("%1 (%2)").arg(r + 1).arg(
+                QFileInfo(m_model->entry(r).SourcePath).fileName());
+        groups << QStringLiteral("%1 \u2190 rows %2")
+                      .arg(QFileInfo(plan[row].path).fileName(),
+                           sources.join(QStringLiteral(", ")));
+    }
+    if (groups.isEmpty())
+        return true;
+    constexpr int Shown = 8;
+    QString list = QStringList(groups.mid(0, Shown)).join(QLatin1Char('\n'));
+    if (groups.size() > Shown)
+        list += QStringLiteral("\n\u2026 and %1 more").arg(groups.size() - Shown);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Same output file"),
+                    QStringLiteral("Some files would be written to the same output file. Each "
+                                   "replaces the one written before it, so only the last "
+                                   "remains:\n\n%1\n\nGive them different titles in the tag "
+                                   "editor to keep them all.")
+                        .arg(list),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("SameOutputBox"));
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Convert anyway"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TMainForm::stop()
@@ -511,14 +766,20 @@ void TMainForm::stop()
         m_adder->cancel();
     if (m_sequencer)
         m_sequencer->stop();
-    IdleFlag = 1;
+    setIdleFlag(1);
 }
 
 void TMainForm::onBatchFinished()
 {
-    IdleFlag = 1;
+    setIdleFlag(1);
+    if (showsWholeBatch())
+        ShowProgress(0, 100);
     if (SetForm)
         SetForm->setBatchRunning(false);
+    QString info = QStringLiteral("%1 converted").arg(m_converted);
+    if (m_failed > 0)
+        info += QStringLiteral(", %1 failed").arg(m_failed);
+    setProgressInfo(info);
     runFinishAction();
 }
 
@@ -526,14 +787,16 @@ void TMainForm::runFinishAction()
 {
     switch (FinishAction) {
     case EndAction::OpenFolder:
-        if (m_openFolder)
-            m_openFolder(OutputDir);
-        else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
+        openOutputDir();
         break;
-    case EndAction::Shutdown:
-        RunShutdownCommand();
+    case EndAction::Shutdown: {
+        // Not at once: whoever is at the screen may still save other work or say no.
+        auto *countdown = new ShutdownCountdown(m_shutdownSeconds, this);
+        connect(countdown, &QDialog::accepted, this, [] { RunShutdownCommand(); });
+        connect(countdown, &QDialog::finished, countdown, &QObject::deleteLater);
+        countdown->open();
         break;
+    }
     case EndAction::Nothing:
         break;
     }
@@ -573,14 +836,19 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls())
+    // While busy a drop would be dropped like any gated command: say so with the cursor.
+    if (event->mimeData()->hasUrls() && IdleFlag == 1)
         event->acceptProposedAction();
+    else
+        event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    if (IdleFlag != 1)
-        return; // dropped like any gated command
+    if (IdleFlag != 1) {
+        event->ignore(); // dropped like any gated command
+        return;
+    }
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
         if (url.isLocalFile())
@@ -617,32 +885,36 @@ void TMainForm::addPendingPaths()
     for (const QString &path : std::as_const(m_pendingPaths)) {
         const QFileInfo info(path);
         if (info.isDir())
-            files << ScanFolder(info.absoluteFilePath(), m_rawNames.get());
+            files << ScanFolder(info.absoluteFilePath(), false, m_rawNames.get());
         else if (info.isFile() && matchesOpenDialogFilter(info.fileName()))
             files << info.absoluteFilePath();
     }
     m_pendingPaths.clear();
     if (files.isEmpty())
         return;
-    IdleFlag = 0;
+    setProgressInfo(QString());
+    setIdleFlag(0);
     addPaths(files);
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ListView1 && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
-        DispatchCommand(QStringLiteral("remove"));
-        return true;
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            editTagsAt(ListView1->currentIndex().row());
+            return true;
+        }
     }
     if (watched == ListView1->viewport()) {
         // Drops on the list are the window's drops.
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto *drag = static_cast<QDragMoveEvent *>(event);
-            if (drag->mimeData()->hasUrls()) {
+            if (drag->mimeData()->hasUrls() && IdleFlag == 1)
                 drag->acceptProposedAction();
-                return true;
-            }
+            else
+                drag->ignore();
+            return true;
         } else if (event->type() == QEvent::Drop) {
             dropEvent(static_cast<QDropEvent *>(event));
             return true;

@@ -2,6 +2,7 @@
 
 #include "core/convert/encodingprofile.h"
 #include "core/convert/endaction.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/progressmeter.h"
 
 #include <QPointer>
@@ -12,10 +13,13 @@
 #include <memory>
 
 class BatchSequencer;
+class DropDownList;
 class FileAdder;
 class JobListModel;
 class QComboBox;
 class RawNameLinks;
+class QLabel;
+class QPushButton;
 class QTableView;
 class QTimer;
 class SettingsStore;
@@ -46,6 +50,8 @@ public:
     // is busy they wait, and are added once it is idle again.
     void addPathsFromOutside(const QStringList &paths);
     void ShowProgress(int done, int total);
+    // With several conversions at once the band shows the whole batch, with the time left.
+    void ShowBatchProgress(int done, int total, int secondsLeft);
 
     JobListModel *model() const { return m_model; }
     BatchSequencer *sequencer() const { return m_sequencer; }
@@ -58,6 +64,8 @@ public:
     EncodingProfile Profile;
     QString EncoderPath;
     QString OutputDir;
+    NamingOptions Naming; // how outputs are named, kept in the settings file
+    int JobsAtOnce = 1;   // conversions at once, from the next batch on
 
     // Overrides for tests and for running from unusual places.
     void setSkinPath(const QString &path) { m_skinPath = path; }
@@ -76,10 +84,16 @@ public:
     {
         m_notice = std::move(handler);
     }
+    // How long the "Shutdown" end action counts down before it shuts the computer down.
+    void setShutdownCountdown(int seconds) { m_shutdownSeconds = seconds; }
     // What went wrong at the first show, if anything (also shown in a message box).
     QString startupError() const { return m_startupError; }
+    // What the band says: the percentage, and the time left when it shows one.
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
+    // What the progress band says of the last batch ("5 converted, 1 failed"), until the
+    // next command.
+    QString progressInfo() const { return m_progressInfo; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -94,11 +108,24 @@ private:
     QString skinFilePath() const;
     void setupWidgets();
 
+    void setupKeyboard();
+    void fitColumns();
+    // IdleFlag, and the gated commands' look in the skin with it.
+    void setIdleFlag(quint8 idle);
+    void showOutputDir();
+    void openOutputDir();
+    void setProgressInfo(const QString &text);
+    // Asks whether to go on when rows would write the same output file; true to go on.
+    bool confirmSameOutputs(const TargetFormat &format);
+
     void AddFiles();
     void AddFolder();
     void RemoveSelected();
     void ClearList();
-    void EditTags();
+    // The tag editor, opened on the given row.
+    void EditTags(int row = 0);
+    // Gated as "id3" is.
+    void editTagsAt(int row);
     void showSettings();
     void StartConversion(const TargetFormat &format);
     void stop();
@@ -106,6 +133,8 @@ private:
     void addPendingPaths();
     void onAddFinished();
     void onBatchFinished();
+    void drawProgress(const ProgressFrame &frame, int secondsLeft = -1);
+    bool showsWholeBatch() const;
     void runFinishAction();
     QStringList chooseFiles();
     void notify(const QString &text);
@@ -123,11 +152,15 @@ private:
     TSkin *m_skin = nullptr;
     SkinElement *m_progressBarElement = nullptr;
     SkinElement *m_progressTextElement = nullptr;
+    SkinElement *m_progressLeftElement = nullptr; // optional: the time left, beside the band
 
     QTableView *ListView1 = nullptr;
-    QComboBox *suiComboBox1 = nullptr;
-    QComboBox *suiComboBox2 = nullptr;
-    QComboBox *suiComboBox3 = nullptr;
+    DropDownList *suiComboBox1 = nullptr;
+    DropDownList *suiComboBox2 = nullptr;
+    DropDownList *suiComboBox3 = nullptr;
+    QLabel *OutputLabel = nullptr;
+    QPushButton *OpenOutputButton = nullptr;
+    SkinElement *m_progressInfoElement = nullptr;
 
     QPointer<TID3Form> ID3Form;
     QPointer<TdirForm> dirForm;
@@ -138,6 +171,11 @@ private:
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
+    QString m_progressInfo;
+    int m_shutdownSeconds = 30;
+    // What the running batch has done so far.
+    int m_converted = 0;
+    int m_failed = 0;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
     std::function<void(const QString &)> m_notice;

@@ -2,6 +2,7 @@
 
 #include "core/joblist/joblistmodel.h"
 #include "core/tags/tagtext.h"
+#include "gui/dropdownlist.h"
 #include "gui/layoutscale.h"
 
 #include <QComboBox>
@@ -154,11 +155,10 @@ TID3Form::TID3Form(QWidget *parent)
                          s.rect(236, 112, 36, 20));
     Label5 = makeLabel(QStringLiteral("Genre:"), QStringLiteral("Label5"), Panel3,
                        s.rect(24, 150, 32, 13));
-    ComboBox1 = new QComboBox(Panel3);
+    ComboBox1 = new DropDownList(Panel3);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setGeometry(s.rect(80, 144, 145, 21));
-    ComboBox1->setEditable(false);
-    ComboBox1->setMaxVisibleItems(8);
+    ComboBox1->setMaxVisibleItems(12);
     Button5 = makeButton(QStringLiteral("ALL"), QStringLiteral("Button5"), Panel3,
                          s.rect(236, 144, 36, 20));
     Label6 = makeLabel(QStringLiteral("Comment:"), QStringLiteral("Label6"), Panel3,
@@ -383,20 +383,8 @@ bool TID3Form::eventFilter(QObject *watched, QEvent *event)
         // Only a focus move inside the dialog ends an edit, not a menu, a drop-down
         // or another window coming to the front.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
-            if (watched == Edit1)
-                Edit1Exit();
-            else if (watched == Edit2)
-                Edit2Exit();
-            else if (watched == Edit3)
-                Edit3Exit();
-            else if (watched == Edit4)
-                Edit4Exit();
-            else if (watched == ComboBox1)
-                ComboBox1Exit();
-            else if (watched == Memo1)
-                Memo1Exit();
-        }
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            fieldExit(watched);
     } else if (event->type() == QEvent::MouseButtonPress && watched == ListView1->viewport()) {
         // A click below the last row leaves no row selected.
         const auto *mouse = static_cast<QMouseEvent *>(event);
@@ -415,12 +403,14 @@ void TID3Form::FormShow()
         ListView1->setItem(row, 0,
                            new QTableWidgetItem(TagTextToDisplay(m_model->entry(row).Title)));
     ListView1->setFocus();
+    const int start = std::clamp(m_startRow, 0, std::max(0, count - 1));
+    m_startRow = 0;
     if (count == 0)
         return;
-    ListView1->setCurrentCell(0, 0);
-    ListView1->selectRow(0);
-    ListView1->scrollToTop();
-    showEntry(0);
+    ListView1->setCurrentCell(start, 0);
+    ListView1->selectRow(start);
+    ListView1->scrollTo(ListView1->model()->index(start, 0));
+    showEntry(start);
 }
 
 void TID3Form::ListView1Click()
@@ -476,6 +466,10 @@ void TID3Form::Memo1Exit()
 void TID3Form::Button1Click()
 {
     storeFieldInAll(TitleField);
+    // Every row now has this working title; the list says so at once.
+    const int count = entryCount();
+    for (int row = 0; row < count; ++row)
+        setCaption(row, m_model->entry(row).EditTitle);
 }
 
 void TID3Form::Button2Click()
@@ -529,6 +523,28 @@ void TID3Form::Button7Click()
 void TID3Form::Button8Click()
 {
     reject();
+}
+
+void TID3Form::fieldExit(const QObject *field)
+{
+    if (field == Edit1)
+        Edit1Exit();
+    else if (field == Edit2)
+        Edit2Exit();
+    else if (field == Edit3)
+        Edit3Exit();
+    else if (field == Edit4)
+        Edit4Exit();
+    else if (field == ComboBox1)
+        ComboBox1Exit();
+    else if (field == Memo1)
+        Memo1Exit();
+}
+
+void TID3Form::reject()
+{
+    fieldExit(focusWidget());
+    QDialog::reject();
 }
 
 void TID3Form::Button9Click()

@@ -25,6 +25,8 @@ public:
 
     void setModel(JobListModel *model);
     JobListModel *model() const { return m_model; }
+    // The row the next showing selects and fills the fields from (row 0 by default).
+    void setStartRow(int row) { m_startRow = row; }
 
     // The genre names; the owner fills it once so that a position is a genre number.
     QComboBox *ComboBox1;
@@ -47,6 +49,9 @@ public slots:
     void Button7Click();
     void Button8Click();
     void Button9Click();
+    // The close box and Escape end here too: they do what "Cancel" does, which stores
+    // the field being typed because the button takes the focus first.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -75,8 +80,11 @@ private:
                         bool trim) const;
     void storeField(Field field, bool trim);
     void storeFieldInAll(Field field);
+    // Runs the exit handler of the field, if it is one.
+    void fieldExit(const QObject *field);
 
     JobListModel *m_model = nullptr;
+    int m_startRow = 0;
     // The bytes each field was last filled with, so that an unchanged text keeps them
     // even where it lands in another entry.
     QByteArray m_shown[FieldCount];

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QUrl>
 
 #include <algorithm>
@@ -37,7 +38,7 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
     setWindowTitle(QStringLiteral("Settings"));
 
     const LayoutScale s(font());
-    setFixedSize(s(311), s(168));
+    setFixedSize(s(311), s(216));
 
     GroupBox1 = new QGroupBox(QStringLiteral("OutPath Setting"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -78,6 +79,22 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
     RadioButton3->setObjectName(QStringLiteral("RadioButton3"));
     RadioButton3->setGeometry(s.rect(213, 34, 73, 17));
 
+    GroupBox3 = new QGroupBox(QStringLiteral("Converting"), this);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox3->setGeometry(s.rect(8, 164, 297, 45));
+
+    Label2 = new QLabel(QStringLiteral("Conversions at once:"), GroupBox3);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(s.rect(8, 21, 110, 13));
+
+    SpinBox1 = new QSpinBox(GroupBox3);
+    SpinBox1->setObjectName(QStringLiteral("SpinBox1"));
+    SpinBox1->setGeometry(s.rect(120, 17, 50, 21));
+    SpinBox1->setRange(1, SettingsStore::maxJobs());
+    SpinBox1->setToolTip(QStringLiteral("How many files convert side by side, up to one per "
+                                        "core; a change applies from the next batch on"));
+    Label2->setBuddy(SpinBox1);
+
     for (QPushButton *button : {Button3, Button4})
         button->setAutoDefault(false);
 
@@ -96,11 +113,14 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
         if (on)
             RadioButton3Click();
     });
+    connect(SpinBox1, qOverload<int>(&QSpinBox::valueChanged), this, &TSetForm::SpinBox1Change);
 }
 
-void TSetForm::prepare(const QString &outputDir, EndAction finishAction, bool batchRunning)
+void TSetForm::prepare(const QString &outputDir, EndAction finishAction, bool batchRunning,
+                       int jobs)
 {
     m_filling = true;
+    SpinBox1->setValue(jobs);
     Edit1->setText(outputDir);
     Edit1->setCursorPosition(0);
     switch (finishAction) {
@@ -132,6 +152,18 @@ void TSetForm::setFinishAction(EndAction action)
 {
     if (!m_filling)
         emit finishActionChanged(action);
+}
+
+void TSetForm::SpinBox1Change(int jobs)
+{
+    if (m_filling)
+        return;
+    QString error;
+    if (!m_store->writeJobs(jobs, &error)) {
+        QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), error);
+        return;
+    }
+    emit jobsChanged(jobs);
 }
 
 void TSetForm::RadioButton1Click()

@@ -5,9 +5,46 @@
 
 #include <QFontMetricsF>
 
+namespace {
+
+// Room around a button for the focus ring the engine draws itself.
+constexpr int FocusRingMargin = 4;
+
+} // namespace
+
 SkinElement::SkinElement(SkinWindow *owner, const QString &name, Kind kind)
     : m_owner(owner), m_name(name), m_kind(kind)
 {}
+
+SkinElement::~SkinElement()
+{
+    delete m_focusProxy.data();
+}
+
+void SkinElement::SetElementEnabled(bool enabled)
+{
+    if (m_enabled == enabled)
+        return;
+    m_enabled = enabled;
+    if (m_focusProxy)
+        m_focusProxy->setEnabled(enabled);
+    if (SkinSurface *surface = m_owner->surface())
+        surface->update(paintArea());
+}
+
+QRect SkinElement::paintArea() const
+{
+    QRect painted = area();
+    if (m_kind == Kind::Button) {
+        // Pressed buttons are drawn a pixel down and right.
+        painted =
+            painted.adjusted(-1, -1, 2, 2) | m_statesBounds.toAlignedRect().adjusted(-1, -1, 2, 2);
+        if (m_focusProxy)
+            painted |= area().adjusted(-FocusRingMargin, -FocusRingMargin, FocusRingMargin,
+                                       FocusRingMargin);
+    }
+    return painted;
+}
 
 void SkinElement::SetElementText(const QString &text)
 {
@@ -18,6 +55,8 @@ void SkinElement::SetElementRect(const QRect &r)
 {
     // As with a RECT, a rectangle whose right or bottom lies before its left or top is empty.
     m_rect = r.isEmpty() ? QRect(r.topLeft(), QSize(0, 0)) : r;
+    if (m_focusProxy)
+        m_focusProxy->setGeometry(rect());
 }
 
 void SkinElement::SetElementRect(int left, int top, int right, int bottom)
@@ -31,15 +70,6 @@ void SkinElement::RedrawElement()
     if (SkinSurface *surface = m_owner->surface())
         surface->update((m_shownArea | now).adjusted(-1, -1, 2, 2));
     m_shownArea = now;
-}
-
-bool SkinElement::hasState(const QString &state) const
-{
-    if (state == QLatin1String("hover"))
-        return m_hover;
-    if (state == QLatin1String("down"))
-        return m_down;
-    return false;
 }
 
 QRect SkinElement::rect() const
@@ -77,17 +107,20 @@ QRectF SkinElement::textBounds() const
                   metrics.ascent() + metrics.descent() + 2);
 }
 
-void SkinElement::setStates(bool hover, bool down)
+void SkinElement::setStates(const QStringList &states)
 {
-    m_hover = hover;
-    m_down = down;
+    m_states = states;
 }
 
-void SkinElement::setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds)
+void SkinElement::setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds,
+                              const QRectF &statesBounds)
 {
     m_documentBounds = documentBounds;
     m_pictureBounds = pictureBounds;
+    m_statesBounds = statesBounds;
     m_shownArea = area();
+    if (m_focusProxy)
+        m_focusProxy->setGeometry(rect());
 }
 
 void SkinElement::setTextStyle(const TextStyle &style, const QString &initialText)

@@ -2,9 +2,12 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPointer>
 #include <QRect>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
+#include <QWidget>
 #include <optional>
 
 class SkinWindow;
@@ -22,6 +25,9 @@ public:
     };
 
     SkinElement(SkinWindow *owner, const QString &name, Kind kind);
+    ~SkinElement();
+    SkinElement(const SkinElement &) = delete;
+    SkinElement &operator=(const SkinElement &) = delete;
 
     QString GetElementName() const { return m_name; }
     void SetElementText(const QString &text);
@@ -34,9 +40,20 @@ public:
     // Repaints what the element covered at the last redraw and what it covers now.
     void RedrawElement();
 
+    // A disabled button looks so (its "disabled" state, or faded by the engine), shows
+    // no hover or press, reports no click and takes no keyboard focus.
+    void SetElementEnabled(bool enabled);
+    bool isElementEnabled() const { return m_enabled; }
+
     Kind kind() const { return m_kind; }
     bool isButton() const { return m_kind == Kind::Button; }
-    bool hasState(const QString &state) const;
+    bool hasState(const QString &state) const { return m_states.contains(state); }
+    // What the element may paint in any of its states: its picture, its states' pictures
+    // and the focus ring the engine draws when the skin has no "focus" state.
+    QRect paintArea() const;
+    // The widget that takes the keyboard focus for a command button; nullptr for others.
+    QWidget *focusProxy() const { return m_focusProxy; }
+    void setFocusProxy(QWidget *proxy) { m_focusProxy = proxy; }
     QString text() const { return m_text; }
     bool hasRect() const { return m_rect.has_value(); }
     QRect rect() const; // the set rectangle, or the picture's bounds
@@ -58,18 +75,21 @@ public:
 
     // Set up by the skin engine.
     void setKind(Kind kind) { m_kind = kind; }
-    void setStates(bool hover, bool down);
-    void setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds);
+    void setStates(const QStringList &states);
+    void setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds,
+                     const QRectF &statesBounds = QRectF());
     void setTextStyle(const TextStyle &style, const QString &initialText);
 
 private:
     SkinWindow *m_owner;
     QString m_name;
     Kind m_kind;
-    bool m_hover = false;
-    bool m_down = false;
+    QStringList m_states;
+    bool m_enabled = true;
+    QPointer<QWidget> m_focusProxy;
     QRectF m_documentBounds; // in the skin's own coordinates
     QRectF m_pictureBounds;  // in the window's coordinates
+    QRectF m_statesBounds;   // all its states' pictures, in the window's coordinates
     std::optional<QRect> m_rect;
     QString m_text;
     TextStyle m_textStyle;

@@ -19,6 +19,8 @@ namespace {
 // How much the engine lightens or darkens a button whose skin has no such state.
 const QColor SynthesizedHover(255, 255, 255, 34);
 const QColor SynthesizedDown(0, 0, 0, 70);
+// How strongly a disabled button without a "disabled" state is drawn.
+constexpr qreal SynthesizedDisabledOpacity = 0.38;
 
 // Opaque enough to count as part of the window's shape.
 constexpr int ShapeAlpha = 128;
@@ -120,7 +122,7 @@ void SkinSurface::paintBody(QPainter &painter)
 
 SkinSurface::State SkinSurface::stateOf(const SkinElement &element) const
 {
-    if (!element.isButton() || m_under != &element)
+    if (!element.isButton() || m_under != &element || !element.isElementEnabled())
         return State::Normal;
     if (m_pressed == &element)
         return State::Down;
@@ -139,7 +141,15 @@ void SkinSurface::paintPicture(QPainter &painter, const SkinElement &element, St
     const QString stateName = state == State::Hover  ? QStringLiteral("hover")
                               : state == State::Down ? QStringLiteral("down")
                                                      : QString();
-    if (stateName.isEmpty()) {
+    if (!element.isElementEnabled()) {
+        if (element.hasState(QStringLiteral("disabled"))) {
+            renderId(painter, name);
+            renderId(painter, name + QStringLiteral(".disabled"));
+        } else {
+            painter.setOpacity(SynthesizedDisabledOpacity);
+            renderId(painter, name);
+        }
+    } else if (stateName.isEmpty()) {
         renderId(painter, name);
     } else if (element.hasState(stateName)) {
         // A state is drawn over the element.
@@ -160,6 +170,29 @@ void SkinSurface::paintPicture(QPainter &painter, const SkinElement &element, St
             layerPainter.fillRect(area, state == State::Hover ? SynthesizedHover : SynthesizedDown);
         }
         painter.drawImage(area.topLeft(), layer);
+    }
+    painter.restore();
+    paintFocusRing(painter, element);
+}
+
+void SkinSurface::paintFocusRing(QPainter &painter, const SkinElement &element)
+{
+    const QWidget *proxy = element.focusProxy();
+    if (!proxy || !proxy->hasFocus() || !element.isElementEnabled())
+        return;
+    // The ring lies outside the picture, so the element's rectangle does not clip it; an
+    // empty rectangle hides the button, ring and all.
+    if (element.hasRect() && element.rect().isEmpty())
+        return;
+    painter.save();
+    if (element.hasState(QStringLiteral("focus"))) {
+        renderId(painter, element.GetElementName() + QStringLiteral(".focus"));
+    } else {
+        // Without a drawing of its own, a ring in the desktop's highlight colour.
+        QPen pen(palette().color(QPalette::Highlight), 2);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(element.pictureBounds().adjusted(-2.5, -2.5, 2.5, 2.5), 5, 5);
     }
     painter.restore();
 }
@@ -189,8 +222,7 @@ void SkinSurface::paintEvent(QPaintEvent *event)
         return;
     const QRect dirty = event->rect();
     for (const auto &element : m_owner->elements()) {
-        // A pressed button is drawn a pixel down and right.
-        if (!dirty.intersects(element->area().adjusted(-1, -1, 2, 2)))
+        if (!dirty.intersects(element->paintArea()))
             continue;
         if (element->kind() == SkinElement::Kind::Text)
             paintText(painter, *element);
@@ -202,7 +234,13 @@ void SkinSurface::paintEvent(QPaintEvent *event)
 void SkinSurface::repaint(SkinElement *element)
 {
     if (element)
-        update(element->area().adjusted(-2, -2, 3, 3));
+        update(element->paintArea());
+}
+
+SkinElement *SkinSurface::liveButtonAt(const QPoint &pos) const
+{
+    SkinElement *button = m_owner->buttonAt(pos);
+    return button && button->isElementEnabled() ? button : nullptr;
 }
 
 void SkinSurface::setUnder(SkinElement *element)
@@ -222,6 +260,8 @@ void SkinSurface::mousePressEvent(QMouseEvent *event)
         return;
     }
     if (SkinElement *button = m_owner->buttonAt(event->position().toPoint())) {
+        if (!button->isElementEnabled())
+            return; // a disabled button neither runs nor moves the window
         m_pressed = button;
         m_under = nullptr;
         setUnder(button);
@@ -241,7 +281,7 @@ void SkinSurface::mouseMoveEvent(QMouseEvent *event)
         window()->move(event->globalPosition().toPoint() - m_dragOffset);
         return;
     }
-    setUnder(m_owner->buttonAt(event->position().toPoint()));
+    setUnder(liveButtonAt(event->position().toPoint()));
 }
 
 void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
@@ -256,7 +296,7 @@ void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
     }
     SkinElement *pressed = m_pressed;
     m_pressed = nullptr;
-    SkinElement *under = m_owner->buttonAt(event->position().toPoint());
+    SkinElement *under = liveButtonAt(event->position().toPoint());
     repaint(pressed);
     setUnder(under);
     if (pressed && pressed == under)
@@ -265,6 +305,8 @@ void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
 
 void SkinSurface::activate(SkinElement *element)
 {
+    if (!element->isElementEnabled())
+        return;
     const QString name = element->GetElementName();
     QWidget *target = m_owner->window();
     if (name == QLatin1String("minimize")) {

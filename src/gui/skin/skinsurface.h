@@ -22,6 +22,8 @@ public:
     QRegion formShape();
     // Forget what was drawn and hovered: the form or its elements changed.
     void skinChanged();
+    // Runs a button as a click on it does: the engine's own, or clicked() for the program.
+    void activate(SkinElement *element);
 
 signals:
     void clicked(SkinElement *element);
@@ -50,7 +52,9 @@ private:
     State stateOf(const SkinElement &element) const;
     void setUnder(SkinElement *element);
     void repaint(SkinElement *element);
-    void activate(SkinElement *element);
+    void paintFocusRing(QPainter &painter, const SkinElement &element);
+    // The enabled button under pos, or nullptr.
+    SkinElement *liveButtonAt(const QPoint &pos) const;
 
     SkinWindow *m_owner;
     QPixmap m_body;

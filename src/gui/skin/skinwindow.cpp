@@ -2,6 +2,7 @@
 
 #include "core/skin/skinfile.h"
 #include "gui/skin/skinelement.h"
+#include "gui/skin/skinfocusproxy.h"
 #include "gui/skin/skinsurface.h"
 #include "gui/skin/tskin.h"
 
@@ -162,13 +163,77 @@ void SkinWindow::assignForm(const QString &formName)
             kept != previous.end() ? std::move(*kept)
                                    : std::make_unique<SkinElement>(this, element.name, kind);
         item->setKind(kind);
-        item->setStates(element.states.contains(QLatin1String("hover")),
-                        element.states.contains(QLatin1String("down")));
+        item->setStates(element.states);
+        // Command buttons take the keyboard focus; the engine's own are left to the window
+        // manager's keys.
+        const bool focusable = kind == SkinElement::Kind::Button && !isEngineButton(element.name);
+        if (focusable && !item->focusProxy() && m_surface) {
+            auto *proxy = new SkinFocusProxy(m_surface, item.get());
+            proxy->setEnabled(item->isElementEnabled());
+            item->setFocusProxy(proxy);
+        } else if (!focusable && item->focusProxy()) {
+            delete item->focusProxy();
+        }
         m_elements.push_back(std::move(item));
     }
     if (m_surface)
         m_surface->skinChanged();
     updateGeometry();
+    orderFocusChain();
+}
+
+QList<QWidget *> SkinWindow::focusChain() const
+{
+    // Reading order: rows of buttons from the top, each row from the left; a button belongs
+    // to a row when its middle lies within the row's first button.
+    std::vector<SkinElement *> buttons;
+    for (const auto &element : m_elements) {
+        if (element->focusProxy())
+            buttons.push_back(element.get());
+    }
+    std::stable_sort(buttons.begin(), buttons.end(), [](SkinElement *a, SkinElement *b) {
+        return a->rect().top() < b->rect().top();
+    });
+    QList<QWidget *> chain;
+    for (size_t first = 0; first < buttons.size();) {
+        const QRect row = buttons[first]->rect();
+        size_t end = first + 1;
+        while (end < buttons.size() && buttons[end]->rect().center().y() <= row.bottom())
+            ++end;
+        std::stable_sort(
+            buttons.begin() + qsizetype(first), buttons.begin() + qsizetype(end),
+            [](SkinElement *a, SkinElement *b) { return a->rect().left() < b->rect().left(); });
+        for (size_t i = first; i < end; ++i)
+            chain.append(buttons[i]->focusProxy());
+        first = end;
+    }
+    return chain;
+}
+
+void SkinWindow::setElementsEnabled(const QStringList &names, bool enabled)
+{
+    QWidget *before = m_window ? m_window->focusWidget() : nullptr;
+    for (const QString &name : names) {
+        if (SkinElement *element = FindElement(name))
+            element->SetElementEnabled(enabled);
+    }
+    QWidget *after = m_window ? m_window->focusWidget() : nullptr;
+    if (!enabled && before != after) {
+        m_focusBefore = before;
+        m_focusMovedTo = after;
+    } else if (enabled && m_focusBefore) {
+        if (after == m_focusMovedTo && m_focusBefore->isEnabled())
+            m_focusBefore->setFocus(Qt::OtherFocusReason);
+        m_focusBefore = nullptr;
+        m_focusMovedTo = nullptr;
+    }
+}
+
+void SkinWindow::orderFocusChain()
+{
+    const QList<QWidget *> chain = focusChain();
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
 }
 
 void SkinWindow::updateGeometry()
@@ -195,9 +260,15 @@ void SkinWindow::updateGeometry()
             const QString text = element->text().isNull() ? source->text : element->text();
             element->setTextStyle(textStyleOf(*source, m_toWindow, m_surface->font()), text);
         } else {
-            const QRectF bounds =
-                renderer->transformForElement(name).mapRect(renderer->boundsOnElement(name));
-            element->setGeometry(bounds, m_toWindow.mapRect(bounds));
+            auto boundsOf = [renderer](const QString &id) {
+                return renderer->transformForElement(id).mapRect(renderer->boundsOnElement(id));
+            };
+            const QRectF bounds = boundsOf(name);
+            QRectF states;
+            const QStringList stateNames = m_skin->skinFile().states(name);
+            for (const QString &state : stateNames)
+                states |= boundsOf(name + QLatin1Char('.') + state);
+            element->setGeometry(bounds, m_toWindow.mapRect(bounds), m_toWindow.mapRect(states));
         }
     }
     m_surface->skinChanged();

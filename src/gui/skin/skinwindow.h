@@ -2,8 +2,10 @@
 
 #include "gui/skin/skinsurface.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTransform>
 #include <memory>
 #include <vector>
@@ -36,6 +38,13 @@ public:
     SkinElement *elementAt(const QPoint &pos, bool buttonsOnly = false) const;
     // From the skin's coordinates to the window's.
     QTransform toWindow() const { return m_toWindow; }
+    // The widgets that take the keyboard focus for the command buttons, in reading order
+    // (Tab visits them so); the window puts its own widgets before or after them.
+    QList<QWidget *> focusChain() const;
+    // Enables or disables the named elements together. Disabling the focused button moves
+    // the focus on (Qt skips disabled widgets); enabling them again gives it back, unless
+    // the user has moved it meanwhile.
+    void setElementsEnabled(const QStringList &names, bool enabled);
 
     // Called by the engine.
     void assignForm(const QString &formName);
@@ -43,10 +52,15 @@ public:
     void updateGeometry();
 
 private:
+    void orderFocusChain();
+
     TSkin *m_skin;
     QPointer<QWidget> m_window;
     QPointer<SkinSurface> m_surface;
     QString m_formName;
     QTransform m_toWindow;
     std::vector<std::unique_ptr<SkinElement>> m_elements;
+    // Where the focus was before setElementsEnabled() moved it, and where it went.
+    QPointer<QWidget> m_focusBefore;
+    QPointer<QWidget> m_focusMovedTo;
 };

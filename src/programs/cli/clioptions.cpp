@@ -4,6 +4,9 @@
 #include "core/convert/targetformat.h"
 
 #include <QCommandLineParser>
+#include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +35,11 @@ QString checkValue(const QString &option, const QString &value, const QStringLis
         .arg(option, value, allowed.join(QStringLiteral(", ")));
 }
 
+int defaultJobs()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, CliOptions::MaxJobs);
+}
+
 } // namespace
 
 QString CliOptions::helpText()
@@ -39,28 +47,35 @@ QString CliOptions::helpText()
     const EncodingProfile defaults = EncodingProfile::defaults();
     return QStringLiteral(
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
-               "                          [--channels 1|2] [--pattern TEXT] [--keep-folders]\n"
+               "                          [--channels 1|2] [--jobs N] [--keep-order]\n"
+               "                          [--recursive] [--pattern TEXT] [--keep-folders]\n"
                "                          [--existing MODE] [--report FILE] [--dry-run] PATH...\n"
                "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
-               "Converts audio and video files with ffmpeg, one after another, and writes\n"
-               "each file's ID3v1 tag into its output (MP3, WAV, WMA, AAC, RealMedia), as\n"
+               "Converts audio and video files with ffmpeg, several at once, and writes each\n"
+               "file's ID3v1 tag into its output (MP3, WAV, WMA, AAC, RealMedia), as\n"
                "Wavetransmuter does; FLAC, Ogg, Opus and M4A outputs carry the tag in their\n"
                "own metadata only. Each PATH is a file, or a folder whose media files are\n"
-               "added (not its subfolders). Output files are named after the tag title, else\n"
-               "the file name, unless --pattern says otherwise.\n"
+               "added (not its subfolders, unless --recursive). Output files are named after\n"
+               "the tag title, else the file name, unless --pattern says otherwise.\n"
+               "Rows start in list order; of two rows with the same output, the later one\n"
+               "starts once the earlier one has ended, so the later one wins (unless\n"
+               "--existing says otherwise).\n"
                "\n"
                "  --to FORMAT      %1\n"
                "  --out DIR        output folder (default: the saved one); created when missing\n"
                "  --rate HZ        %2 (default %3)\n"
                "  --bitrate BPS    %4 (default %5)\n"
                "  --channels N     %6 (default %7)\n"
+               "  --jobs N         conversions at once, 1 to %8 (default %9, one per core)\n"
+               "  --keep-order     print the rows' lines in list order, not as rows end\n"
+               "  --recursive      folders add the media files of their subfolders too\n"
                "  --pattern TEXT   output names from the fields {title} {artist} {album} {year}\n"
                "                   {genre} {track} {filename}; \"/\" makes folders (default\n"
                "                   {title})\n"
                "  --keep-folders   each output in the subfolder its source has below the\n"
                "                   folder PATH\n"
-               "  --existing MODE  %8 (default %9): what a row does when its output\n"
+               "  --existing MODE  %10 (default %11): what a row does when its output\n"
                "                   exists or an earlier row writes it\n"
                "  --report FILE    write a JSON line for each row as it ends (\"-\": to standard\n"
                "                   output, instead of the status lines)\n"
@@ -78,8 +93,9 @@ QString CliOptions::helpText()
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
              valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels,
-             ExistingOutputNames().join(QLatin1Char('|')),
-             ExistingOutputName(NamingOptions().existing));
+             QString::number(MaxJobs), QString::number(defaultJobs()))
+        .arg(ExistingOutputNames().join(QLatin1Char('|')))
+        .arg(ExistingOutputName(NamingOptions().existing));
 }
 
 QString CliOptions::versionText()
@@ -102,6 +118,9 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption rate(QStringLiteral("rate"), QString(), QStringLiteral("HZ"));
     const QCommandLineOption bitrate(QStringLiteral("bitrate"), QString(), QStringLiteral("BPS"));
     const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption keepOrder(QStringLiteral("keep-order"));
+    const QCommandLineOption recursive(QStringLiteral("recursive"));
     const QCommandLineOption pattern(QStringLiteral("pattern"), QString(), QStringLiteral("TEXT"));
     const QCommandLineOption keepFolders(QStringLiteral("keep-folders"));
     const QCommandLineOption existing(QStringLiteral("existing"), QString(),
@@ -111,8 +130,8 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption listFormats(QStringLiteral("list-formats"));
-    parser.addOptions({to, out, rate, bitrate, channels, pattern, keepFolders, existing, report,
-                       dryRun, help, version, listFormats});
+    parser.addOptions({to, out, rate, bitrate, channels, jobs, keepOrder, recursive, pattern,
+                       keepFolders, existing, report, dryRun, help, version, listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return Parse::Error;
@@ -125,7 +144,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         return Parse::ListFormats;
 
     for (const QCommandLineOption *o :
-         {&to, &out, &rate, &bitrate, &channels, &pattern, &existing, &report}) {
+         {&to, &out, &rate, &bitrate, &channels, &jobs, &pattern, &existing, &report}) {
         if (parser.values(*o).size() > 1) {
             error = QStringLiteral("--%1 given more than once").arg(o->names().first());
             return Parse::Error;
@@ -166,6 +185,20 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
             return Parse::Error;
         }
     }
+    options.jobs = defaultJobs();
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        const QString text = parser.value(jobs);
+        const int n = text.toInt(&ok);
+        if (!ok || n < 1 || n > MaxJobs || text != QString::number(n)) {
+            error = QStringLiteral("--jobs %1 is not allowed; give a whole number from 1 to %2")
+                        .arg(text)
+                        .arg(MaxJobs);
+            return Parse::Error;
+        }
+        options.jobs = n;
+    }
+    options.keepOrder = parser.isSet(keepOrder);
     if (parser.isSet(pattern)) {
         options.naming.pattern = parser.value(pattern);
         if (const QString problem = PatternProblem(options.naming.pattern); !problem.isEmpty()) {
@@ -183,6 +216,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         options.naming.existing = *policy;
     }
     options.naming.keepFolders = parser.isSet(keepFolders);
+    options.recursive = parser.isSet(recursive);
     options.dryRun = parser.isSet(dryRun);
     if (parser.isSet(report)) {
         options.reportPath = parser.value(report);

@@ -32,7 +32,11 @@ struct CliOptions
     QString outputDir; // as given; empty: the saved output folder
     EncodingProfile profile = EncodingProfile::defaults();
     NamingOptions naming; // the defaults, whatever the desktop program has saved
-    QString reportPath;   // "-": standard output, instead of the status lines
+    bool recursive = false;
+    QString reportPath; // "-": standard output, instead of the status lines
     bool dryRun = false;
+    int jobs = 1;           // conversions at once; the default is one per core
+    bool keepOrder = false; // status lines in list order instead of as rows end
+    static constexpr int MaxJobs = 64;
     QStringList paths;
 };

@@ -1,5 +1,6 @@
 #include "programs/cli/clisession.h"
 
+#include "core/convert/batchprogress.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
@@ -101,9 +102,12 @@ int CliSession::run()
         return 1;
     }
 
-    // Rows are made as "addfile" and "addfolder" make them: tag, title, probe, size.
+    // Rows are made as "addfile" and "addfolder" make them: tag, title, probe, size. A real
+    // run does not probe: each conversion reports its file's duration itself, so nothing
+    // comes before the first conversion but reading the tags.
     const QString bitrate = m_options.profile.Bitrate;
     m_adder->setEncoderPath(m_encoder);
+    m_adder->setProbeDurations(m_options.dryRun);
     m_adder->setBitrateSource([bitrate] { return bitrate; });
     connect(m_adder, &FileAdder::finished, &m_loop, [this] { m_loop.exit(0); });
     for (const Files &group : std::as_const(files))
@@ -123,7 +127,7 @@ bool CliSession::collectFiles(QVector<Files> &files, QString &error) const
         if (info.isDir()) {
             QStringList skipped;
             const QString folder = QDir::cleanPath(info.absoluteFilePath());
-            files.append({ScanFolder(folder, m_links, &skipped), folder});
+            files.append({ScanFolder(folder, m_options.recursive, m_links, &skipped), folder});
             for (const QString &name : skipped)
                 complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
         } else if (info.isFile()) {
@@ -226,14 +230,18 @@ int CliSession::convert()
     m_batch->setOutputDirSource([outputDir] { return outputDir; });
     m_batch->setNamingSource([naming] { return naming; });
     m_batch->setEncoderInOwnProcessGroup(true);
+    m_batch->setMaxJobs(m_options.jobs);
+    m_batch->setTimeFromEncoder(true);
     connect(m_batch, &BatchSequencer::jobStarted, this, [this](int row) { m_currentRow = row; });
     connect(m_batch, &BatchSequencer::progress, this, &CliSession::showProgress);
+    connect(m_batch, &BatchSequencer::batchProgress, this, &CliSession::showBatchProgress);
     connect(m_batch, &BatchSequencer::jobEnded, this, &CliSession::onJobEnded);
     connect(m_batch, &BatchSequencer::batchFinished, &m_loop, [this] { m_loop.exit(0); });
 
     if (!m_batch->StartConversion(*m_options.format))
         return 1;
     m_loop.exec();
+    printHeldLines(true); // rows after one that never ended (interrupted) still say theirs
     if (m_interrupted)
         return ExitInterrupted;
     for (int row = 0; row < m_model->rowCount(); ++row) {
@@ -256,19 +264,44 @@ void CliSession::onSignal()
     m_loop.exit(ExitInterrupted);
 }
 
+bool CliSession::showsWholeBatch() const
+{
+    // One row, or one job at a time: the running file is the whole story.
+    return m_batch->jobsAtOnce() > 1 && m_model->rowCount() > 1;
+}
+
 void CliSession::showProgress(int done, int total)
 {
-    if (!m_progressToTerminal || m_currentRow < 0 || m_currentRow >= m_model->rowCount())
+    if (!m_progressToTerminal || showsWholeBatch() || m_currentRow < 0 ||
+        m_currentRow >= m_model->rowCount())
         return;
     const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
     if (!frame)
         return;
     const QString title = TagTextToDisplay(m_model->entry(m_currentRow).Title);
-    const QByteArray bytes = QStringLiteral("\r\x1b[K[%1/%2] ")
-                                 .arg(m_currentRow + 1)
-                                 .arg(m_model->rowCount())
-                                 .toLocal8Bit() +
-                             EscapeLineField(title.toUtf8()) + "  " + frame->text.toLocal8Bit();
+    writeProgressLine(
+        QStringLiteral("[%1/%2] ").arg(m_currentRow + 1).arg(m_model->rowCount()).toLocal8Bit() +
+        EscapeLineField(title.toUtf8()) + "  " + frame->text.toLocal8Bit());
+}
+
+void CliSession::showBatchProgress(int done, int total, int secondsLeft)
+{
+    if (!m_progressToTerminal || !showsWholeBatch())
+        return;
+    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
+    if (!frame)
+        return;
+    writeProgressLine(QStringLiteral("[%1/%2 done, %3 converting] %4")
+                          .arg(m_endedRows)
+                          .arg(m_model->rowCount())
+                          .arg(m_batch->runningJobs())
+                          .arg(BatchProgressText(frame->text, secondsLeft))
+                          .toLocal8Bit());
+}
+
+void CliSession::writeProgressLine(const QByteArray &line)
+{
+    const QByteArray bytes = "\r\x1b[K" + line;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
     m_progressShown = true;
@@ -286,18 +319,35 @@ void CliSession::clearProgressLine()
 void CliSession::onJobEnded(int row)
 {
     clearProgressLine();
-    m_currentRow = -1;
+    if (row == m_currentRow)
+        m_currentRow = -1;
+    ++m_endedRows;
     const JobStatus status = m_model->status(row);
     const QByteArray source = shown(m_model->entry(row).SourcePath);
-    // Flushed line by line, so a run killed midway leaves a report of what had ended.
-    if (m_report)
-        writeLine(m_report, ReportLine(*m_model, row, m_links));
-    if (m_report != stdout)
-        writeLine(stdout, fields({JobStatusText(status).toUtf8(), source,
-                                  shown(m_batch->CurrentJob.OutFile)}));
-    const QString reason = m_model->reason(row);
-    if (!reason.isEmpty() && status != JobStatus::Skipped)
-        complain(source, reason);
+    // The report's own file gets each line as the row ends, flushed, so a run killed midway
+    // leaves a report of what had ended; on standard output it takes the status line's place.
+    const QByteArray report = m_report ? ReportLine(*m_model, row, m_links) : QByteArray();
+    if (m_report && m_report != stdout)
+        writeLine(m_report, report);
+    const QByteArray line =
+        m_report == stdout
+            ? report
+            : fields({JobStatusText(status).toUtf8(), source, shown(m_batch->endedJob().OutFile)});
+    // A skipped row is no fault: why it was skipped is in the report, not on standard error.
+    m_held.insert(row,
+                  {line, source, status == JobStatus::Skipped ? QString() : m_model->reason(row)});
+    printHeldLines(!m_options.keepOrder);
+}
+
+void CliSession::printHeldLines(bool all)
+{
+    while (!m_held.isEmpty() && (all || m_held.firstKey() == m_nextToPrint)) {
+        m_nextToPrint = m_held.firstKey() + 1;
+        const Held held = m_held.take(m_held.firstKey());
+        writeLine(stdout, held.line);
+        if (!held.reason.isEmpty())
+            complain(held.source, held.reason);
+    }
 }
 
 QByteArray CliSession::shown(const QString &path) const

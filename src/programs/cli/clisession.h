@@ -3,6 +3,7 @@
 #include "programs/cli/clioptions.h"
 
 #include <QEventLoop>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -44,7 +45,11 @@ private:
     int convert();
     void onSignal();
     void showProgress(int done, int total);
+    void showBatchProgress(int done, int total, int secondsLeft);
+    bool showsWholeBatch() const;
+    void writeProgressLine(const QByteArray &line);
     void onJobEnded(int row);
+    void printHeldLines(bool all);
     void clearProgressLine();
     QByteArray shown(const QString &path) const;
 
@@ -62,4 +67,14 @@ private:
     bool m_progressToTerminal = false;
     bool m_progressShown = false;
     int m_currentRow = -1;
+    int m_endedRows = 0;
+    // --keep-order: what ended rows print, held until every earlier row has printed.
+    struct Held
+    {
+        QByteArray line;
+        QByteArray source;
+        QString reason; // for standard error; empty when there is nothing to say
+    };
+    QMap<int, Held> m_held;
+    int m_nextToPrint = 0;
 };

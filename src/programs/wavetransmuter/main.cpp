@@ -106,7 +106,8 @@ int main(int argc, char *argv[])
     if (!instance.listen() && instance.handOver(paths))
         return 0; // another start got there first
 
-    QApplication::setApplicationDisplayName(QStringLiteral("Wavetransmuter"));
+    // No application display name: Qt would append it to every caption
+    // (" — Wavetransmuter"), and the windows keep their own bare names.
     useSkinColours();
     QApplication::setDesktopFileName(QStringLiteral("wavetransmuter"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("wavetransmuter"),

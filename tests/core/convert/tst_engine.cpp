@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 Q_DECLARE_METATYPE(JobStatus)
@@ -73,6 +75,8 @@ struct Batch
     BatchSequencer seq;
     QStringList log;
     Progress progress;
+    Progress rowPercents;    // (row, percent)
+    QVector<double> overall; // the batch's done / total
     int finished = 0;
     int stopped = 0;
 
@@ -91,6 +95,11 @@ struct Batch
         QObject::connect(&seq, &BatchSequencer::progress, &seq, [this](int done, int total) {
             progress.append({done, total});
         });
+        QObject::connect(&seq, &BatchSequencer::rowProgress, &seq, [this](int row, int percent) {
+            rowPercents.append({row, percent});
+        });
+        QObject::connect(&seq, &BatchSequencer::batchProgress, &seq,
+                         [this](int done, int total) { overall.append(double(done) / total); });
         QObject::connect(&seq, &BatchSequencer::batchFinished, &seq, [this] {
             ++finished;
             log << QStringLiteral("finished");
@@ -156,6 +165,10 @@ private slots:
     void shutdownEndsTheEncoderAndRemovesPartialOutput();
     void jobsReadFolderAndProfileWhenTheyStart();
     void secondBatchConvertsEveryRowAgain();
+    void severalAtOnce_data();
+    void severalAtOnce();
+    void stopWithSeveralRunning();
+    void oneFailureLeavesTheOthers();
 
     void shutdownCandidates_data();
     void shutdownCandidates();
@@ -237,6 +250,7 @@ private:
     QString m_out;
     QString m_argsLog;
     QString m_pidFile;
+    QString m_timesLog;
     EncodingProfile m_profile;
     QString m_outputDir;
     JobListModel *m_model = nullptr;
@@ -263,6 +277,8 @@ void TestEngine::init()
     m_pidFile = dir + QStringLiteral("/pids");
     FakeEncoder::set("FAKE_ARGS_LOG", QFile::encodeName(m_argsLog));
     FakeEncoder::set("FAKE_PID_FILE", QFile::encodeName(m_pidFile));
+    m_timesLog = dir + QStringLiteral("/times");
+    FakeEncoder::set("FAKE_TIMES_LOG", QFile::encodeName(m_timesLog));
     m_profile = EncodingProfile::defaults();
     m_outputDir = m_out;
     delete m_model;
@@ -837,6 +853,184 @@ void TestEngine::secondBatchConvertsEveryRowAgain()
     QCOMPARE(m_model->status(1), JobStatus::Finish);
 }
 
+// ---------------------------------------------------------------- several jobs at once
+
+void TestEngine::severalAtOnce_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QByteArrayList>("titles"); // equal titles write the same output
+    QTest::addColumn<int>("atOnce");
+    QTest::newRow("one at a time") << 1 << QByteArrayList{"a", "b", "c"} << 1;
+    QTest::newRow("two at once over five rows")
+        << 2 << QByteArrayList{"a", "b", "c", "d", "e"} << 2;
+    QTest::newRow("more slots than rows") << 4 << QByteArrayList{"a", "b", "c"} << 3;
+    QTest::newRow("the later of the same output waits")
+        << 3 << QByteArrayList{"a", "Same", "b", "Same", "c"} << 3;
+}
+
+void TestEngine::severalAtOnce()
+{
+    QFETCH(int, jobs);
+    QFETCH(QByteArrayList, titles);
+    QFETCH(int, atOnce);
+    FakeEncoder::set("FAKE_SLEEP_MS", "300");
+    FakeEncoder::set("FAKE_SLOW_ON", "Same1"); // the first of the same output takes longest
+    FakeEncoder::set("FAKE_TRANSCRIPT", WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt");
+    FakeEncoder::set("FAKE_CHUNK_DELAY_MS", "10");
+    auto b = batch();
+    b->seq.setMaxJobs(jobs);
+    QVector<ID3info> rows;
+    for (int i = 0; i < titles.size(); ++i)
+        rows << addRow(titles.at(i), dummySource(titles.at(i) + QByteArray::number(i)),
+                       QStringLiteral("00:03:45"));
+    bool settledAtEnd = false;
+    connect(&b->seq, &BatchSequencer::batchFinished, this, [&] {
+        settledAtEnd = b->seq.runningJobs() == 0 && !b->seq.isRunning();
+        for (int row = 0; row < m_model->rowCount(); ++row)
+            settledAtEnd &= m_model->status(row) == JobStatus::Finish;
+    });
+    QVERIFY(b->run());
+    QVERIFY(settledAtEnd);
+    QCOMPARE(b->finished, 1);
+
+    // Rows start in list order, never more than N run, and as many as may do.
+    QStringList starts = b->log.filter(QStringLiteral("start"));
+    QStringList inOrder;
+    for (int i = 0; i < titles.size(); ++i)
+        inOrder << QStringLiteral("start %1").arg(i);
+    QCOMPARE(starts, inOrder);
+    const QList<FakeEncoder::Conversion> runs = FakeEncoder::conversions(m_timesLog);
+    QCOMPARE(runs.size(), titles.size());
+    QCOMPARE(FakeEncoder::mostAtOnce(runs), atOnce);
+    if (jobs == 1)
+        QCOMPARE(b->log.first(4), steps({"start 0", "end 0 Finish", "start 1", "end 1 Finish"}));
+
+    // Two runs that write one output never overlap, and the later row's output is the one
+    // that stays.
+    for (int i = 0; i < rows.size(); ++i) {
+        for (int j = i + 1; j < rows.size(); ++j) {
+            if (titles.at(i) != titles.at(j))
+                continue;
+            const auto run = [&](int row) {
+                for (const FakeEncoder::Conversion &c : runs) {
+                    if (c.in == rows.at(row).SourcePath)
+                        return c;
+                }
+                return FakeEncoder::Conversion();
+            };
+            QVERIFY(run(i).end > 0 && run(i).end <= run(j).start);
+            QCOMPARE(readFile(outOf(rows.at(j))).right(128), expectedTag(rows.at(j)));
+        }
+    }
+    QCOMPARE(workFilesIn(m_out), QStringList());
+
+    // Each row shows its own percentage from 0 on; the batch's never goes back and ends whole.
+    for (int row = 0; row < rows.size(); ++row) {
+        QList<int> seen;
+        for (const auto &p : std::as_const(b->rowPercents)) {
+            if (p.first == row)
+                seen << p.second;
+        }
+        // Reports read together show the first of them, so the last need not be 100.
+        QVERIFY2(seen.size() >= 2 && seen.first() == 0 && std::is_sorted(seen.begin(), seen.end()),
+                 qPrintable(QStringLiteral("row %1").arg(row)));
+    }
+    QVERIFY(!b->overall.isEmpty());
+    QVERIFY(std::is_sorted(b->overall.begin(), b->overall.end()));
+    QCOMPARE(b->overall.last(), 1.0);
+}
+
+void TestEngine::stopWithSeveralRunning()
+{
+    // Encoders that go on reporting until they are killed.
+    QByteArray reports;
+    for (int s = 0; s < 100; ++s)
+        reports += "size= 1kB time=00:00:" + QByteArray::number(s % 60).rightJustified(2, '0') +
+                   ".00 bitrate= 1.0kbits/s\r";
+    const QString transcript = m_tmp.filePath(QStringLiteral("reports.txt"));
+    QVERIFY(writeFile(transcript, reports));
+    FakeEncoder::set("FAKE_TRANSCRIPT", QFile::encodeName(transcript));
+    FakeEncoder::set("FAKE_CHUNK_DELAY_MS", "10");
+    FakeEncoder::set("FAKE_MODE", "hang");
+    FakeEncoder::set("FAKE_IGNORE_TERM", "1");
+    auto b = batch();
+    int lateReports = 0;
+    connect(&b->seq, &BatchSequencer::progress, this, [&] { lateReports += b->seq.isStopping(); });
+    connect(&b->seq, &BatchSequencer::rowProgress, this,
+            [&] { lateReports += b->seq.isStopping(); });
+    connect(&b->seq, &BatchSequencer::batchProgress, this,
+            [&] { lateReports += b->seq.isStopping(); });
+    b->seq.setMaxJobs(3);
+    b->seq.setStopGrace(300);
+    QVector<ID3info> rows;
+    for (const char *title : {"a", "b", "c", "d"})
+        rows << addRow(title);
+    QVERIFY(writeFile(outOf(rows.at(0)), "an earlier run's output"));
+    QVERIFY(b->start());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        FakeEncoder::pids(m_pidFile).size() == 3 && workFilesIn(m_out).size() == 3, 5000);
+    QTest::qWait(50); // let them ignore SIGTERM for real
+    const QList<qint64> pids = FakeEncoder::pids(m_pidFile);
+
+    b->seq.stop();
+    QVERIFY(!b->seq.isRunning());
+    QVERIFY(b->seq.isStopping());
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(m_model->status(row), JobStatus::Stopped);
+    QCOMPARE(m_model->status(3), JobStatus::Unconvert);
+    QCOMPARE(b->log, steps({"start 0", "start 1", "start 2", "end 0 Stopped", "end 1 Stopped",
+                            "end 2 Stopped", "stopped"}));
+
+    // A new batch accepted now waits until every stopped encoder has ended, and their late
+    // ends touch neither it nor its files.
+    FakeEncoder::reset();
+    bool startedWhileStopping = false;
+    connect(&b->seq, &BatchSequencer::jobStarted, this,
+            [&] { startedWhileStopping |= b->seq.isStopping(); });
+    b->log.clear();
+    QVERIFY(b->run());
+    QVERIFY(!startedWhileStopping);
+    QCOMPARE(lateReports, 1); // the stop's own 0 of 100
+    for (qint64 pid : pids)
+        QVERIFY(!processAlive(pid));
+    QCOMPARE(b->log.count(QStringLiteral("finished")), 1);
+    QCOMPARE(b->log.filter(QStringLiteral("Finish")).size(), 4);
+    for (const ID3info &e : rows)
+        QCOMPARE(readFile(outOf(e)).right(128), expectedTag(e));
+    QCOMPARE(workFilesIn(m_out), QStringList());
+}
+
+void TestEngine::oneFailureLeavesTheOthers()
+{
+    const QString record = m_tmp.filePath(QStringLiteral("shutdown-once"));
+    FakeEncoder::set("WT_SHUTDOWN_RECORD", QFile::encodeName(record));
+    FakeEncoder::set("FAKE_SLEEP_MS", "200");
+    FakeEncoder::set("FAKE_FAIL_ON", "bad");
+    auto b = batch();
+    b->seq.setMaxJobs(2);
+    connect(&b->seq, &BatchSequencer::batchFinished, this, [] { RunShutdownCommand(); });
+    QVector<ID3info> rows;
+    for (const char *title : {"a", "bad", "c", "d"})
+        rows << addRow(title);
+    QVERIFY(writeFile(outOf(rows.at(1)), "an earlier run's output"));
+    QVERIFY(b->run());
+    QCOMPARE(m_model->status(1), JobStatus::Failed);
+    QCOMPARE(m_model->reason(1),
+             rows.at(1).SourcePath + QStringLiteral(": Invalid data found when processing input"));
+    QCOMPARE(readFile(outOf(rows.at(1))), QByteArray("an earlier run's output"));
+    for (int row : {0, 2, 3}) {
+        QCOMPARE(m_model->status(row), JobStatus::Finish);
+        QCOMPARE(readFile(outOf(rows.at(row))).right(128), expectedTag(rows.at(row)));
+        QCOMPARE(b->log.count(QStringLiteral("end %1 Finish").arg(row)), 1);
+    }
+    QCOMPARE(workFilesIn(m_out), QStringList());
+    // The end action once, after the last job.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 5000);
+    QTest::qWait(100);
+    QCOMPARE(readFile(record), QByteArray("shutdown \n"));
+    QCOMPARE(b->log.last(), QStringLiteral("finished"));
+}
+
 // ---------------------------------------------------------------- end actions
 
 void TestEngine::shutdownCandidates_data()
@@ -918,6 +1112,8 @@ void TestEngine::endActionRunsOnceAfterTheLastRow()
 void TestEngine::realFormats_data()
 {
     QTest::addColumn<QString>("extension");
+    QTest::addColumn<EncodingProfile>("profile");
+    QTest::addColumn<QString>("note");       // what the row's tooltip says of the bitrate
     QTest::addColumn<QString>("tagSection"); // where ffprobe finds the output's own tags
     QTest::addColumn<QStringList>("keys");   // the entry's fields the container keeps
     const QStringList all = {u"title"_qs, u"artist"_qs, u"album"_qs,
@@ -936,24 +1132,42 @@ void TestEngine::realFormats_data()
         {u"opus"_qs, {u"stream_tags"_qs, all}},
         {u"m4a"_qs, {u"format_tags"_qs, all}},
     };
+    // 48000 Hz: the one rate every format takes.
+    const EncodingProfile every{QStringLiteral("48000"), QStringLiteral("128000"),
+                                QStringLiteral("2")};
     for (const TargetFormat &f : TargetFormats()) {
         QVERIFY2(tags.contains(f.cliName()), qPrintable(f.cliName()));
         const auto &[section, keys] = tags.value(f.cliName());
-        QTest::newRow(qPrintable(f.name)) << f.extension << section << keys;
+        QTest::newRow(qPrintable(f.name)) << f.extension << every << QString() << section << keys;
     }
+    // Where the encoders settle on another bitrate than the chosen one.
+    const EncodingProfile high{QStringLiteral("22050"), QStringLiteral("192000"),
+                               QStringLiteral("1")};
+    QTest::newRow("MP3 192 Kbps at 22050 Hz")
+        << Mp3 << high
+        << QStringLiteral("Encoded at 160 Kbps, not the chosen 192 Kbps: the encoder goes no "
+                          "higher at 22050 Hz mono.")
+        << tags.value(u"mp3"_qs).first << tags.value(u"mp3"_qs).second;
+    QTest::newRow("AAC 192 Kbps at 22050 Hz mono")
+        << QStringLiteral(".aac") << high
+        << QStringLiteral("Encoded at 132 Kbps, not the chosen 192 Kbps: the encoder goes no "
+                          "higher at 22050 Hz mono.")
+        << QString() << QStringList();
 }
 
 void TestEngine::realFormats()
 {
     QFETCH(QString, extension);
+    QFETCH(EncodingProfile, profile);
+    QFETCH(QString, note);
     QFETCH(QString, tagSection);
     QFETCH(QStringList, keys);
-    // A mono 22050 Hz MP3 (it decodes to float samples), so the profile's 48000 Hz stereo
-    // shows in the output; its own title must not reach the output, the entry's must.
+    m_profile = profile;
+    // A mono 22050 Hz MP3 (it decodes to float samples), so the profile's rate and channels
+    // show in the output; its own title must not reach the output, the entry's must.
     const QString source =
         realSource(QStringLiteral("sine.mp3"), 2, 22050, 1,
                    {QStringLiteral("-metadata"), QStringLiteral("title=Source Title")});
-    m_profile.SampleRate = QStringLiteral("48000"); // the one rate every format takes
     auto b = batch(ffmpegPath());
     ID3info e = entryFor(source, "Sine \xe9t\xe9", "Wavetransmuter");
     e.Comment = "a comment of exactly thirty b.";
@@ -963,8 +1177,8 @@ void TestEngine::realFormats()
     const QString out = outOf(e, extension);
     QCOMPARE(out, m_out + QStringLiteral("/Sine \u00e9t\u00e9") + extension);
     QVERIFY(decodesCleanly(out));
-    QCOMPARE(probeEntries(out, QStringLiteral("stream=sample_rate")), QStringLiteral("48000"));
-    QCOMPARE(probeEntries(out, QStringLiteral("stream=channels")), QStringLiteral("2"));
+    QCOMPARE(probeEntries(out, QStringLiteral("stream=sample_rate")), profile.SampleRate);
+    QCOMPARE(probeEntries(out, QStringLiteral("stream=channels")), profile.Channels);
     QVERIFY(!readFile(out).contains("Source Title"));
     // The ID3v1 block only where the format carries one: after a FLAC or Ogg stream it is
     // junk to a strict reader.
@@ -986,6 +1200,8 @@ void TestEngine::realFormats()
     }
     if (extension == QLatin1String(".flac")) // 16 bits, not the 24 of a float source
         QCOMPARE(probeEntries(out, QStringLiteral("stream=bits_per_raw_sample")), u"16"_qs);
+    QCOMPARE(m_model->reason(0), note);
+    QCOMPARE(m_model->size(0), MegabytesText(QFileInfo(out).size() / 1024.0 / 1024.0));
 }
 
 void TestEngine::realVideoSourceGivesAudio()
@@ -1084,7 +1300,19 @@ void TestEngine::realProgressAndStop()
     m_profile.SampleRate = QStringLiteral("48000"); // resampling keeps ffmpeg busy a while
     auto b = batch(ffmpegPath());
     const ID3info first = addRow("long", source, QStringLiteral("00:01:30"));
+    QStringList shown; // what the row's status says along the way
+    connect(m_model, &JobListModel::dataChanged, this, [&] {
+        const QString text = m_model->index(0, JobListModel::StatusColumn).data().toString();
+        if (text != QLatin1String("Unconvert") && (shown.isEmpty() || shown.last() != text))
+            shown << text;
+    });
     QVERIFY(b->run(Mp3, 30000));
+    QCOMPARE(shown.mid(0, 2),
+             (QStringList{QStringLiteral("Converting"), QStringLiteral("Converting 0%")}));
+    QVERIFY2(shown.filter(QRegularExpression(QStringLiteral("^Converting [1-9]\\d*%$"))).size() >=
+                 1,
+             qPrintable(shown.join(u',')));
+    QCOMPARE(shown.last(), QStringLiteral("Finish"));
     QCOMPARE(m_model->status(0), JobStatus::Finish);
     // The encoder's reports of the row's 90 seconds, then the job end's 100 and 0 of 100.
     QVERIFY(b->progress.size() >= 3);

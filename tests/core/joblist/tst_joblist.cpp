@@ -1,3 +1,4 @@
+#include "core/joblist/failuretext.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
@@ -127,12 +128,15 @@ private slots:
     void scanFolderTakesOnlyAcceptedRegularFiles_data()
     {
         QTest::addColumn<bool>("trailingSlash");
-        QTest::newRow("without trailing slash") << false;
-        QTest::newRow("with trailing slash") << true;
+        QTest::addColumn<bool>("recursive");
+        QTest::newRow("without trailing slash") << false << false;
+        QTest::newRow("with trailing slash") << true << false;
+        QTest::newRow("subfolders too") << false << true;
     }
     void scanFolderTakesOnlyAcceptedRegularFiles()
     {
         QFETCH(bool, trailingSlash);
+        QFETCH(bool, recursive);
         QTemporaryDir dir;
         const QString d = dir.path();
         touch(d + QStringLiteral("/Song.MP3"));
@@ -146,14 +150,27 @@ private slots:
         QVERIFY(QDir(d).mkpath(QStringLiteral("x.mp3"))); // a folder is no file
         QCOMPARE(::mkfifo(QFile::encodeName(d + QStringLiteral("/y.mp3")).constData(), 0600), 0);
         QVERIFY(QFile::link(d + QStringLiteral("/a.wav"), d + QStringLiteral("/link.wma")));
+        QVERIFY(QDir(d).mkpath(QStringLiteral("sub/deeper")));
+        touch(d + QStringLiteral("/sub/deeper/deep.WMA"));
+        touch(d + QStringLiteral("/sub/deeper/skip.avi"));
+        // Links to folders are not followed: this one would loop, the other adds twice.
+        QVERIFY(QFile::link(d, d + QStringLiteral("/sub/deeper/loop")));
+        QVERIFY(QFile::link(d + QStringLiteral("/sub"), d + QStringLiteral("/again")));
 
         const QString folder = trailingSlash ? d + QLatin1Char('/') : d;
-        const QStringList found = ScanFolder(folder);
-        QCOMPARE(names(found),
-                 (QStringList{QStringLiteral(".hidden.mp3"), QStringLiteral("Song.MP3"),
-                              QStringLiteral("a.wav"), QStringLiteral("link.wma")}));
+        const QStringList found = ScanFolder(folder, recursive);
+        QStringList expected{QStringLiteral(".hidden.mp3"), QStringLiteral("Song.MP3"),
+                             QStringLiteral("a.wav"), QStringLiteral("link.wma")};
+        if (recursive)
+            expected << QStringLiteral("deep.WMA") << QStringLiteral("inner.mp3");
+        expected.sort();
+        QCOMPARE(names(found), expected);
         for (const QString &p : found)
             QVERIFY2(!p.contains(QStringLiteral("//")), qPrintable(p));
+        if (recursive) { // a folder's own files come before its subfolders'
+            QCOMPARE(QFileInfo(found.at(found.size() - 2)).fileName(), QStringLiteral("inner.mp3"));
+            QCOMPARE(QFileInfo(found.last()).fileName(), QStringLiteral("deep.WMA"));
+        }
     }
 
     void dialogAppendOrder()
@@ -204,12 +221,58 @@ private slots:
         // Views read the status itself, on any column, not the text shown.
         QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), JobListModel::StatusRole),
                  QVariant(int(JobStatus::Failed)));
-        QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), Qt::ToolTipRole).toString(),
-                 QStringLiteral("Encoder not found"));
-        // A later status clears the old reason.
-        model.setStatus(0, JobStatus::Finish);
+        // The tooltip explains the reason in plain words first; the title's names the file.
+        const QString explained = ExplainedReason(QStringLiteral("Encoder not found"));
+        QVERIFY(explained.endsWith(QStringLiteral(".\nEncoder not found")));
         QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn), Qt::ToolTipRole).toString(),
-                 QString());
+                 explained);
+        QCOMPARE(model.data(model.index(0, JobListModel::TitleColumn), Qt::ToolTipRole).toString(),
+                 QStringLiteral("/music/t\n\n") + explained);
+        // A converting row shows how far it is; a later status clears that and the old reason.
+        model.setStatus(0, JobStatus::Converting);
+        model.setProgress(0, 42);
+        QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn)).toString(),
+                 QStringLiteral("Converting 42%"));
+        model.setStatus(0, JobStatus::Finish, QStringLiteral("Tag not written"));
+        QCOMPARE(model.data(model.index(0, JobListModel::StatusColumn)).toString(),
+                 QStringLiteral("Finish"));
+        QCOMPARE(model.data(model.index(0, JobListModel::SizeColumn), Qt::ToolTipRole).toString(),
+                 QStringLiteral("Tag not written")); // only failures are explained
+        // The size of a finished output stays when the bitrate changes; estimates follow it.
+        model.appendEntry(entryTitled("u"), QStringLiteral("00:03:45"), QStringLiteral("3.43MB"));
+        model.setOutputSize(0, 1536 * 1024);
+        model.RecomputeSizes(QStringLiteral("64000"));
+        QCOMPARE(model.size(0), QStringLiteral("1.5MB"));
+        QCOMPARE(model.size(1), QStringLiteral("1.71MB"));
+    }
+
+    void failureReasonsInPlainWords_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("starts");
+        // ffmpeg 5.1's own lines, as the batch takes them from its output.
+        QTest::newRow("wma bitrate")
+            << QStringLiteral("[wmav2] bitrate too low: got 8000, need 24000 or higher")
+            << QStringLiteral("The chosen bitrate is too low");
+        QTest::newRow("ac3 sample rate")
+            << QStringLiteral("[ac3] Specified sample rate 22050 is not supported")
+            << QStringLiteral("This format does not take the chosen sample rate");
+        QTest::newRow("missing source") << QStringLiteral("missing.wav: No such file or directory")
+                                        << QStringLiteral("The source file or the output folder");
+        QTest::newRow("unreadable source") << QStringLiteral("/music/broken.mp3: Invalid argument")
+                                           << QStringLiteral("ffmpeg refused the file");
+        QTest::newRow("unknown line") << QStringLiteral("Something new") << QString();
+    }
+    void failureReasonsInPlainWords()
+    {
+        QFETCH(QString, reason);
+        QFETCH(QString, starts);
+        const QString explained = ExplainedReason(reason);
+        if (starts.isEmpty())
+            QCOMPARE(explained, reason);
+        else
+            QVERIFY2(explained.startsWith(starts) && explained.endsWith(QLatin1Char('\n') + reason),
+                     qPrintable(explained));
     }
 
     void recomputeSizesFollowsEachRowsTime()

@@ -5,6 +5,7 @@
 #include "core/convert/batchsequencer.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/settings/settingsstore.h"
 #include "gui/app/tmainform.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
@@ -15,13 +16,20 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -36,14 +44,16 @@ namespace {
 
 const QString SkinPath = QStringLiteral(WT_SOURCE_DIR "/skins/mp313.skn");
 
-// A drag that enters the widget and is dropped there, as the pointer would do it.
-void dropOn(QWidget *target, QMimeData *mime)
+// A drag that enters the widget and is dropped there, as the pointer would do it; true
+// when the widget took it (the pointer shows the copy cursor, not the no-drop one).
+bool dropOn(QWidget *target, QMimeData *mime)
 {
     const QPoint at(50, 50);
     QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, {});
     QApplication::sendEvent(target, &enter);
     QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, {});
     QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted();
 }
 
 // The program's four windows, made the way the program makes them.
@@ -67,6 +77,8 @@ struct Program
     {
         main->show();
         QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+        QApplication::setActiveWindow(main.get()); // so that the keyboard reaches it
+        QVERIFY(QTest::qWaitForWindowActive(main.get()));
     }
     QTableView *list() const { return main->findChild<QTableView *>(QStringLiteral("ListView1")); }
     QComboBox *combo(int n) const
@@ -136,12 +148,18 @@ private slots:
         QCOMPARE(p.combo(2)->currentText(), QStringLiteral("128 Kbps"));
         QCOMPARE(p.combo(3)->currentText(), QStringLiteral("Stereo"));
         QCOMPARE(p.main->size(), QSize(525, 343));
-        QCOMPARE(p.list()->geometry(), QRect(12, 103, 332, 204));
-        QCOMPARE(p.list()->columnWidth(0), 115);
-        QCOMPARE(p.list()->columnWidth(1), 70);
-        // Without a settings file the output folder is the music folder, created.
+        QCOMPARE(p.list()->geometry(), QRect(12, 103, 332, 182));
+        // Without a settings file the output folder is the music folder, created, and shown
+        // under the list with a button that opens it.
         QCOMPARE(p.main->OutputDir, QDir::homePath() + QStringLiteral("/Music"));
         QVERIFY(QFileInfo(p.main->OutputDir).isDir());
+        QCOMPARE(p.main->findChild<QLabel *>(QStringLiteral("OutputLabel"))->toolTip(),
+                 p.main->OutputDir);
+        QStringList opened;
+        p.main->setOpenFolderHandler([&opened](const QString &d) { opened << d; });
+        QTest::mouseClick(p.main->findChild<QPushButton *>(QStringLiteral("OpenOutputButton")),
+                          Qt::LeftButton);
+        QCOMPARE(opened, QStringList(p.main->OutputDir));
         QCOMPARE(p.id3->ComboBox1->count(), 148);
         QCOMPARE(p.id3->ComboBox1->itemText(0), QStringLiteral("Blues"));
         QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
@@ -227,10 +245,11 @@ private slots:
         QCOMPARE(asked, 0);
         QCOMPARE(p.main->model()->rowCount(), 1);
         QVERIFY(!p.main->sequencer()->isRunning());
-        // "settings" is never gated ...
+        // "settings" is never gated, and only a batch greys its path box ...
         bool settingsShown = false;
         whenModal([&settingsShown](QWidget *w) {
-            settingsShown = w->objectName() == QLatin1String("SetForm");
+            settingsShown = w->objectName() == QLatin1String("SetForm") &&
+                            w->findChild<QLineEdit *>(QStringLiteral("Edit1"))->isEnabled();
             w->close();
         });
         p.main->DispatchCommand(QStringLiteral("settings"));
@@ -408,6 +427,41 @@ private slots:
         QCOMPARE(pbpos->text(), QStringLiteral("0%"));
     }
 
+    void severalAtOnceShowTheWholeBatch()
+    {
+        Program p;
+        p.show();
+        SkinElement *pbpos = p.element(QStringLiteral("pbpos"));
+        SkinElement *pbleft = p.element(QStringLiteral("pbleft"));
+        QVERIFY(pbpos && pbleft);
+        p.main->ShowBatchProgress(4200, 10000, 70);
+        QCOMPARE(p.main->progressText(), u"42% \u00b7 1:10 left"_qs);
+        QCOMPARE(pbpos->text(), QStringLiteral("42%"));
+        QCOMPARE(pbleft->text(), QStringLiteral("1:10 left"));
+        QCOMPARE(p.main->progressRight(), 12 + 197);
+        p.main->ShowBatchProgress(4300, 10000, -1); // not known (any more): no time
+        QCOMPARE(pbleft->text(), QString());
+
+        // The number from the settings reaches the batch: two encoders at once, both stopped.
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.main->JobsAtOnce = 2;
+        p.addFiles(media(
+            {QStringLiteral("one.mp3"), QStringLiteral("two.mp3"), QStringLiteral("three.mp3")}));
+        qputenv("FAKE_MODE", "hang");
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE(p.main->sequencer()->runningJobs(), 2);
+        QCOMPARE(p.main->model()->status(1), JobStatus::Converting);
+        p.main->DispatchCommand(QStringLiteral("stop"));
+        qunsetenv("FAKE_MODE");
+        QCOMPARE(p.main->model()->status(0), JobStatus::Stopped);
+        QCOMPARE(p.main->model()->status(1), JobStatus::Stopped);
+        QCOMPARE(p.main->model()->status(2), JobStatus::Unconvert);
+        QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
+        QTRY_VERIFY(!p.main->sequencer()->isStopping());
+        QCOMPARE(workFilesIn(out.path()), QStringList());
+    }
+
     void aClickOnTheSkinReachesTheDispatch()
     {
         Program p;
@@ -436,15 +490,16 @@ private slots:
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(files[0]), QUrl::fromLocalFile(files[1]),
                       QUrl::fromLocalFile(folder.path())});
-        dropOn(p.list()->viewport(), &mime);
+        QVERIFY(dropOn(p.list()->viewport(), &mime));
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
         QStringList t = p.titles();
         QCOMPARE(t.takeFirst(), QStringLiteral("dropped.mp3"));
         t.sort();
         QCOMPARE(t, (QStringList{QStringLiteral("in1.mp3"), QStringLiteral("in2.WAV")}));
-        // A drop while busy is refused like any gated command.
+        // A drop while busy is refused like any gated command, and the drag is told so.
         p.main->IdleFlag = 0;
-        dropOn(p.list()->viewport(), &mime);
+        QVERIFY(!dropOn(p.list()->viewport(), &mime));
+        QVERIFY(!dropOn(p.main.get(), &mime));
         QTest::qWait(100);
         QCOMPARE(p.main->model()->rowCount(), 3);
         // Paths from a later start wait until the window is idle again.
@@ -492,22 +547,24 @@ private slots:
         QCOMPARE(readFile(p.main->model()->entry(0).SourcePath), QByteArray("data"));
     }
 
-    void tagEditorOpensFromTheList()
+    void tagEditorOpensOnTheClickedRow()
     {
         Program p;
         p.show();
-        p.addFiles(media({QStringLiteral("a.mp3"), QStringLiteral("b.mp3")}));
-        p.list()->selectRow(1);
+        p.addFiles(
+            media({QStringLiteral("a.mp3"), QStringLiteral("b.mp3"), QStringLiteral("c.mp3")}));
+        p.list()->selectRow(2);
         QString opened;
         whenModal([&opened](QWidget *w) {
-            opened = w->objectName();
+            opened = w->objectName() + QLatin1Char(' ') +
+                     w->findChild<QLineEdit *>(QStringLiteral("Edit1"))->text();
             w->close();
         });
         const QRect cell = p.list()->visualRect(p.main->model()->index(1, 0));
         QTest::mousePress(p.list()->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseRelease(p.list()->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(p.list()->viewport(), Qt::LeftButton, {}, cell.center());
-        QTRY_COMPARE(opened, QStringLiteral("ID3Form"));
+        QTRY_COMPARE(opened, QStringLiteral("ID3Form ") + p.titles().at(1));
         QCOMPARE(p.list()->selectionModel()->selectedRows().value(0).row(), 0);
     }
 
@@ -521,25 +578,304 @@ private slots:
         QStringList opened;
         p.main->setOpenFolderHandler([&opened](const QString &d) { opened << d; });
         p.main->FinishAction = EndAction::OpenFolder;
+        auto enabled = [&p] {
+            QStringList names;
+            for (const char *n : {"addfile", "remove", "id3", "tomp3", "torm", "settings", "stop"})
+                if (p.element(QString::fromLatin1(n))->isElementEnabled())
+                    names << QString::fromLatin1(n);
+            return names.join(QLatin1Char(' '));
+        };
+        QCOMPARE(enabled(), QStringLiteral("addfile remove id3 tomp3 torm settings stop"));
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QCOMPARE(int(p.main->IdleFlag), 0);
-        p.main->DispatchCommand(QStringLiteral("towav")); // gated while converting
+        QCOMPARE(enabled(), QStringLiteral("settings stop")); // the gated ones look disabled
+        p.main->DispatchCommand(QStringLiteral("towav"));     // gated while converting
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        QCOMPARE(enabled(), QStringLiteral("addfile remove id3 tomp3 torm settings stop"));
         QCOMPARE(p.main->model()->status(0), JobStatus::Finish);
         QCOMPARE(p.main->model()->status(1), JobStatus::Finish);
         QVERIFY(QFile::exists(out.path() + QStringLiteral("/one.mp3.mp3")));
         QCOMPARE(opened, QStringList{out.path()});
         QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
+        QCOMPARE(p.main->progressInfo(), QStringLiteral("2 converted"));
 
+        // A row that fails is counted apart; the summary lasts until the next command.
+        QVERIFY(QFile::remove(media({QStringLiteral("two.mp3")}).first()));
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QCOMPARE(p.main->progressInfo(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        QCOMPARE(p.main->progressInfo(), QStringLiteral("1 converted, 1 failed"));
+        QCOMPARE(p.element(QStringLiteral("pbinfo"))->text(), p.main->progressInfo());
+        p.main->DispatchCommand(QStringLiteral("remove"));
+        QCOMPARE(p.element(QStringLiteral("pbinfo"))->text(), QString());
+    }
+
+    void shutdownCountsDownFirst_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("shutsDown");
+        QTest::newRow("the countdown runs out") << QString() << true;
+        QTest::newRow("Shut down now") << QStringLiteral("Button1") << true;
+        QTest::newRow("Cancel") << QStringLiteral("Button2") << false;
+        QTest::newRow("Escape") << QStringLiteral("Escape") << false;
+        QTest::newRow("close box") << QStringLiteral("close box") << false;
+    }
+    void shutdownCountsDownFirst()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, shutsDown);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(media({QStringLiteral("last.mp3")}));
         const QString record = out.path() + QStringLiteral("/shutdown.log");
         qputenv("WT_SHUTDOWN_RECORD", QFile::encodeName(record));
         p.main->FinishAction = EndAction::Shutdown;
+        p.main->setShutdownCountdown(how.isEmpty() ? 1 : 30);
+        QString shown;
+        whenModal([&](QWidget *w) {
+            shown = w->windowTitle() + QLatin1Char(':') +
+                    w->findChild<QLabel *>(QStringLiteral("Label1"))->text();
+            if (how == QLatin1String("Escape"))
+                QTest::keyClick(w, Qt::Key_Escape);
+            else if (how == QLatin1String("close box"))
+                w->close();
+            else if (!how.isEmpty())
+                QTest::mouseClick(w->findChild<QPushButton *>(how), Qt::LeftButton);
+        });
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        QVERIFY2(shown.startsWith(QStringLiteral("Shutdown:")) &&
+                     shown.endsWith(how.isEmpty() ? QStringLiteral(" 1 second.")
+                                                  : QStringLiteral(" 30 seconds.")),
+                 qPrintable(shown));
+        if (shutsDown) {
+            QTRY_VERIFY(QFile::exists(record));
+            QCOMPARE(readFile(record).count('\n'), 1);
+        } else {
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+            QTest::qWait(200);
+            QVERIFY(!QFile::exists(record));
+        }
+    }
+
+    void sameOutputsAskFirst_data()
+    {
+        QTest::addColumn<bool>("sameTitles");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("different titles: no question") << false << QString();
+        QTest::newRow("same titles, Cancel") << true << QStringLiteral("Cancel");
+        QTest::newRow("same titles, convert anyway") << true << QStringLiteral("Convert anyway");
+    }
+    // Rows that would write the same output file are listed before the batch starts.
+    void sameOutputsAskFirst()
+    {
+        QFETCH(bool, sameTitles);
+        QFETCH(QString, answer);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(
+            media({QStringLiteral("s1.mp3"), QStringLiteral("s2.mp3"), QStringLiteral("s3.mp3")}));
+        JobListModel *m = p.main->model();
+        if (sameTitles) {
+            for (int row : {0, 2}) {
+                ID3info e = m->entry(row);
+                e.Title = "Same";
+                m->setEntry(row, e);
+            }
+        }
+        QString listed;
+        if (!answer.isEmpty()) {
+            whenModal([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box);
+                listed = box->text();
+                for (QAbstractButton *b : box->buttons()) {
+                    if (b->text() == answer)
+                        b->click();
+                }
+            });
+        }
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
-        QTRY_VERIFY(QFile::exists(record));
-        QFile log(record);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll().count('\n'), 1);
+        if (sameTitles) {
+            const QString sources = QStringLiteral("Same.mp3 \u2190 rows 1 (%1), 3 (%2)")
+                                        .arg(QFileInfo(m->entry(0).SourcePath).fileName(),
+                                             QFileInfo(m->entry(2).SourcePath).fileName());
+            QVERIFY2(listed.contains(sources), qPrintable(listed));
+        }
+        const bool ran = answer != QLatin1String("Cancel");
+        QCOMPARE(m->status(1), ran ? JobStatus::Finish : JobStatus::Unconvert);
+        QCOMPARE(QFile::exists(out.path() + QStringLiteral("/Same.mp3")), sameTitles && ran);
+    }
+
+    void keysRunTheCommands_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("Ctrl+O adds files")
+            << int(Qt::Key_O) << int(Qt::ControlModifier) << QStringLiteral("asked for files");
+        QTest::newRow("Ctrl+Shift+O adds a folder")
+            << int(Qt::Key_O) << int(Qt::ControlModifier | Qt::ShiftModifier)
+            << QStringLiteral("Add File Directory, subfolders offered");
+        QTest::newRow("Delete removes") << int(Qt::Key_Delete) << 0 << QStringLiteral("2 rows");
+        QTest::newRow("F2 edits the row")
+            << int(Qt::Key_F2) << 0 << QStringLiteral("ID3Form on row 2");
+        QTest::newRow("Enter edits the row")
+            << int(Qt::Key_Return) << 0 << QStringLiteral("ID3Form on row 2");
+        QTest::newRow("Escape stops the batch")
+            << int(Qt::Key_Escape) << 0 << QStringLiteral("Stopped");
+    }
+    void keysRunTheCommands()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, expected);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(
+            media({QStringLiteral("k1.mp3"), QStringLiteral("k2.mp3"), QStringLiteral("k3.mp3")}));
+        p.list()->setFocus();
+        p.list()->selectRow(2);
+        QString seen;
+        p.main->setOpenFilesProvider([&seen] {
+            seen = QStringLiteral("asked for files");
+            return QStringList();
+        });
+        if (expected.contains(QLatin1String("ID3Form")) ||
+            expected.contains(QLatin1String("Add"))) {
+            whenModal([&seen](QWidget *w) {
+                if (auto *table = w->findChild<QTableWidget *>(QStringLiteral("ListView1")))
+                    seen = w->objectName() + QStringLiteral(" on row %1").arg(table->currentRow());
+                else if (auto *check = w->findChild<QCheckBox *>(QStringLiteral("SubfoldersCheck")))
+                    seen = w->windowTitle() + (check->isVisibleTo(w)
+                                                   ? QStringLiteral(", subfolders offered")
+                                                   : QString());
+                w->close();
+            });
+        }
+        if (key == Qt::Key_Escape) {
+            qputenv("FAKE_MODE", "hang");
+            p.main->DispatchCommand(QStringLiteral("tomp3"));
+            QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
+        }
+        QTest::keyClick(p.list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        if (key == Qt::Key_Delete)
+            seen = QStringLiteral("%1 rows").arg(p.main->model()->rowCount());
+        if (key == Qt::Key_Escape) {
+            QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->status(0), JobStatus::Stopped, 10000);
+            seen = QStringLiteral("Stopped");
+        }
+        QTRY_COMPARE(seen, expected);
+        QTRY_COMPARE(int(p.main->IdleFlag), 1);
+    }
+
+    // Tab leaves the list and goes round the window in reading order; while a batch runs it
+    // passes over the commands that cannot run.
+    void tabGoesRoundTheWindow()
+    {
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(media({QStringLiteral("t1.mp3")}));
+        auto round = [&p] {
+            p.list()->setFocus();
+            QStringList visited;
+            do {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                visited << QApplication::focusWidget()->objectName().remove(
+                    QStringLiteral("Focus"));
+            } while (QApplication::focusWidget() != p.list() && visited.size() < 30);
+            return visited.join(QLatin1Char(' '));
+        };
+        QCOMPARE(round(), QStringLiteral("OpenOutputButton suiComboBox1 suiComboBox2 suiComboBox3 "
+                                         "addfile addfolder remove clear id3 settings tomp3 towav "
+                                         "towma toaac torm stop ListView1"));
+        qputenv("FAKE_MODE", "hang");
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
+        QCOMPARE(round(), QStringLiteral("OpenOutputButton suiComboBox1 suiComboBox2 suiComboBox3 "
+                                         "settings stop ListView1"));
+        p.main->DispatchCommand(QStringLiteral("stop"));
+    }
+
+    // The list never needs a horizontal scroll bar nor cuts a status, and new rows come
+    // into view.
+    void listFitsItsColumns()
+    {
+        Program p;
+        p.show();
+        QStringList names;
+        for (int i = 0; i < 14; ++i)
+            names << QStringLiteral("A rather long title, number %1 of the list.mp3").arg(i);
+        p.addFiles(media(names));
+        QTableView *list = p.list();
+        JobListModel *m = p.main->model();
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        QVERIFY(list->viewport()->rect().contains(list->visualRect(m->index(13, 0)).center()));
+        int total = 0;
+        for (int c = 0; c < JobListModel::ColumnCount; ++c)
+            total += list->columnWidth(c);
+        QCOMPARE(total, list->viewport()->width());
+
+        m->setStatus(13, JobStatus::Converting);
+        m->setProgress(13, 100);
+        const QString status = m->data(m->index(13, JobListModel::StatusColumn)).toString();
+        QCOMPARE(status, QStringLiteral("Converting 100%"));
+        // Qt's item views keep this margin on each side of a cell's text.
+        const int margin =
+            list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        QVERIFY(list->fontMetrics().horizontalAdvance(status) + 2 * margin <=
+                list->columnWidth(JobListModel::StatusColumn));
+    }
+
+    void addFolderRemembersSubfolders_data()
+    {
+        QTest::addColumn<bool>("include");
+        QTest::newRow("with subfolders") << true;
+        QTest::newRow("without") << false;
+    }
+    void addFolderRemembersSubfolders()
+    {
+        QFETCH(bool, include);
+        const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        QFile::remove(ini);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("sub")));
+        writeFile(folder.filePath(QStringLiteral("top.mp3")), "data");
+        writeFile(folder.filePath(QStringLiteral("sub/below.mp3")), "data");
+        Program p;
+        p.show();
+        bool offered = !include;
+        auto pick = [&](bool check) {
+            whenModal([&, check](QWidget *w) {
+                auto *box = w->findChild<QCheckBox *>(QStringLiteral("SubfoldersCheck"));
+                offered = box->isChecked();
+                box->setChecked(check);
+                w->findChild<QLineEdit *>(QStringLiteral("PathEdit"))->setText(folder.path());
+                QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Button1")),
+                                  Qt::LeftButton);
+            });
+            p.main->DispatchCommand(QStringLiteral("addfolder"));
+            QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        };
+        pick(include);
+        QVERIFY(!offered); // off at first
+        QCOMPARE(p.titles(),
+                 include ? QStringList({QStringLiteral("top.mp3"), QStringLiteral("below.mp3")})
+                         : QStringList(QStringLiteral("top.mp3")));
+        QCOMPARE(SettingsStore().readIncludeSubfolders(), include);
+        pick(include);
+        QCOMPARE(offered, include); // remembered
+        QFile::remove(ini);
     }
 
     void stopAndCloseEndTheEncoder()
@@ -555,6 +891,13 @@ private slots:
         p.main->FinishAction = EndAction::Shutdown;
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
+        bool pathBoxGreyed = false;
+        whenModal([&pathBoxGreyed](QWidget *w) {
+            pathBoxGreyed = !w->findChild<QLineEdit *>(QStringLiteral("Edit1"))->isEnabled();
+            w->close();
+        });
+        p.main->DispatchCommand(QStringLiteral("settings"));
+        QVERIFY(pathBoxGreyed);
         p.main->DispatchCommand(QStringLiteral("stop"));
         QCOMPARE(int(p.main->IdleFlag), 1);
         QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->status(0), JobStatus::Stopped, 10000);

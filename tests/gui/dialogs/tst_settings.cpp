@@ -7,6 +7,7 @@
 #include "gui/dialogs/tsetform.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,12 +16,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -106,14 +110,19 @@ private slots:
     void roundTrip();
     void unwritable_data();
     void unwritable();
+    void jobs_data();
+    void jobs();
     void windowPos_data();
     void windowPos();
     void windowPosJoinsTheFilesSection();
+    void subfoldersSwitch();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
     void dirFormLeftWithoutOk_data();
     void dirFormLeftWithoutOk();
+    void dirFormPathField_data();
+    void dirFormPathField();
 
     void radioButtonsSetFinishAction_data();
     void radioButtonsSetFinishAction();
@@ -270,6 +279,49 @@ void TestSettings::unwritable()
     QCOMPARE(SettingsStore().readOutputDir(), QString());
 }
 
+void TestSettings::jobs_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<int>("expected");       // at most one per core; 0: one per core
+    QTest::newRow("no file") << QByteArray() << 1;
+    QTest::newRow("a file from before the key") << QByteArray("[operate]\nOutpath=/m\n") << 1;
+    QTest::newRow("one") << QByteArray("[operate]\nOutpath=/m\nJobs=1\n") << 1;
+    QTest::newRow("any spelling") << QByteArray("[OPERATE]\njobs=2\n") << 2;
+    QTest::newRow("zero") << QByteArray("[operate]\nJobs=0\n") << 1;
+    QTest::newRow("negative") << QByteArray("[operate]\nJobs=-3\n") << 1;
+    QTest::newRow("no number") << QByteArray("[operate]\nJobs=many\n") << 1;
+    QTest::newRow("more than the cores") << QByteArray("[operate]\nJobs=100000\n") << 0;
+}
+
+// Read clamped to 1 ... cores, shown and changed in the dialog, stored beside the folder.
+void TestSettings::jobs()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, expected);
+    const int cores = SettingsStore::maxJobs();
+    expected = expected == 0 ? cores : std::min(expected, cores);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    QCOMPARE(SettingsStore().readJobs(), expected);
+
+    SetFormFixture f;
+    f.form.prepare(QStringLiteral("/m"), EndAction::Nothing, false, SettingsStore().readJobs());
+    auto *spin = f.form.findChild<QSpinBox *>(QStringLiteral("SpinBox1"));
+    QVERIFY(spin);
+    QCOMPARE(spin->value(), expected);
+    QCOMPARE(spin->maximum(), cores);
+    if (cores == 1)
+        QSKIP("one core: nothing else to choose");
+    QSignalSpy changes(&f.form, &TSetForm::jobsChanged);
+    const int other = expected == 1 ? cores : 1;
+    spin->setValue(other);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(changes.first().first().toInt(), other);
+    QCOMPARE(SettingsStore().readJobs(), other);
+    if (content.contains("Outpath"))
+        QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
+}
+
 void TestSettings::windowPos_data()
 {
     QTest::addColumn<QByteArray>("content"); // empty: no file at all
@@ -315,23 +367,51 @@ void TestSettings::windowPosJoinsTheFilesSection()
     QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
 }
 
+// The "Include subfolders" switch lives beside the output folder, found in any spelling.
+void TestSettings::subfoldersSwitch()
+{
+    QVERIFY(!SettingsStore().readIncludeSubfolders()); // no file: off
+    QVERIFY(writeFile(settingsFile(), "[OPERATE]\nOUTPATH=/x\nincludesubfolders=1\n"));
+    QVERIFY(SettingsStore().readIncludeSubfolders());
+    QString error;
+    QVERIFY(SettingsStore().writeIncludeSubfolders(false, &error));
+    QCOMPARE(readFile(settingsFile()), QByteArray("[OPERATE]\nOUTPATH=/x\nincludesubfolders=0\n"));
+    QVERIFY(!SettingsStore().readIncludeSubfolders());
+    QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/x"));
+}
+
+// Even a home folder deep down is in view with the start of its row (no horizontal
+// scrolling), and folders have icons without an icon theme.
 void TestSettings::dirFormStartsAtHome()
 {
+    const QByteArray realHome = qgetenv("HOME");
+    QString deep = m_dir.path();
+    for (int level = 0; level < 8; ++level)
+        deep += QStringLiteral("/a folder with a long name, level %1").arg(level);
+    QVERIFY(QDir().mkpath(deep));
+    qputenv("HOME", QFile::encodeName(deep));
     TdirForm form;
+    qputenv("HOME", realHome);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    saveShot(&form, QStringLiteral("dirform.png"));
     QTreeView *tree = treeOf(form);
     auto *model = qobject_cast<QFileSystemModel *>(tree->model());
-    const QModelIndex home = model->index(QDir::homePath());
+    const QModelIndex home = model->index(deep);
     QCOMPARE(tree->currentIndex(), home);
     QVERIFY(tree->isExpanded(home));
+    QCOMPARE(form.findChild<QLineEdit *>(QStringLiteral("PathEdit"))->text(), deep);
     // The top of the tree is the file system's root, so every folder is reachable.
     QCOMPARE(model->filePath(model->index(0, 0, tree->rootIndex())), QDir::rootPath());
-    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(home).center()));
+    // The home folder's row is in view, from its start.
+    QTRY_VERIFY(tree->viewport()->rect().contains(QPoint(1, tree->visualRect(home).center().y())));
+    QVERIFY(tree->horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(tree->horizontalScrollBar()->value(), 0);
+    const QIcon icon = model->data(home, Qt::DecorationRole).value<QIcon>();
+    QVERIFY(!icon.pixmap(16).isNull());
+    saveShot(&form, QStringLiteral("dirform.png"));
     QTest::mouseClick(button(form, "Button1"), Qt::LeftButton);
     QCOMPARE(form.result(), int(QDialog::Accepted));
-    QCOMPARE(form.PickedFolder(), QDir::homePath());
+    QCOMPARE(form.PickedFolder(), deep);
 }
 
 void TestSettings::dirFormShowsFoldersOnly()
@@ -375,6 +455,63 @@ void TestSettings::dirFormLeftWithoutOk()
         form.exec();
         QCOMPARE(form.PickedFolder(), picked[i]);
     }
+}
+
+void TestSettings::dirFormPathField_data()
+{
+    QTest::addColumn<QString>("typed"); // "~" is the home folder
+    QTest::addColumn<bool>("enterFirst");
+    QTest::addColumn<QString>("picked"); // below the home folder; empty: nothing
+    QTest::newRow("a path, Ok") << QStringLiteral("HOME/typed/one") << false
+                                << QStringLiteral("typed/one");
+    QTest::newRow("~, Enter, Ok") << QStringLiteral("~/typed") << true << QStringLiteral("typed");
+    QTest::newRow("a hidden folder, Enter, Ok")
+        << QStringLiteral("~/typed/.secret") << true << QStringLiteral("typed/.secret");
+    QTest::newRow("no such folder") << QStringLiteral("~/typed/none") << false << QString();
+}
+
+// The path field takes a typed or pasted folder: Enter goes there in the tree (showing hidden
+// folders when it is one), Ok picks it; a folder that does not exist is refused with a
+// message and the picker stays open.
+void TestSettings::dirFormPathField()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, enterFirst);
+    QFETCH(QString, picked);
+    QDir home = QDir::home();
+    QVERIFY(home.mkpath(QStringLiteral("typed/one")) &&
+            home.mkpath(QStringLiteral("typed/.secret")));
+    typed.replace(QStringLiteral("HOME"), QDir::homePath());
+    TdirForm form;
+    auto *edit = form.findChild<QLineEdit *>(QStringLiteral("PathEdit"));
+    auto *hidden = form.findChild<QCheckBox *>(QStringLiteral("HiddenCheck"));
+    QString current, refusal;
+    whenModal([&](QWidget *) {
+        edit->setText(typed);
+        if (enterFirst) {
+            QTest::keyClick(edit, Qt::Key_Return);
+            QVERIFY(form.isVisible());
+            current = qobject_cast<QFileSystemModel *>(treeOf(form)->model())
+                          ->filePath(treeOf(form)->currentIndex());
+        }
+        if (picked.isEmpty()) {
+            whenModal(
+                [&](QWidget *box) {
+                    refusal = qobject_cast<QMessageBox *>(box)->text();
+                    box->close();
+                    QTimer::singleShot(0, &form, [&form] { button(form, "Button2")->click(); });
+                },
+                &form);
+        }
+        button(form, "Button1")->click();
+    });
+    form.exec();
+    const QString expected = picked.isEmpty() ? QString() : home.filePath(picked);
+    QCOMPARE(form.PickedFolder(), expected);
+    if (enterFirst)
+        QCOMPARE(current, expected);
+    QCOMPARE(hidden->isChecked(), picked.contains(QLatin1String("/.")));
+    QCOMPARE(refusal.isEmpty(), !picked.isEmpty());
 }
 
 void TestSettings::radioButtonsSetFinishAction_data()

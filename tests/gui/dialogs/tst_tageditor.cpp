@@ -5,6 +5,7 @@
 #include "core/tags/tagtext.h"
 #include "gui/dialogs/tid3form.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -140,6 +142,8 @@ private slots:
     void genre_data();
     void genre();
     void genreAll();
+    void genreListWheelAndPopup_data();
+    void genreListWheelAndPopup();
     void noRowSelected();
     void emptyList();
     void untouchedFieldsKeepBytes();
@@ -212,24 +216,25 @@ void TestTagEditor::allButtonsKeepBlanks()
     for (int row = 0; row < 4; ++row) {
         QCOMPARE(ed.model.entry(row).*Members[field], QByteArray(" Bob "));
         QCOMPARE(ed.model.entry(row).Title, entries[row].Title);
-        // Only the field's own exit touched a caption: the selected row's, trimmed.
-        QCOMPARE(ed.caption(row), field == 0 && row == 1 ? QStringLiteral("Bob")
-                                                         : QString::fromLatin1(entries[row].Title));
+        // The title's "ALL" shows the new working title in every row at once.
+        QCOMPARE(ed.caption(row),
+                 field == 0 ? QStringLiteral(" Bob ") : QString::fromLatin1(entries[row].Title));
     }
 }
 
 void TestTagEditor::okOrCancel_data()
 {
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("Ok") << true;
-    QTest::newRow("Cancel") << false;
+    QTest::addColumn<QString>("how");
+    for (const char *how : {"Ok", "Cancel", "close box", "Escape"})
+        QTest::newRow(how) << QString::fromLatin1(how);
 }
 
 // The title is a working copy until "Ok" commits them all; the other fields are stored as
-// they are left, whichever way the editor is closed.
+// they are left, whichever way the editor is closed (the one being typed in included).
 void TestTagEditor::okOrCancel()
 {
-    QFETCH(bool, ok);
+    QFETCH(QString, how);
+    const bool ok = how == QLatin1String("Ok");
     QVector<ID3info> entries = fourEntries();
     entries[2].EditTitle = "Charlie edited earlier";
     Editor ed(entries);
@@ -244,10 +249,17 @@ void TestTagEditor::okOrCancel()
     QTest::keyClick(ed.field(1), Qt::Key_Enter);
     QVERIFY(ed.form.isVisible());
     ed.chooseGenre(Qt::Key_unknown, QStringLiteral("Rock"));
+    ed.type(2, QStringLiteral("Typed last"));
     const QString shots = qEnvironmentVariable("WT_SCREENSHOT_DIR");
     if (!shots.isEmpty() && QDir().mkpath(shots))
         ed.form.grab().save(QDir(shots).filePath(QStringLiteral("id3form.png")));
-    ed.click(QLatin1String(ok ? "Button7" : "Button8"));
+    if (how == QLatin1String("close box"))
+        ed.form.close();
+    else if (how == QLatin1String("Escape"))
+        QTest::keyClick(ed.field(2), Qt::Key_Escape);
+    else
+        ed.click(QLatin1String(ok ? "Button7" : "Button8"));
+    QVERIFY(!ed.form.isVisible());
     QCOMPARE(ed.form.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
 
     const ID3info e = ed.model.entry(0);
@@ -260,6 +272,7 @@ void TestTagEditor::okOrCancel()
     QCOMPARE(e.Artist, QByteArray("Another Artist"));
     QCOMPARE(e.Genre, quint8(17));
     QCOMPARE(e.GenreName, QByteArray("Blues")); // the drop-down's exit sets only the number
+    QCOMPARE(e.Album, QByteArray("Typed last"));
 
     QVERIFY(ed.open());
     QCOMPARE(ed.caption(0), QString::fromLatin1(title));
@@ -344,6 +357,59 @@ void TestTagEditor::genreAll()
                      genre == 17 ? QByteArray("Rock") : QByteArray());
         }
     }
+}
+
+void TestTagEditor::genreListWheelAndPopup_data()
+{
+    QTest::addColumn<bool>("focused");
+    QTest::newRow("the wheel over it without the focus changes nothing") << false;
+    QTest::newRow("the wheel with the focus moves on") << true;
+}
+
+// The drop-down lists: the wheel only changes a list that has the focus (and gives none);
+// the open list shows about a dozen items and ticks the current one.
+void TestTagEditor::genreListWheelAndPopup()
+{
+    QFETCH(bool, focused);
+    QVector<ID3info> entries = fourEntries();
+    entries[1].Genre = 17;
+    Editor ed(entries);
+    QVERIFY(ed.open());
+    ed.clickRow(1);
+    QComboBox *genre = ed.genre();
+    QCOMPARE(genre->currentIndex(), 17);
+    if (focused)
+        genre->setFocus(Qt::TabFocusReason);
+    const QPointF at = genre->rect().center();
+    QWheelEvent wheel(at, genre->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(genre, &wheel);
+    QCOMPARE(genre->currentIndex(), focused ? 18 : 17);
+    QCOMPARE(genre->hasFocus(), focused);
+
+    genre->showPopup();
+    QAbstractItemView *view = genre->view();
+    QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+    const int shown = view->viewport()->height() / view->sizeHintForRow(0);
+    QVERIFY2(shown >= 10 && shown <= 12, qPrintable(QString::number(shown)));
+    const QImage image = view->viewport()->grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    // Pixels unlike the row's background at its left end, where the tick goes.
+    auto inkAtLeft = [&](int row) {
+        const QRect r = view->visualRect(view->model()->index(row, 0));
+        const QColor background =
+            image.pixelColor(int((r.left() + 1) * ratio), int((r.top() + 1) * ratio));
+        int ink = 0;
+        for (int x = r.left() + 2; x < r.left() + 16; ++x) {
+            for (int y = r.top() + 2; y < r.bottom() - 1; ++y)
+                ink += image.pixelColor(int(x * ratio), int(y * ratio)) != background;
+        }
+        return ink;
+    };
+    const int current = genre->currentIndex();
+    QVERIFY2(inkAtLeft(current) > 4, qPrintable(QString::number(inkAtLeft(current))));
+    QCOMPARE(inkAtLeft(current + 1), 0);
+    genre->hidePopup();
 }
 
 // A click below the rows selects none; leaving a field then stores nothing anywhere.

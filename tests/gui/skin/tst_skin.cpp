@@ -41,6 +41,29 @@ QByteArray testSkin(bool withProgress)
     return svg + QByteArrayLiteral("</svg>\n");
 }
 
+// Two command buttons, "go" (green) and "next" (cyan), with the skin's own focus ring
+// (magenta) and disabled look (grey) for "go", or without them.
+QByteArray keyboardSkin(bool ownStates)
+{
+    QByteArray svg = QByteArrayLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">\n"
+        "<rect id=\"wavtransform\" width=\"200\" height=\"100\" fill=\"#0000ff\"/>\n"
+        "<rect id=\"go\" x=\"10\" y=\"20\" width=\"40\" height=\"20\" fill=\"#00ff00\"/>\n"
+        "<rect id=\"go.hover\" x=\"10\" y=\"20\" width=\"40\" height=\"20\" fill=\"#ffff00\"/>\n"
+        "<rect id=\"next\" x=\"60\" y=\"20\" width=\"40\" height=\"20\" fill=\"#00ffff\"/>\n"
+        "<rect id=\"next.hover\" x=\"60\" y=\"20\" width=\"40\" height=\"20\" "
+        "fill=\"#ffff00\"/>\n"
+        "<rect id=\"close\" x=\"180\" y=\"0\" width=\"20\" height=\"20\" fill=\"#ffffff\"/>\n");
+    if (ownStates) {
+        svg += QByteArrayLiteral(
+            "<rect id=\"go.focus\" x=\"7\" y=\"17\" width=\"46\" height=\"26\" fill=\"none\" "
+            "stroke=\"#ff00ff\" stroke-width=\"2\"/>\n"
+            "<rect id=\"go.disabled\" x=\"10\" y=\"20\" width=\"40\" height=\"20\" "
+            "fill=\"#808080\"/>\n");
+    }
+    return svg + QByteArrayLiteral("</svg>\n");
+}
+
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
 {
     const QString path = dir.filePath(name);
@@ -125,6 +148,8 @@ private slots:
     void progressRectAndText();
     void hoverAndPress();
     void dragMovesWindow();
+    void keyboardAndDisabled_data();
+    void keyboardAndDisabled();
     void screenshots();
 };
 
@@ -199,7 +224,7 @@ void tst_Skin::shippedSkin_data()
     QTest::addColumn<QString>("role");
     for (const QString &name : CommandNames)
         QTest::newRow(qPrintable(name)) << name << QStringLiteral("command");
-    for (const char *name : {"minimize", "close", "pb", "pbpos"})
+    for (const char *name : {"minimize", "close", "pb", "pbpos", "pbinfo"})
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(name);
 }
 
@@ -215,8 +240,10 @@ void tst_Skin::shippedSkin()
     QCOMPARE(element->isButton(), !name.startsWith(QLatin1String("pb")));
     if (!element->isButton())
         return;
-    QCOMPARE(s.skin.skinFile().states(name),
-             QStringList({QStringLiteral("hover"), QStringLiteral("down")}));
+    QStringList states = {QStringLiteral("hover"), QStringLiteral("down")};
+    if (role == QLatin1String("command"))
+        states << QStringLiteral("focus") << QStringLiteral("disabled");
+    QCOMPARE(s.skin.skinFile().states(name), states);
 
     QVERIFY(s.show());
     QStringList clicked;
@@ -242,9 +269,12 @@ void tst_Skin::shippedSkinLayout()
 {
     Skinned s;
     QCOMPARE(s.window.size(), QSize(525, 343));
-    const QList<QRect> reserved = {QRect(12, 103, 332, 204), QRect(354, 156, 121, 21),
+    // The list, the output folder's label and button, the drop-down lists, the progress
+    // track, and the place kept at the end of the "Convert to" rail for one more target.
+    const QList<QRect> reserved = {QRect(12, 103, 332, 182), QRect(12, 289, 268, 17),
+                                   QRect(284, 288, 60, 19),  QRect(354, 156, 121, 21),
                                    QRect(354, 209, 121, 21), QRect(354, 261, 121, 21),
-                                   QRect(12, 310, 469, 12)};
+                                   QRect(12, 310, 469, 12),  QRect(360, 68, 56, 24)};
     QList<QRect> buttons;
     for (const auto &element : s.skin.GetWindowSkin(&s.window)->elements()) {
         if (!element->isButton())
@@ -362,6 +392,66 @@ void tst_Skin::dragMovesWindow()
     QCOMPARE(spy.count(), 0);
 }
 
+void tst_Skin::keyboardAndDisabled_data()
+{
+    QTest::addColumn<bool>("ownStates");
+    QTest::newRow("the skin's focus and disabled states") << true;
+    QTest::newRow("the engine's ring and fading") << false;
+}
+
+// Tab reaches the command buttons (not the engine's), the focused one shows a ring and runs
+// on Space; a disabled one looks so, ignores the pointer, and gives the focus back when
+// enabled again.
+void tst_Skin::keyboardAndDisabled()
+{
+    QFETCH(bool, ownStates);
+    QTemporaryDir dir;
+    Skinned s(writeFile(dir, QStringLiteral("keys.skn"), keyboardSkin(ownStates)));
+    QVERIFY(s.show());
+    s.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&s.window));
+    SkinWindow *skinWindow = s.skin.GetWindowSkin(&s.window);
+    const QList<QWidget *> chain = skinWindow->focusChain();
+    QCOMPARE(chain.size(), 2);
+    QSignalSpy clicks(&s.skin, &TSkin::OnClick);
+
+    const QPoint ring(7, 30), inside(30, 30);
+    if (QWidget *focused = QApplication::focusWidget())
+        focused->clearFocus(); // the window gave its first button the focus
+    s.click(QStringLiteral("go"));
+    QVERIFY(!chain[0]->hasFocus()); // a click leaves no ring behind
+    QCOMPARE(colourAt(s.window, ring.x(), ring.y()), QColor(Qt::blue));
+    chain[0]->setFocus(Qt::TabFocusReason);
+    const QColor ringColour = colourAt(s.window, ring.x(), ring.y());
+    QVERIFY2(ownStates ? ringColour == QColor(Qt::magenta) : ringColour != QColor(Qt::blue),
+             qPrintable(ringColour.name()));
+    QTest::keyClick(chain[0], Qt::Key_Space);
+    QTest::keyClick(chain[0], Qt::Key_Tab);
+    QVERIFY(chain[1]->hasFocus());
+    QTest::keyClick(chain[1], Qt::Key_Return);
+    QCOMPARE(clicks.count(), 3);
+    QCOMPARE(clicks.at(2).at(0).value<SkinElement *>()->GetElementName(), QStringLiteral("next"));
+
+    chain[0]->setFocus(Qt::TabFocusReason);
+    skinWindow->setElementsEnabled({QStringLiteral("go")}, false);
+    QVERIFY(chain[1]->hasFocus()); // moved on
+    const QColor veiled = colourAt(s.window, inside.x(), inside.y());
+    if (ownStates)
+        QCOMPARE(veiled, QColor(0x80, 0x80, 0x80));
+    else
+        QVERIFY2(veiled.green() < 200 && veiled.blue() > 100, qPrintable(veiled.name()));
+    QTest::mouseMove(s.window.windowHandle(), inside);
+    s.click(QStringLiteral("go"));
+    QCOMPARE(colourAt(s.window, inside.x(), inside.y()), veiled); // no hover either
+    QCOMPARE(colourAt(s.window, ring.x(), ring.y()), QColor(Qt::blue));
+    QCOMPARE(clicks.count(), 3);
+
+    QTest::mouseMove(s.window.windowHandle(), QPoint(150, 80));
+    skinWindow->setElementsEnabled({QStringLiteral("go")}, true);
+    QVERIFY(chain[0]->hasFocus());
+    QCOMPARE(colourAt(s.window, inside.x(), inside.y()), QColor(Qt::green));
+}
+
 // With WT_SCREENSHOT_DIR set, saves pictures of the skinned window with the main window's
 // widgets in place (scripts/skin-screenshot runs this at display scales 1 and 2).
 void tst_Skin::screenshots()
@@ -392,7 +482,7 @@ void tst_Skin::screenshots()
     list->setObjectName(QStringLiteral("ListView1"));
     list->setRootIsDecorated(false);
     list->setModel(&model);
-    list->setGeometry(12, 103, 332, 204);
+    list->setGeometry(12, 103, 332, 182);
     list->header()->resizeSection(0, 146);
     QComboBox *combos[3];
     const char *items[3] = {"44100 Hz", "128 Kbps", "Stereo"};

@@ -14,6 +14,7 @@
 #include <QJsonParseError>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,6 +84,7 @@ private slots:
     void reportLines();
     void reproductions_data();
     void reproductions();
+    void severalAtOnceWithTheRealEncoder();
     void progressLineOnlyOnATerminal();
     void signalStopsLikeStop_data();
     void signalStopsLikeStop();
@@ -213,6 +215,12 @@ void TestCli::badUsage_data()
                                                  QStringLiteral("--to"), QStringLiteral("wav"),
                                                  QStringLiteral("x")}
                                   << QStringLiteral("--to given more than once");
+    for (const char *jobs : {"0", "65", "two", "2x", "-1"})
+        QTest::newRow(qPrintable(QStringLiteral("--jobs %1").arg(QLatin1String(jobs))))
+            << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--jobs"),
+                           QString::fromLatin1(jobs), QStringLiteral("x")}
+            << QStringLiteral("--jobs %1 is not allowed; give a whole number from 1 to 64")
+                   .arg(QLatin1String(jobs));
     QTest::newRow("path that does not exist")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
                        QStringLiteral("@DIR@/out"), QStringLiteral("@DIR@/missing.wav")}
@@ -262,6 +270,8 @@ void TestCli::help()
     QCOMPARE(r.code, 0);
     QVERIFY(r.out.startsWith("Usage: wavetransmuter-cli --to FORMAT [--out DIR]"));
     QVERIFY(r.out.contains("--dry-run"));
+    QVERIFY(r.out.contains("--jobs N"));
+    QVERIFY(r.out.contains("--keep-order"));
 }
 
 void TestCli::versionAndFormatList()
@@ -302,8 +312,9 @@ void TestCli::convertsFilesAndFoldersInCommandLineOrder()
     const QByteArray sourceTag = readFile(first).right(128);
 
     const QString out = m_dir + QStringLiteral("/out");
-    const Run r = run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out,
-                       first, folder, last});
+    const Run r =
+        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--keep-order"),
+             QStringLiteral("--out"), out, first, folder, last});
     QCOMPARE(r.code, 0);
     QVERIFY(QFileInfo(out).isDir()); // made, one level
 
@@ -353,7 +364,8 @@ void TestCli::failedRowsGiveExitOne()
     const QByteArray selfBytes = readFile(self);
 
     const Run low = run({QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--bitrate"),
-                         QStringLiteral("8000"), QStringLiteral("--out"), out, a, self});
+                         QStringLiteral("8000"), QStringLiteral("--keep-order"),
+                         QStringLiteral("--out"), out, a, self});
     QCOMPARE(low.code, 1);
     QCOMPARE(lines(low.out),
              QStringList({tabbed({QStringLiteral("Failed"), a, out + QStringLiteral("/a.wav.wma")}),
@@ -801,10 +813,10 @@ QStringList TestCli::prepare(const QString &kind, QMap<QString, QString> &env, Q
         // The links that reach them live in a private folder of the program, removed at its end.
         env.insert(QStringLiteral("TMPDIR"), m_dir + QStringLiteral("/tmp"));
         env.insert(QStringLiteral("RAW"), src + QStringLiteral("/caf\\0351.wav"));
-        return {
-            QStringLiteral("-sh-"),
-            QStringLiteral("exec \"$0\" --to mp3 --out \"$1\" \"$(printf '%b' \"$RAW\")\" \"$2\""),
-            out, m_dir + QStringLiteral("/old")};
+        return {QStringLiteral("-sh-"),
+                QStringLiteral("exec \"$0\" --keep-order --to mp3 --out \"$1\" "
+                               "\"$(printf '%b' \"$RAW\")\" \"$2\""),
+                out, m_dir + QStringLiteral("/old")};
     }
     if (kind == QLatin1String("control")) {
         const QString odd = src + QStringLiteral("/back\\slash\tname.wav");
@@ -885,7 +897,10 @@ void TestCli::reproductions()
     QMap<QString, QString> env;
     QString cwd;
     qint64 fileSizeLimit = 0;
-    const QStringList args = prepare(kind, env, cwd, fileSizeLimit);
+    QStringList args = prepare(kind, env, cwd, fileSizeLimit);
+    // Rows end in any order when several convert at once; these lines come in list order.
+    if (args.value(0) != QLatin1String("-sh-"))
+        args.prepend(QStringLiteral("--keep-order"));
     // QTemporaryDir cannot remove names that are not UTF-8: they go by their bytes.
     const auto removeRawNames = qScopeGuard([this] {
         for (const char *name : {"/src/caf\xe9.wav", "/old/na\xefve.wav"})
@@ -928,6 +943,57 @@ void TestCli::reproductions()
                  QStringLiteral("V1 Artist"));
         QVERIFY(!readFile(tagged).contains("V2"));
     }
+}
+
+void TestCli::severalAtOnceWithTheRealEncoder()
+{
+    const QString src = m_dir + QStringLiteral("/src");
+    const QString out = m_dir + QStringLiteral("/out");
+    QStringList sources;
+    QStringList expected;
+    for (const auto &[name, seconds] :
+         {std::pair{"long.wav", 40}, {"short.wav", 1}, {"mid.wav", 5}, {"last.wav", 1}}) {
+        sources << makeSource(src + u'/' + QLatin1String(name), seconds);
+        expected << tabbed({QStringLiteral("Finish"), sources.last(),
+                            out + u'/' + QLatin1String(name) + QStringLiteral(".mp3")});
+    }
+    const QStringList args =
+        QStringList{QStringLiteral("--to"), QStringLiteral("mp3"),   QStringLiteral("--jobs"),
+                    QStringLiteral("2"),    QStringLiteral("--out"), out} +
+        sources;
+    // Lines as rows end; --keep-order: in list order.
+    const Run r = run(args);
+    QCOMPARE(r.code, 0);
+    QStringList got = lines(r.out);
+    QCOMPARE(got.size(), expected.size());
+    QCOMPARE(QSet<QString>(got.begin(), got.end()),
+             QSet<QString>(expected.begin(), expected.end()));
+    for (const QString &source : sources) {
+        const QString output = out + u'/' + QFileInfo(source).fileName() + QStringLiteral(".mp3");
+        QVERIFY2(decodesCleanly(output), qPrintable(output));
+        QCOMPARE(readFile(output).right(128).left(3), QByteArray("TAG"));
+    }
+    QCOMPARE(workFilesIn(out), QStringList());
+    const Run ordered = run(QStringList{QStringLiteral("--keep-order")} + args);
+    QCOMPARE(ordered.code, 0);
+    QCOMPARE(lines(ordered.out), expected);
+
+    // A real run starts the encoder only to convert; the dry run only to probe.
+    const QString argsLog = m_dir + QStringLiteral("/args.log");
+    const QMap<QString, QString> fake = {
+        {QStringLiteral("WAVETRANSMUTER_FFMPEG"), FakeEncoder::path()},
+        {QStringLiteral("FAKE_ARGS_LOG"), argsLog}};
+    QCOMPARE(run(args, fake).code, 0);
+    const QStringList runs = lines(readFile(argsLog));
+    QCOMPARE(runs.size(), sources.size());
+    for (const QString &line : runs)
+        QVERIFY2(line.startsWith(QStringLiteral("-y -i ")), qPrintable(line));
+    QFile::remove(argsLog);
+    QCOMPARE(run(QStringList{QStringLiteral("--dry-run")} + args, fake).code, 0);
+    const QStringList probes = lines(readFile(argsLog));
+    QCOMPARE(probes.size(), sources.size());
+    for (const QString &line : probes)
+        QVERIFY2(line.startsWith(QStringLiteral("-i ")), qPrintable(line));
 }
 
 void TestCli::progressLineOnlyOnATerminal()
@@ -994,7 +1060,8 @@ void TestCli::signalStopsLikeStop()
     p.setChildProcessModifier([] { ::setpgid(0, 0); });
     p.start(QStringLiteral(WT_CLI_PROGRAM),
             {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
-             QStringLiteral("48000"), QStringLiteral("--out"), out, source, after});
+             QStringLiteral("48000"), QStringLiteral("--jobs"), QStringLiteral("1"),
+             QStringLiteral("--out"), out, source, after});
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(!workFilesIn(out).isEmpty() &&
                                  QFileInfo(out + u'/' + workFilesIn(out).first()).size() > 0,

@@ -6,6 +6,7 @@
 #include "core/convert/encoderrunner.h"
 #include "core/convert/endaction.h"
 #include "core/convert/outputfile.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/progressmeter.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/mediaprobe.h"
@@ -79,6 +80,7 @@ struct Batch
     QVector<double> overall; // the batch's done / total
     int finished = 0;
     int stopped = 0;
+    NamingOptions naming;
 
     Batch(JobListModel *model, TID3v1 *tag, const QString &encoder, EncodingProfile *profile,
           QString *outputDir)
@@ -87,6 +89,7 @@ struct Batch
         seq.setEncoderPath(encoder);
         seq.setProfileSource([profile] { return *profile; });
         seq.setOutputDirSource([outputDir] { return *outputDir; });
+        seq.setNamingSource([this] { return naming; });
         QObject::connect(&seq, &BatchSequencer::jobStarted, &seq,
                          [this](int row) { log << QStringLiteral("start %1").arg(row); });
         QObject::connect(&seq, &BatchSequencer::jobEnded, &seq, [this](int row, JobStatus s) {
@@ -167,6 +170,8 @@ private slots:
     void secondBatchConvertsEveryRowAgain();
     void severalAtOnce_data();
     void severalAtOnce();
+    void existingWithSeveralAtOnce_data();
+    void existingWithSeveralAtOnce();
     void stopWithSeveralRunning();
     void oneFailureLeavesTheOthers();
 
@@ -938,6 +943,75 @@ void TestEngine::severalAtOnce()
     QVERIFY(!b->overall.isEmpty());
     QVERIFY(std::is_sorted(b->overall.begin(), b->overall.end()));
     QCOMPARE(b->overall.last(), 1.0);
+}
+
+// Jobs side by side decide "existing" against each other too: never two on one numbered
+// name, never one over a file that is there, even one another program writes meanwhile.
+void TestEngine::existingWithSeveralAtOnce_data()
+{
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<bool>("before");          // Same.mp3 is there before the batch
+    QTest::addColumn<bool>("midway");          // another program writes Same (4).mp3 meanwhile
+    QTest::addColumn<QStringList>("expected"); // each row: status and output name
+    const auto skip = int(ExistingOutput::Skip);
+    const auto number = int(ExistingOutput::Number);
+    QTest::newRow("skip what is there and the later rows of one name")
+        << skip << true << false
+        << QStringList{u"Skipped Same.mp3"_qs, u"Skipped Same.mp3"_qs, u"Skipped Same.mp3"_qs,
+                       u"Finish Other.mp3"_qs};
+    QTest::newRow("skip: the first of one name converts")
+        << skip << false << false
+        << QStringList{u"Finish Same.mp3"_qs, u"Skipped Same.mp3"_qs, u"Skipped Same.mp3"_qs,
+                       u"Finish Other.mp3"_qs};
+    QTest::newRow("number past what is there")
+        << number << true << false
+        << QStringList{u"Finish Same (2).mp3"_qs, u"Finish Same (3).mp3"_qs,
+                       u"Finish Same (4).mp3"_qs, u"Finish Other.mp3"_qs};
+    QTest::newRow("number: a name taken while converting is left alone")
+        << number << true << true
+        << QStringList{u"Finish Same (2).mp3"_qs, u"Finish Same (3).mp3"_qs,
+                       u"Failed Same (4).mp3"_qs, u"Finish Other.mp3"_qs};
+}
+
+void TestEngine::existingWithSeveralAtOnce()
+{
+    QFETCH(int, policy);
+    QFETCH(bool, before);
+    QFETCH(bool, midway);
+    QFETCH(QStringList, expected);
+    FakeEncoder::set("FAKE_SLEEP_MS", "300");
+    auto b = batch();
+    b->seq.setMaxJobs(3);
+    b->naming.existing = ExistingOutput(policy);
+    const QByteArray earlier = "an earlier output";
+    if (before)
+        QVERIFY(writeFile(m_out + QStringLiteral("/Same.mp3"), earlier));
+    for (const char *title : {"Same", "Same", "Same", "Other"})
+        addRow(title, dummySource(title + QByteArray::number(m_model->rowCount())));
+    const QString theirs = m_out + QStringLiteral("/Same (4).mp3");
+    if (midway)
+        connect(&b->seq, &BatchSequencer::jobStarted, this, [&](int row) {
+            if (row == 2) // its output is named, its encoder about to run
+                writeFile(theirs, "another program's");
+        });
+    QVERIFY(b->run());
+    QStringList got;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        got << JobStatusText(m_model->status(row)) + u' ' +
+                   QFileInfo(m_model->run(row).output).fileName();
+    QCOMPARE(got, expected);
+    if (before)
+        QCOMPARE(readFile(m_out + QStringLiteral("/Same.mp3")), earlier);
+    if (midway) {
+        QCOMPARE(readFile(theirs), QByteArray("another program's"));
+        QCOMPARE(m_model->reason(2),
+                 u"Another program wrote the output meanwhile; it is left as it was"_qs);
+    }
+    const QList<FakeEncoder::Conversion> runs = FakeEncoder::conversions(m_timesLog);
+    QCOMPARE(runs.size(), 4 - int(expected.filter(u"Skipped"_qs).size()));
+    if (policy == int(ExistingOutput::Number))
+        QCOMPARE(FakeEncoder::mostAtOnce(runs), 3);
+    QCOMPARE(workFilesIn(m_out), QStringList());
 }
 
 void TestEngine::stopWithSeveralRunning()

@@ -66,6 +66,9 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     m_format = format;
     m_sources = SourceFiles(*m_model);
     m_claimed.clear();
+    // What a row did in an earlier batch is no part of this one's report.
+    for (int row = 0; row < rows; ++row)
+        m_model->setRun(row, JobRun());
     TargetExtension = format.extension;
     m_batchJobs = m_maxJobs;
     m_lastStartedId = 0;

@@ -476,6 +476,8 @@ void TestCli::namingPattern_data()
         {"Song", "AC/DC", "..", "1999"}, 0, "a.wav", "AC_DC/Unknown Album/Song.mp3");
     row("control characters", u"{artist}/{title}"_qs, {"So\nng", "A\tB", "", ""}, 0, "a.wav",
         "A_B/So_ng.mp3");
+    row("a recursive add keeps its folders", {}, full, 0, "Album/deep/a.wav", "Album/deep/Song.mp3",
+        {u"--recursive"_qs, u"--keep-folders"_qs});
     row("empty folders of the pattern are dropped", u"/{artist}//{title}/"_qs, full, 0, "a.wav",
         "Artist/Song.mp3");
 }
@@ -545,8 +547,10 @@ void TestCli::existingOutputs()
     const QString argsLog = m_dir + QStringLiteral("/args.log");
     const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()},
                                          {u"FAKE_ARGS_LOG"_qs, argsLog}};
-    const QStringList args = {u"--to"_qs, u"mp3"_qs, u"--existing"_qs, mode, u"--out"_qs, out,
-                              one,        two};
+    // Lines in list order, though the rows may end in another.
+    const QStringList args = {
+        u"--to"_qs, u"mp3"_qs, u"--existing"_qs, mode, u"--keep-order"_qs, u"--out"_qs, out,
+        one,        two};
 
     QStringList flags;
     const QStringList planned =

@@ -630,6 +630,14 @@ void TestCli::reportLines()
     QCOMPARE(
         done.value(u"profile"_qs).toObject(),
         QJsonObject({{u"sample_rate"_qs, 48000}, {u"bitrate"_qs, 128000}, {u"channels"_qs, 2}}));
+    // Stopped once the long file's encoder is well under way: it has told its duration
+    // (ffmpeg does before it writes any audio), which the report then carries.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QStringList work = workFilesIn(out);
+            return !work.isEmpty() && QFileInfo(out + u'/' + work.first()).size() > 65536;
+        }(),
+        20000);
     ::kill(pid_t(p.processId()), SIGTERM);
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 130);

@@ -43,6 +43,11 @@ void BatchSequencer::setOutputDirSource(std::function<QString()> source)
     m_outputDirSource = std::move(source);
 }
 
+void BatchSequencer::setNamingSource(std::function<NamingOptions()> source)
+{
+    m_namingSource = std::move(source);
+}
+
 void BatchSequencer::setMaxJobs(int jobs)
 {
     m_maxJobs = std::max(1, jobs);
@@ -60,6 +65,10 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     CurrentIndex = 0;
     m_format = format;
     m_sources = SourceFiles(*m_model);
+    m_claimed.clear();
+    // What a row did in an earlier batch is no part of this one's report.
+    for (int row = 0; row < rows; ++row)
+        m_model->setRun(row, JobRun());
     TargetExtension = format.extension;
     m_batchJobs = m_maxJobs;
     m_lastStartedId = 0;
@@ -75,14 +84,6 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     m_clock.start();
     startJobs();
     return true;
-}
-
-QString BatchSequencer::outputPathOf(int row, const QString &outputDir) const
-{
-    if (outputDir.isEmpty())
-        return QString();
-    const ID3info &entry = m_model->entry(row);
-    return OutputPath(outputDir, entry.Title, entry.SourcePath, TargetExtension);
 }
 
 void BatchSequencer::startJobs()
@@ -115,20 +116,29 @@ void BatchSequencer::startJobs()
 bool BatchSequencer::StartJob()
 {
     const int row = CurrentIndex;
+    const ID3info &entry = m_model->entry(row);
     const QString outputDir = m_outputDirSource ? m_outputDirSource() : QString();
-    const QString outFile = outputPathOf(row, outputDir);
+    const NamingOptions naming = m_namingSource ? m_namingSource() : NamingOptions();
+    // Decided as the row starts, against the files there and the paths of the batch's earlier
+    // rows; under skip and number those never equal a running job's.
+    const OutputDecision output =
+        DecideOutput(outputDir, entry, TargetExtension, naming, m_claimed);
+    const QString &outFile = output.path;
     // The later of two rows that write the same file waits, so that its output stays.
     for (const ConversionJob *running : std::as_const(m_jobs)) {
         if (!outFile.isEmpty() && running->record().OutFile == outFile)
             return false;
     }
-    const ID3info &entry = m_model->entry(row);
+    if (!outFile.isEmpty() && !output.skip)
+        m_claimed.insert(outFile, row);
     const EncodingProfile profile = currentProfile();
 
     intputrec rec;
     rec.EncoderFile = m_encoderPath;
     rec.InFile = entry.SourcePath;
     rec.OutFile = outFile;
+    rec.OutputRoot = outputDir;
+    rec.KeepExisting = naming.existing != ExistingOutput::Replace;
     rec.WorkDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     rec.TotalSeconds = DurationToSeconds(m_model->time(row));
     rec.TagTitle = entry.Title;
@@ -156,7 +166,10 @@ bool BatchSequencer::StartJob()
     emit rowProgress(row, 0);
     if (!m_jobs.contains(job))
         return true;
-    job->start(profile, m_sources, m_ownProcessGroup);
+    if (output.skip)
+        job->skip(profile, output.reason);
+    else
+        job->start(m_format, profile, m_sources, m_ownProcessGroup);
     if (m_lastStartedId == job->rowId())
         CurrentJob.WorkFile = job->record().WorkFile;
     return true;
@@ -252,6 +265,7 @@ void BatchSequencer::endJob(ConversionJob *job, int row)
         m_shares[job->startRow()].ended = true;
     const JobStatus status = job->status();
     if (row >= 0) {
+        recordRun(job, row, status);
         m_model->setStatus(row, status, job->reason());
         if (status == JobStatus::Finish)
             m_model->setOutputSize(row, QFileInfo(job->record().OutFile).size());
@@ -262,6 +276,19 @@ void BatchSequencer::endJob(ConversionJob *job, int row)
         return; // a jobEnded() slot stopped the batch
     emitBatchProgress();
     startJobs();
+}
+
+void BatchSequencer::recordRun(const ConversionJob *job, int row, JobStatus status)
+{
+    JobRun run;
+    run.output = job->record().OutFile;
+    run.format = m_format.cliName();
+    run.profile = job->profile();
+    run.elapsedMs = job->elapsedMs();
+    const QFileInfo output(run.output);
+    if ((status == JobStatus::Finish || status == JobStatus::Skipped) && output.isFile())
+        run.outputBytes = output.size();
+    m_model->setRun(row, run);
 }
 
 void BatchSequencer::finishBatch()
@@ -296,6 +323,7 @@ void BatchSequencer::stop()
         const int row = rowOf(job);
         if (row < 0)
             continue;
+        recordRun(job, row, JobStatus::Stopped);
         m_model->setStatus(row, JobStatus::Stopped);
         m_endedJob = job->record();
         emit jobEnded(row, JobStatus::Stopped);

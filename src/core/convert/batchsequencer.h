@@ -3,11 +3,13 @@
 #include "core/convert/batchprogress.h"
 #include "core/convert/encodingprofile.h"
 #include "core/convert/intputrec.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/sourcefiles.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -21,7 +23,8 @@ class TID3v1;
 // Converts every row of the job list and writes each entry's tag into the file its encoder
 // wrote: a queue of ConversionJob objects, of which up to jobsAtOnce() run at a time. Rows
 // start in list order; a row whose output path a running job writes waits until that job
-// has ended, so of two rows with the same output the later one wins. Each job's output
+// has ended, so of two rows with the same output the later one wins (unless the naming's
+// "existing" rule skips or numbers the later one). Each job's output
 // replaces its final path only when the job succeeded (see ConversionJob), so an earlier
 // output survives every failure, and no job writes over the source of any row. It owns no
 // window: the owner shows the signals, keeps IdleFlag and carries out the end action on
@@ -41,6 +44,9 @@ public:
     // next file on.
     void setProfileSource(std::function<EncodingProfile()> source);
     void setOutputDirSource(std::function<QString()> source);
+    // How outputs are named and what happens to one already there, read as each job starts;
+    // the default names outputs after the title and replaces.
+    void setNamingSource(std::function<NamingOptions()> source);
     // See EncoderRunner::setOwnProcessGroup(); off by default.
     void setEncoderInOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
     // How long a stopped encoder may take to end before it is killed.
@@ -100,13 +106,13 @@ signals:
 
 private:
     EncodingProfile currentProfile() const;
-    QString outputPathOf(int row, const QString &outputDir) const;
     void startJobs();
     bool StartJob();
     void JobFinished(ConversionJob *job);
     void onJobProgress(ConversionJob *job);
     void onDurationReported(ConversionJob *job, const QString &duration);
     void endJob(ConversionJob *job, int row);
+    void recordRun(const ConversionJob *job, int row, JobStatus status);
     void emitBatchProgress();
     void finishBatch();
     void dropStopped(ConversionJob *job);
@@ -118,8 +124,12 @@ private:
     QString m_encoderPath;
     std::function<EncodingProfile()> m_profileSource;
     std::function<QString()> m_outputDirSource;
+    std::function<NamingOptions()> m_namingSource;
     TargetFormat m_format;
     SourceFiles m_sources; // every row's source, taken when the batch starts
+    // The outputs the batch's started rows write, by path: under skip and number they count
+    // as taken, so no two jobs (running side by side or not) ever pick the same name.
+    QHash<QString, int> m_claimed;
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
     bool m_timeFromEncoder = false;

@@ -14,16 +14,6 @@ namespace {
 // Longest file name the usual Linux file systems accept, in bytes.
 constexpr int MaxFileNameBytes = 255;
 
-QString decodeTitle(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
-}
-
 QString shortened(const QString &stem, const QString &extension)
 {
     QByteArray stemBytes = stem.toUtf8();
@@ -92,17 +82,38 @@ QStringList MetadataArguments(const ID3info &entry)
             QStringLiteral("genre=") + genre};
 }
 
-QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)
+QString TagBytesToName(const QByteArray &bytes)
 {
-    QString stem = decodeTitle(title);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+QString OutputTitle(const QByteArray &title, const QString &sourcePath)
+{
+    const QString stem = TagBytesToName(title);
     if (stem.isEmpty() || stem == QLatin1String(".") || stem == QLatin1String(".."))
-        stem = QFileInfo(sourcePath).fileName();
+        return QFileInfo(sourcePath).fileName();
+    return stem;
+}
+
+QString SafeNameComponent(const QString &text, const QString &suffix)
+{
+    QString stem = text;
     // A newline or tab in a name breaks every line-based listing of the folder.
     for (QChar &c : stem) {
         if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
             c = QLatin1Char('_');
     }
-    return shortened(stem, extension) + extension;
+    return shortened(stem, suffix);
+}
+
+QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)
+{
+    return SafeNameComponent(OutputTitle(title, sourcePath), extension) + extension;
 }
 
 QString OutputPath(const QString &outputDir, const QByteArray &title, const QString &sourcePath,

@@ -36,6 +36,18 @@ QStringList MetadataArguments(const ID3info &entry);
 QString OutputFileName(const QByteArray &title, const QString &sourcePath,
                        const QString &extension);
 
+// The title text OutputFileName() starts from: the decoded title, or the source's file
+// name for an empty title, "." and "..".
+QString OutputTitle(const QByteArray &title, const QString &sourcePath);
+
+// Tag bytes as text: UTF-8 when valid, else ISO-8859-1.
+QString TagBytesToName(const QByteArray &bytes);
+
+// `text` made fit to be one component of a path, as OutputFileName() makes the title: "/"
+// and control characters become "_", and the text is cut on a character boundary so that
+// it and `suffix` (kept whole, e.g. the extension) fit in 255 bytes of UTF-8.
+QString SafeNameComponent(const QString &text, const QString &suffix = QString());
+
 // outputDir, "/", OutputFileName().
 QString OutputPath(const QString &outputDir, const QByteArray &title, const QString &sourcePath,
                    const QString &extension);

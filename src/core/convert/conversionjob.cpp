@@ -52,11 +52,17 @@ int ConversionJob::percent() const
     return int(std::clamp<qint64>(qint64(m_doneSeconds) * 100 / m_record.TotalSeconds, 0, 100));
 }
 
-void ConversionJob::start(const EncodingProfile &profile, const SourceFiles &sources,
-                          bool ownProcessGroup)
+void ConversionJob::start(const TargetFormat &format, const EncodingProfile &profile,
+                          const SourceFiles &sources, bool ownProcessGroup)
 {
     m_profile = profile;
+    m_clock.start();
     QString refusal = refusalFor(sources);
+    // Told before the encoder runs, in plain words, rather than as the encoder's own line.
+    if (refusal.isEmpty())
+        refusal = format.refusal(profile);
+    if (refusal.isEmpty())
+        MakeOutputFolders(m_record.OutputRoot, m_record.OutFile, &refusal);
     if (refusal.isEmpty()) {
         m_record.WorkFile = CreateWorkFile(m_record.OutFile, &refusal);
         m_ownsWorkFile = !m_record.WorkFile.isEmpty();
@@ -77,6 +83,16 @@ void ConversionJob::start(const EncodingProfile &profile, const SourceFiles &sou
     connect(m_runner, &EncoderRunner::durationReported, this, &ConversionJob::durationReported);
     connect(m_runner, &EncoderRunner::ended, this, &ConversionJob::encoderEnded);
     m_runner->RunEncoder(m_record, profile);
+}
+
+void ConversionJob::skip(const EncodingProfile &profile, const QString &reason)
+{
+    m_profile = profile;
+    m_clock.start();
+    m_refused = true; // nothing to settle
+    m_status = JobStatus::Skipped;
+    m_reason = reason;
+    endLater();
 }
 
 void ConversionJob::endLater()
@@ -118,7 +134,7 @@ void ConversionJob::settle(TID3v1 &tag, const TargetFormat &format, const ID3inf
     // not follow leaves the audio short: that is no output.
     if (!tagged && QFileInfo(work).size() != encoded)
         error = QStringLiteral("Tag not written; the output would be incomplete");
-    if (error.isEmpty() && CommitWorkFile(work, m_record.OutFile, &error)) {
+    if (error.isEmpty() && CommitWorkFile(work, m_record.OutFile, &error, !m_record.KeepExisting)) {
         m_ownsWorkFile = false;
         m_status = JobStatus::Finish;
         const QString tagNote = tagged ? QString() : QStringLiteral("Tag not written");

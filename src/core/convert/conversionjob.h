@@ -5,6 +5,7 @@
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -47,9 +48,16 @@ public:
     // The profile the encoder was started with.
     const EncodingProfile &profile() const { return m_profile; }
 
-    // Refuses the job, or makes its work file and starts the encoder. encoderEnded()
+    // Refuses the job (also for a profile the format refuses), or makes the output's folders
+    // below the record's OutputRoot and its work file and starts the encoder. encoderEnded()
     // follows exactly once, always from the event loop, also for a refused job.
-    void start(const EncodingProfile &profile, const SourceFiles &sources, bool ownProcessGroup);
+    void start(const TargetFormat &format, const EncodingProfile &profile,
+               const SourceFiles &sources, bool ownProcessGroup);
+    // Ends the job "Skipped" without running anything: its output is there already.
+    // encoderEnded() follows from the event loop as after start().
+    void skip(const EncodingProfile &profile, const QString &reason);
+    // Since start() or skip().
+    qint64 elapsedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
     // Once the encoder has ended: the outcome. A job that succeeded gets `entry`'s tag (when
     // the format carries one) and its final name; any other loses its work file.
     void settle(TID3v1 &tag, const TargetFormat &format, const ID3info &entry);
@@ -83,6 +91,7 @@ private:
     intputrec m_record; // m_record.WorkFile is this job's own
     EncoderRunner *m_runner = nullptr;
     EncodingProfile m_profile;
+    QElapsedTimer m_clock;
     int m_doneSeconds = 0;
     int m_shownPercent = 0;
     JobStatus m_status = JobStatus::Converting;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -65,6 +66,30 @@ QString OutputPathProblem(const QString &finalPath)
     return QStringLiteral("The output path is a device");
 }
 
+bool MakeOutputFolders(const QString &root, const QString &finalPath, QString *error)
+{
+    const QString folder = QFileInfo(finalPath).path();
+    if (!folder.startsWith(root + QLatin1Char('/')))
+        return true; // directly in root, or not below it: nothing of ours to make
+    QByteArray path = QFile::encodeName(root);
+    for (const QString &name : folder.mid(root.size() + 1).split(QLatin1Char('/'))) {
+        path += '/' + QFile::encodeName(name);
+        if (::mkdir(path.constData(), 0777) == 0)
+            continue;
+        const int failure = errno;
+        struct stat st;
+        if (failure == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        if (error)
+            *error = QStringLiteral("Cannot create the folder %1: %2")
+                         .arg(QFile::decodeName(path), failure == EEXIST
+                                                           ? QStringLiteral("a file is in the way")
+                                                           : systemError(failure));
+        return false;
+    }
+    return true;
+}
+
 QString CreateWorkFile(const QString &finalPath, QString *error)
 {
     const QFileInfo info(finalPath);
@@ -92,13 +117,27 @@ QString CreateWorkFile(const QString &finalPath, QString *error)
     return {};
 }
 
-bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error)
+bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error, bool replace)
 {
-    if (::rename(QFile::encodeName(workFile).constData(),
-                 QFile::encodeName(finalPath).constData()) == 0)
+    const QByteArray from = QFile::encodeName(workFile);
+    const QByteArray to = QFile::encodeName(finalPath);
+    int result = replace ? ::rename(from.constData(), to.constData())
+                         : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
+                                       RENAME_NOREPLACE);
+    if (!replace && result != 0 && errno == EINVAL) {
+        // A file system without RENAME_NOREPLACE: a hard link fails just as surely on a name
+        // that is taken.
+        result = ::link(from.constData(), to.constData());
+        if (result == 0)
+            ::unlink(from.constData());
+    }
+    if (result == 0)
         return true;
     if (error)
-        *error = QStringLiteral("Cannot put the output in place: %1").arg(systemError(errno));
+        *error = errno == EEXIST
+                     ? QStringLiteral("Another program wrote the output meanwhile; it is left as "
+                                      "it was")
+                     : QStringLiteral("Cannot put the output in place: %1").arg(systemError(errno));
     return false;
 }
 

@@ -12,13 +12,21 @@
 // symbolic link (the rename replaces the link itself, never what it points to).
 QString OutputPathProblem(const QString &finalPath);
 
+// Makes the folders between `root` and the folder of `finalPath` below it (a naming
+// pattern's "Artist/Album", a kept folder structure), never `root` itself; true when they
+// are there, false with *error naming the one that could not be made.
+bool MakeOutputFolders(const QString &root, const QString &finalPath, QString *error);
+
 // Creates an empty, new work file ".<name>.wt-XXXXXX<ext>" in the folder of `finalPath`
 // (same extension, so the encoder still picks the format from it) and returns its path;
 // empty with *error set when it cannot be made.
 QString CreateWorkFile(const QString &finalPath, QString *error);
 
-// Renames the work file onto the final path, replacing whatever file or link is there.
-bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error);
+// Renames the work file onto the final path, replacing whatever file or link is there; with
+// `replace` false only while nothing is there, checked by the rename itself, so a file
+// another program wrote meanwhile is never lost (the work file stays for the caller then).
+bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *error,
+                    bool replace = true);
 
 // Removes the work file; nothing else.
 void DiscardWorkFile(const QString &workFile);

@@ -3,23 +3,36 @@
 #include "core/convert/commandline.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/sourcefiles.h"
+#include "core/convert/targetformat.h"
 #include "core/joblist/joblistmodel.h"
 
 #include <QFileInfo>
 #include <QHash>
 
 QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &outputDir,
-                                   const QString &extension)
+                                   const TargetFormat &format, const EncodingProfile &profile,
+                                   const NamingOptions &naming)
 {
     const SourceFiles sources(model);
+    const QString profileRefusal = format.refusal(profile);
     const int rows = model.rowCount();
     QVector<PlannedOutput> plan(rows);
     QHash<QString, QList<int>> rowsByPath;
+    QHash<QString, int> claimed; // as the batch claims them, row after row
     for (int row = 0; row < rows; ++row) {
         const ID3info &entry = model.entry(row);
         PlannedOutput &out = plan[row];
-        out.path = OutputPath(outputDir, entry.Title, entry.SourcePath, extension);
+        const OutputDecision decision =
+            DecideOutput(outputDir, entry, format.extension, naming, claimed);
+        out.path = decision.path;
+        if (decision.skip) {
+            out.skipReason = decision.reason;
+            continue;
+        }
+        claimed.insert(out.path, row);
         out.refusal = OutputRefusal(out.path, entry.SourcePath, sources);
+        if (out.refusal.isEmpty())
+            out.refusal = profileRefusal;
         out.replacesExistingFile = out.refusal.isEmpty() && QFileInfo(out.path).isFile();
         rowsByPath[out.path].append(row);
     }

@@ -9,10 +9,34 @@ TargetFormat format(const char *command, const char *extension, const char *name
     f.extension = QString::fromLatin1(extension);
     f.name = QString::fromLatin1(name);
     // Audio only: from a video source (or an MP3's cover picture) ffmpeg would otherwise put
-    // a video stream into WMA files and fail RealMedia ones. MP3 keeps its cover picture.
+    // a video stream into WMA, Ogg and M4A files and fail RealMedia ones. MP3 keeps its cover
+    // picture.
     if (f.extension != QLatin1String(".mp3"))
         f.encoderArguments = {QStringLiteral("-vn")};
     return f;
+}
+
+// A format of its own container: an ID3v1 block after it would be junk a strict reader
+// stumbles over (FLAC and Ogg readers do), and its own tags come from -metadata.
+TargetFormat taggedInside(const char *command, const char *extension, const char *name)
+{
+    TargetFormat f = format(command, extension, name);
+    f.carriesId3v1 = false;
+    return f;
+}
+
+QString kbps(int bitsPerSecond)
+{
+    return QString::number(bitsPerSecond / 1000);
+}
+
+QString channelsText(int channels)
+{
+    if (channels == 1)
+        return QStringLiteral("mono");
+    if (channels == 2)
+        return QStringLiteral("stereo");
+    return QStringLiteral("%1 channels").arg(channels);
 }
 
 } // namespace
@@ -23,19 +47,48 @@ QString TargetFormat::sizeBitrate(const EncodingProfile &profile) const
         return profile.Bitrate;
     // 16-bit samples at the chosen rate, per channel: CD audio is 1411200 bit/s, 8000 Hz
     // mono 128000.
-    return QString::number(profile.SampleRate.toLongLong() * 16 * profile.Channels.toLongLong());
+    const qint64 pcm = profile.SampleRate.toLongLong() * 16 * profile.Channels.toLongLong();
+    if (sizeRule == SizeRule::Pcm)
+        return QString::number(pcm);
+    // FLAC keeps 60 to 90 % of noise and far less of tonal music; 60 % is a fair guess.
+    return QString::number(pcm * 6 / 10);
 }
 
 QString TargetFormat::refusal(const EncodingProfile &profile) const
 {
-    if (minBitrate > 0 && profile.Bitrate.toInt() < minBitrate)
-        return QStringLiteral("%1 needs a bitrate of at least %2 Kbps")
-            .arg(name)
-            .arg(minBitrate / 1000);
-    if (minSampleRate > 0 && profile.SampleRate.toInt() < minSampleRate)
+    const int rate = profile.SampleRate.toInt();
+    const int bitrate = profile.Bitrate.toInt();
+    const int channels = profile.Channels.toInt();
+    if (minSampleRate > 0 && rate < minSampleRate)
         return QStringLiteral("%1 needs a sample rate of at least %2 Hz")
             .arg(name)
             .arg(minSampleRate);
+    if (!sampleRates.isEmpty() && !sampleRates.contains(rate)) {
+        QStringList rates;
+        for (int r : sampleRates)
+            rates.append(QString::number(r));
+        const QString last = rates.takeLast();
+        return QStringLiteral("%1 takes only %2 or %3 Hz")
+            .arg(name, rates.join(QStringLiteral(", ")), last);
+    }
+    if (minBitrate > 0 && bitrate < minBitrate)
+        return QStringLiteral("%1 needs a bitrate of at least %2 Kbps").arg(name, kbps(minBitrate));
+    if (maxBitratePerChannel > 0 && bitrate > qint64(maxBitratePerChannel) * channels)
+        return QStringLiteral("%1 takes at most %2 Kbps in %3")
+            .arg(name, kbps(maxBitratePerChannel * channels), channelsText(channels));
+    if (!bitrateWindows.isEmpty()) {
+        for (const BitrateWindow &w : bitrateWindows) {
+            if (w.sampleRate != rate || w.channels != channels)
+                continue;
+            if (bitrate >= w.minBitrate && bitrate <= w.maxBitrate)
+                return {};
+            return QStringLiteral("%1 takes %2 to %3 Kbps at %4 Hz in %5")
+                .arg(name, kbps(w.minBitrate), kbps(w.maxBitrate), QString::number(rate),
+                     channelsText(channels));
+        }
+        return QStringLiteral("%1 does not take %2 Hz in %3")
+            .arg(name, QString::number(rate), channelsText(channels));
+    }
     return {};
 }
 
@@ -48,8 +101,47 @@ const QVector<TargetFormat> &TargetFormats()
         wma.minBitrate = 24000;
         TargetFormat rm = format("torm", ".rm", "RealMedia");
         rm.minSampleRate = 32000;
-        return QVector<TargetFormat>{format("tomp3", ".mp3", "MP3"), wav, wma,
-                                     format("toaac", ".aac", "AAC"), rm};
+
+        TargetFormat flac = taggedInside("toflac", ".flac", "FLAC");
+        flac.sizeRule = TargetFormat::SizeRule::Lossless;
+        // A lossy source decodes to float samples, which ffmpeg would keep as 24-bit FLAC,
+        // half as large again for nothing; 16 bits is what the WAV target writes, too.
+        flac.encoderArguments << QStringLiteral("-sample_fmt") << QStringLiteral("s16");
+
+        // libvorbis's managed bitrate: what it accepts at each rate and channel count of
+        // the drop-downs (bits per second, both ends included).
+        TargetFormat ogg = taggedInside("toogg", ".ogg", "Ogg Vorbis");
+        const struct
+        {
+            int rate, monoMin, monoMax, stereoMin, stereoMax;
+        } vorbis[] = {
+            {8000, 8000, 32000, 16000, 80000},     {11025, 16000, 48000, 16000, 96000},
+            {12000, 16000, 48000, 16000, 96000},   {16000, 16000, 96000, 24000, 192000},
+            {22050, 16000, 80000, 32000, 160000},  {24000, 16000, 80000, 32000, 160000},
+            {32000, 32000, 160000, 48000, 320000}, {44100, 32000, 224000, 48000, 320000},
+            {48000, 32000, 224000, 48000, 320000},
+        };
+        for (const auto &v : vorbis) {
+            ogg.bitrateWindows.append({v.rate, 1, v.monoMin, v.monoMax});
+            ogg.bitrateWindows.append({v.rate, 2, v.stereoMin, v.stereoMax});
+        }
+
+        TargetFormat opus = taggedInside("toopus", ".opus", "Opus");
+        opus.sampleRates = {8000, 12000, 16000, 24000, 48000};
+        opus.maxBitratePerChannel = 256000;
+
+        // AAC in an MP4 container: players read its tags and seek in it, unlike raw ADTS.
+        TargetFormat m4a = taggedInside("tom4a", ".m4a", "M4A");
+
+        return QVector<TargetFormat>{format("tomp3", ".mp3", "MP3"),
+                                     wav,
+                                     wma,
+                                     format("toaac", ".aac", "AAC"),
+                                     rm,
+                                     flac,
+                                     ogg,
+                                     opus,
+                                     m4a};
     }();
     return formats;
 }

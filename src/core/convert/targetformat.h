@@ -8,34 +8,52 @@
 
 // Everything the program knows about one output format. The main window's commands, the
 // command line's --to values, the size column and the engine all read this table, so a
-// new format is one row here (and one skin element for its button).
+// new format is one row here (and, for a button of its own, one skin element; formats
+// without one are offered by the window's "More" menu).
 struct TargetFormat
 {
     enum class SizeRule
     {
-        Bitrate, // the chosen bitrate
-        Pcm,     // uncompressed 16-bit: rate x 16 x channels, whatever bitrate is chosen
+        Bitrate,  // the chosen bitrate
+        Pcm,      // uncompressed 16-bit: rate x 16 x channels, whatever bitrate is chosen
+        Lossless, // compressed 16-bit PCM, about 60 % of Pcm for music; the bitrate is unused
+    };
+
+    // The bitrates the encoder takes at one rate and channel count, both ends included.
+    struct BitrateWindow
+    {
+        int sampleRate = 0;
+        int channels = 0;
+        int minBitrate = 0;
+        int maxBitrate = 0;
     };
 
     QString command;   // skin command, e.g. "tomp3"
     QString extension; // e.g. ".mp3"; the encoder picks the format from it
     QString name;      // for people, e.g. "MP3"
     SizeRule sizeRule = SizeRule::Bitrate;
-    // What the encoder refuses: below these it fails ("0": takes everything).
+    // What the encoder refuses, as measured with ffmpeg 5.1 over every choice of the three
+    // drop-downs; refusal() tells it before any encoder runs. Zero or empty: no limit.
     int minBitrate = 0;           // bits per second
     int minSampleRate = 0;        // Hz
+    QVector<int> sampleRates;     // the only rates taken
+    int maxBitratePerChannel = 0; // bits per second and channel
+    // When given, the profile's rate and channels must have a window holding its bitrate.
+    QVector<BitrateWindow> bitrateWindows;
     bool carriesId3v1 = true;     // the entry's tag is appended to the output
     QStringList encoderArguments; // placed before the output path
 
     // --to value: the extension without its dot.
     QString cliName() const { return extension.mid(1); }
+    // The chosen bitrate does not shape the output.
+    bool ignoresBitrate() const { return sizeRule != SizeRule::Bitrate; }
     // The bitrate text the "Size" column is estimated from, for this profile.
     QString sizeBitrate(const EncodingProfile &profile) const;
     // Why the encoder would refuse this profile, or empty when it takes it.
     QString refusal(const EncodingProfile &profile) const;
 };
 
-// mp3, wav, wma, aac, rm, in this order.
+// mp3, wav, wma, aac, rm (the skin's buttons), then flac, ogg, opus, m4a, in this order.
 const QVector<TargetFormat> &TargetFormats();
 
 // Exact, case-sensitive match on the skin command; nullptr when none.

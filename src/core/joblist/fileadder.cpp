@@ -40,13 +40,14 @@ void FileAdder::setMaxParallelProbes(int count)
     }
 }
 
-void FileAdder::addFiles(const QStringList &paths)
+void FileAdder::addFiles(const QStringList &paths, const QString &baseFolder)
 {
     if (paths.isEmpty())
         return;
     for (const QString &path : paths) {
         auto p = std::make_shared<Pending>();
         p->path = path;
+        p->baseFolder = baseFolder;
         p->probed = !m_probeDurations;
         m_pending.push_back(p);
     }
@@ -121,7 +122,8 @@ void FileAdder::flush()
     while (!m_pending.empty() && m_pending.front()->probed) {
         const std::shared_ptr<Pending> p = m_pending.front();
         m_pending.pop_front();
-        const ID3info entry = EntryFromFile(*m_tag, p->path, QFileInfo(p->path).fileName());
+        ID3info entry = EntryFromFile(*m_tag, p->path, QFileInfo(p->path).fileName());
+        entry.BaseFolder = p->baseFolder;
         const QString bitrate = m_bitrate ? m_bitrate() : QStringLiteral("128000");
         m_model->appendEntry(entry, p->duration, EstimateSize(p->duration, bitrate));
         appended = true;

@@ -32,8 +32,9 @@ public:
     void setProbeDurations(bool probe) { m_probeDurations = probe; }
     void setProbeTimeout(int ms) { m_probeTimeout = ms; }
 
-    // Queues absolute paths; the row's fallback title is the file's name.
-    void addFiles(const QStringList &paths);
+    // Queues absolute paths; the row's fallback title is the file's name. `baseFolder` is
+    // the folder a folder add took them from (each entry's BaseFolder), empty for files.
+    void addFiles(const QStringList &paths, const QString &baseFolder = QString());
     bool isBusy() const { return !m_pending.empty(); }
     // Drops every file not yet appended and ends the running probes.
     void cancel();
@@ -46,6 +47,7 @@ private:
     struct Pending
     {
         QString path;
+        QString baseFolder;
         QString duration;
         bool probed = false;
         bool probing = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/joblist/jobrun.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
@@ -61,6 +62,8 @@ public:
     void setProgress(int row, int percent);
     int progress(int row) const { return m_rows.at(row).percent; } // -1: none reported
     void setTime(int row, const QString &time);
+    const JobRun &run(int row) const { return m_rows.at(row).run; }
+    void setRun(int row, const JobRun &run) { m_rows[row].run = run; }
     void setSize(int row, const QString &size);
     // The size of the file a finished row wrote; RecomputeSizes() leaves it alone.
     void setOutputSize(int row, qint64 bytes);
@@ -79,6 +82,7 @@ private:
         QString reason; // why the row failed, or a note on its output; shown as its tooltip
         int percent = -1;
         bool realSize = false; // size is the finished output's, not an estimate
+        JobRun run;
     };
     void emitRowChanged(int row, int firstColumn, int lastColumn);
 

@@ -13,6 +13,8 @@ QString JobStatusText(JobStatus status)
         return QStringLiteral("Failed");
     case JobStatus::Stopped:
         return QStringLiteral("Stopped");
+    case JobStatus::Skipped:
+        return QStringLiteral("Skipped");
     }
     return {};
 }

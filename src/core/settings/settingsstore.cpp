@@ -176,6 +176,32 @@ int SettingsStore::maxJobs()
     return std::max(1, QThread::idealThreadCount());
 }
 
+NamingOptions SettingsStore::readNaming() const
+{
+    NamingOptions naming;
+    // An unquoted value with commas (a hand-edited file) reads as a list.
+    const QVariant pattern = readValue(QStringLiteral("Pattern"));
+    const QString text = pattern.typeId() == QMetaType::QStringList
+                             ? pattern.toStringList().join(QStringLiteral(", "))
+                             : pattern.toString();
+    if (!text.isEmpty() && PatternProblem(text).isEmpty())
+        naming.pattern = text;
+    naming.keepFolders =
+        readValue(QStringLiteral("KeepFolders")).toString().trimmed() == QLatin1String("1");
+    if (const std::optional<ExistingOutput> existing =
+            ExistingOutputFromName(readValue(QStringLiteral("Existing")).toString()))
+        naming.existing = *existing;
+    return naming;
+}
+
+bool SettingsStore::writeNaming(const NamingOptions &naming, QString *error)
+{
+    return writeValue(QStringLiteral("Pattern"), naming.pattern, error) &&
+           writeValue(QStringLiteral("KeepFolders"),
+                      naming.keepFolders ? QStringLiteral("1") : QStringLiteral("0"), error) &&
+           writeValue(QStringLiteral("Existing"), ExistingOutputName(naming.existing), error);
+}
+
 QString SettingsStore::defaultOutputDir()
 {
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/convert/outputnaming.h"
+
 #include <QPoint>
 #include <QString>
 #include <QVariant>
@@ -9,8 +11,9 @@
 // What is kept between runs, in the section "operate" of ConverInif.ini: the output
 // folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
 // whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0) and how
-// many conversions run at once (key "Jobs"). Files written before a key existed simply
-// lack it.
+// many conversions run at once (key "Jobs"), and how outputs are named (keys "Pattern",
+// "KeepFolders", 1 or 0, and "Existing", replace, skip or number). Files written before a
+// key existed simply lack it.
 class SettingsStore
 {
 public:
@@ -52,6 +55,12 @@ public:
     bool writeJobs(int jobs, QString *error);
     // The most conversions at once the settings offer: one per core.
     static int maxJobs();
+
+    // How outputs are named; each key that is missing or unusable (a pattern with a problem,
+    // an unknown word) gives its default, so an old file names outputs as before.
+    NamingOptions readNaming() const;
+    // Stores all three keys; fails as writeOutputDir() does.
+    bool writeNaming(const NamingOptions &naming, QString *error);
 
     // The user's music folder.
     static QString defaultOutputDir();

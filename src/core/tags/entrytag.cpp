@@ -24,6 +24,7 @@ ID3info EntryFromFile(TID3v1 &tag, const QString &path, const QString &fileName)
     entry.GenreName = tag.GetGenreName();
     entry.Genre = tag.GenreIndex;
     entry.Comment = tag.Comment;
+    entry.Track = tag.Track;
     return entry;
 }
 

@@ -7,6 +7,7 @@
 #include "core/convert/outputplan.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
+#include "core/convert/reportline.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
@@ -36,10 +37,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSet>
 #include <QShortcut>
@@ -68,7 +71,33 @@ const struct
 };
 
 // The commands the gate drops while an add or a batch runs; the skin shows them disabled.
-const char *const GatedCommands[] = {"addfile", "addfolder", "remove", "clear", "id3"};
+const char *const GatedCommands[] = {"addfile", "addfolder", "remove", "clear", "id3", "more"};
+
+// The tooltip of a format's command, in the skin and in the "More" menu.
+QString convertTip(const TargetFormat &format)
+{
+    switch (format.sizeRule) {
+    case TargetFormat::SizeRule::Pcm:
+        return QStringLiteral("Convert to %1 (uncompressed: the bitrate is not used)")
+            .arg(format.name);
+    case TargetFormat::SizeRule::Lossless:
+        return QStringLiteral("Convert to %1 (lossless: the bitrate is not used)").arg(format.name);
+    case TargetFormat::SizeRule::Bitrate:
+        break;
+    }
+    return QStringLiteral("Convert to ") + format.name;
+}
+
+// What the batch summary says: "5 converted, 2 skipped, 1 failed".
+QString batchCounts(int converted, int skipped, int failed)
+{
+    QString info = QStringLiteral("%1 converted").arg(converted);
+    if (skipped > 0)
+        info += QStringLiteral(", %1 skipped").arg(skipped);
+    if (failed > 0)
+        info += QStringLiteral(", %1 failed").arg(failed);
+    return info;
+}
 
 // Where the main window's own widgets sit on the skin.
 const QRect ListGeometry(12, 103, 332, 182);
@@ -137,6 +166,9 @@ protected:
         case JobStatus::Finish:
             colour = QColor(0x6f, 0xd3, 0xc0);
             break;
+        case JobStatus::Skipped: // left alone, its output was there: neither done nor wrong
+            colour = QColor(0x8e, 0xa8, 0xc8);
+            break;
         case JobStatus::Unconvert:
         case JobStatus::Converting:
             break;
@@ -194,6 +226,8 @@ void TMainForm::setupWidgets()
     ListView1->viewport()->installEventFilter(this);
     connect(ListView1, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex &index) { editTagsAt(index.row()); });
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, &TMainForm::showListMenu);
     // New rows come into view, wherever the list was scrolled to.
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int, int last) {
@@ -232,6 +266,16 @@ void TMainForm::setupWidgets()
             &TMainForm::suiComboBox1Change);
     connect(suiComboBox2, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &TMainForm::suiComboBox2Change);
+    QStringList unused;
+    for (const TargetFormat &format : TargetFormats()) {
+        if (format.ignoresBitrate())
+            unused << format.name + (format.sizeRule == TargetFormat::SizeRule::Lossless
+                                         ? QStringLiteral(" (lossless)")
+                                         : QStringLiteral(" (uncompressed)"));
+    }
+    suiComboBox2->setToolTip(
+        QStringLiteral("The bitrate of every format but %1, which do not use it")
+            .arg(unused.join(QStringLiteral(" and "))));
     connect(suiComboBox3, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &TMainForm::suiComboBox3Change);
 }
@@ -244,6 +288,11 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
     if (ID3Form)
         ID3Form->setModel(m_model);
     if (SetForm) {
+        connect(SetForm, &TSetForm::namingChanged, this,
+                [this](const NamingOptions &naming) { Naming = naming; });
+        SetForm->setExampleProvider([this](const QString &dir, const NamingOptions &naming) {
+            return namingExample(dir, naming);
+        });
         connect(SetForm, &TSetForm::outputDirChanged, this, [this](const QString &dir) {
             OutputDir = dir;
             showOutputDir();
@@ -288,6 +337,7 @@ void TMainForm::FormShow()
     OutputDir = m_settings->LoadOutputDir(&settingsError);
     showOutputDir();
     JobsAtOnce = m_settings->readJobs();
+    Naming = m_settings->readNaming();
     m_tag = std::make_unique<TID3v1>();
     // Told once, after the window is up: without an encoder no file gets a time or a
     // conversion, and the user should learn why before adding any.
@@ -310,6 +360,7 @@ void TMainForm::FormShow()
     m_sequencer->setEncoderPath(EncoderPath);
     m_sequencer->setProfileSource([this] { return Profile; });
     m_sequencer->setOutputDirSource([this] { return OutputDir; });
+    m_sequencer->setNamingSource([this] { return Naming; });
     connect(m_sequencer, &BatchSequencer::progress, this, [this](int done, int total) {
         if (!showsWholeBatch())
             ShowProgress(done, total);
@@ -324,6 +375,7 @@ void TMainForm::FormShow()
     connect(m_sequencer, &BatchSequencer::jobEnded, this, [this](int, JobStatus status) {
         m_converted += status == JobStatus::Finish;
         m_failed += status == JobStatus::Failed;
+        m_skipped += status == JobStatus::Skipped;
     });
     connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
     connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
@@ -331,9 +383,8 @@ void TMainForm::FormShow()
             ShowProgress(0, 100);
         if (SetForm)
             SetForm->setBatchRunning(false);
-        QString info = QStringLiteral("Stopped: %1 converted").arg(m_converted);
-        if (m_failed > 0)
-            info += QStringLiteral(", %1 failed").arg(m_failed);
+        const QString info =
+            QStringLiteral("Stopped: ") + batchCounts(m_converted, m_skipped, m_failed);
         setProgressInfo(info);
     });
 
@@ -426,10 +477,110 @@ void TMainForm::showOutputDir()
 
 void TMainForm::openOutputDir()
 {
+    openFolder(OutputDir);
+}
+
+void TMainForm::openFolder(const QString &dir)
+{
     if (m_openFolder)
-        m_openFolder(OutputDir);
+        m_openFolder(dir);
     else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(OutputDir));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(dir));
+}
+
+void TMainForm::showMoreMenu()
+{
+    SkinWindow *skinWindow = m_skin->isLoaded() ? m_skin->GetWindowSkin(this) : nullptr;
+    SkinElement *more = skinWindow ? skinWindow->FindElement(QStringLiteral("more")) : nullptr;
+    if (!m_moreMenu || m_moreMenu->isEmpty() || !more)
+        return;
+    // Not exec(): the window's events, a batch's included, go on while it is open.
+    m_moreMenu->popup(mapToGlobal(more->rect().bottomLeft() + QPoint(0, 2)));
+}
+
+void TMainForm::showListMenu(const QPoint &pos)
+{
+    const QModelIndex index = ListView1->indexAt(pos);
+    if (index.isValid())
+        ListView1->selectRow(index.row());
+    const int row = index.isValid() ? index.row() : -1;
+    if (!m_listMenu) {
+        m_listMenu = new QMenu(this);
+        m_listMenu->setObjectName(QStringLiteral("ListMenu"));
+    }
+    m_listMenu->clear();
+    const bool idle = IdleFlag == 1;
+    auto add = [this](const char *name, const QString &text, bool enabled, auto run) {
+        QAction *action = m_listMenu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, run);
+    };
+    add("RemoveAction", QStringLiteral("Remove"), idle && row >= 0,
+        [this] { DispatchCommand(QStringLiteral("remove")); });
+    add("TagsAction", QStringLiteral("Tags..."), idle && row >= 0,
+        [this, row] { editTagsAt(row); });
+    add("ShowInFolderAction", QStringLiteral("Show in folder"), row >= 0,
+        [this, row] { showInFolder(row); });
+    m_listMenu->addSeparator();
+    bool ended = false;
+    for (int r = 0; r < m_model->rowCount() && !ended; ++r)
+        ended = m_model->run(r).hasEnded();
+    add("SaveReportAction", QStringLiteral("Save report..."), ended, [this] { saveReport(); });
+    m_listMenu->popup(ListView1->viewport()->mapToGlobal(pos));
+}
+
+void TMainForm::showInFolder(int row)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    // The output's folder once the row has one there; else where its source lies.
+    const QString output = m_model->run(row).output;
+    const bool written = !output.isEmpty() && QFileInfo(output).isFile();
+    openFolder(QFileInfo(written ? output : m_model->entry(row).SourcePath).path());
+}
+
+void TMainForm::saveReport()
+{
+    QString path;
+    if (m_reportFile)
+        path = m_reportFile();
+    else
+        path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Save report"),
+                                         QDir(OutputDir).filePath(QStringLiteral("report.jsonl")),
+                                         QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            if (m_model->run(row).hasEnded())
+                file.write(ReportLine(*m_model, row, m_rawNames.get()) + '\n');
+        }
+        if (file.commit())
+            return;
+    }
+    notify(QStringLiteral("Cannot write the report %1: %2").arg(path, file.errorString()));
+}
+
+QString TMainForm::namingExample(const QString &outputDir, const NamingOptions &naming) const
+{
+    ID3info entry;
+    if (m_model->rowCount() > 0) {
+        entry = m_model->entry(0);
+    } else {
+        entry.Title = "Title";
+        entry.Artist = "Artist";
+        entry.Album = "Album";
+        entry.Year = "2024";
+        entry.Track = 1;
+        entry.SourcePath = QDir(outputDir).filePath(QStringLiteral("song.wav"));
+    }
+    const QString extension = m_sequencer && !m_sequencer->TargetExtension.isEmpty()
+                                  ? m_sequencer->TargetExtension
+                                  : TargetFormats().first().extension;
+    return QDir::toNativeSeparators(DecideOutput(outputDir, entry, extension, naming).path);
 }
 
 void TMainForm::setProgressInfo(const QString &text)
@@ -478,8 +629,25 @@ void TMainForm::BindSkin()
     m_progressLeftElement = skinWindow->FindElement(QStringLiteral("pbleft"));
     for (const auto &c : CommandTips)
         m_skin->setElementToolTip(QString::fromLatin1(c.name), QString::fromLatin1(c.tip));
-    for (const TargetFormat &format : TargetFormats())
-        m_skin->setElementToolTip(format.command, QStringLiteral("Convert to ") + format.name);
+    // Formats without an element of their own are offered by the "more" element's menu.
+    delete m_moreMenu;
+    m_moreMenu = new QMenu(this);
+    m_moreMenu->setObjectName(QStringLiteral("MoreMenu"));
+    m_moreMenu->setToolTipsVisible(true);
+    QStringList inMenu;
+    for (const TargetFormat &format : TargetFormats()) {
+        m_skin->setElementToolTip(format.command, convertTip(format));
+        if (skinWindow->FindElement(format.command))
+            continue;
+        QAction *action = m_moreMenu->addAction(format.name);
+        action->setObjectName(format.command);
+        action->setToolTip(convertTip(format));
+        const QString command = format.command;
+        connect(action, &QAction::triggered, this, [this, command] { DispatchCommand(command); });
+        inMenu << format.name;
+    }
+    m_skin->setElementToolTip(QStringLiteral("more"),
+                              QStringLiteral("More formats: ") + inMenu.join(QStringLiteral(", ")));
     const QString sheet = m_skin->styleSheet();
     if (!sheet.isEmpty()) {
         for (QWidget *w : {static_cast<QWidget *>(ListView1), static_cast<QWidget *>(OutputLabel),
@@ -547,6 +715,7 @@ void TMainForm::DispatchCommand(const QString &name)
         {"remove", true, [this] { RemoveSelected(); }},
         {"clear", true, [this] { ClearList(); }},
         {"id3", true, [this] { EditTags(); }},
+        {"more", true, [this] { showMoreMenu(); }},
         {"settings", false, [this] { showSettings(); }},
         {"stop", false, [this] { stop(); }},
     };
@@ -631,17 +800,17 @@ void TMainForm::AddFolder()
     if (!skipped.isEmpty())
         notify(QStringLiteral("These files could not be added:\n") +
                skipped.join(QLatin1Char('\n')));
-    addPaths(files);
+    addPaths(files, picked);
 }
 
-void TMainForm::addPaths(const QStringList &paths)
+void TMainForm::addPaths(const QStringList &paths, const QString &baseFolder)
 {
     // The list commands stay closed until the last probe has reported.
     if (paths.isEmpty() || !m_adder) {
         setIdleFlag(1);
         return;
     }
-    m_adder->addFiles(paths);
+    m_adder->addFiles(paths, baseFolder);
 }
 
 void TMainForm::onAddFinished()
@@ -699,6 +868,7 @@ void TMainForm::showSettings()
         return;
     // Greyed only while a batch runs: an add does not read the output folder.
     SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(), JobsAtOnce);
+    SetForm->setNaming(Naming);
     SetForm->exec();
 }
 
@@ -714,12 +884,13 @@ void TMainForm::StartConversion(const TargetFormat &format)
     }
     m_converted = 0;
     m_failed = 0;
+    m_skipped = 0;
 }
 
 bool TMainForm::confirmSameOutputs(const TargetFormat &format)
 {
     // The later row's output replaces the earlier one's; fine when meant, so ask.
-    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, OutputDir, format.extension);
+    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, OutputDir, format, Profile, Naming);
     QStringList groups;
     QSet<QString> listed;
     for (int row = 0; row < plan.size(); ++row) {
@@ -772,9 +943,7 @@ void TMainForm::onBatchFinished()
         ShowProgress(0, 100);
     if (SetForm)
         SetForm->setBatchRunning(false);
-    QString info = QStringLiteral("%1 converted").arg(m_converted);
-    if (m_failed > 0)
-        info += QStringLiteral(", %1 failed").arg(m_failed);
+    const QString info = batchCounts(m_converted, m_skipped, m_failed);
     setProgressInfo(info);
     runFinishAction();
 }
@@ -877,20 +1046,29 @@ void TMainForm::addPendingPaths()
     }
     if (m_pendingTimer)
         m_pendingTimer->stop();
-    QStringList files;
+    // Each folder's files with the folder, for "Keep folder structure"; files by themselves.
+    QVector<QPair<QStringList, QString>> groups;
     for (const QString &path : std::as_const(m_pendingPaths)) {
         const QFileInfo info(path);
-        if (info.isDir())
-            files << ScanFolder(info.absoluteFilePath(), false, m_rawNames.get());
-        else if (info.isFile() && matchesOpenDialogFilter(info.fileName()))
-            files << info.absoluteFilePath();
+        if (info.isDir()) {
+            const QString folder = QDir::cleanPath(info.absoluteFilePath());
+            groups.append({ScanFolder(folder, false, m_rawNames.get()), folder});
+        } else if (info.isFile() && matchesOpenDialogFilter(info.fileName())) {
+            if (groups.isEmpty() || !groups.last().second.isEmpty())
+                groups.append({{}, QString()});
+            groups.last().first << info.absoluteFilePath();
+        }
     }
     m_pendingPaths.clear();
-    if (files.isEmpty())
+    if (!m_adder ||
+        std::all_of(groups.begin(), groups.end(), [](const auto &g) { return g.first.isEmpty(); }))
         return;
     setProgressInfo(QString());
     setIdleFlag(0);
-    addPaths(files);
+    for (const auto &[files, folder] : std::as_const(groups)) {
+        if (!files.isEmpty())
+            m_adder->addFiles(files, folder);
+    }
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)

@@ -2,6 +2,7 @@
 
 #include "core/convert/encodingprofile.h"
 #include "core/convert/endaction.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/progressmeter.h"
 
 #include <QPointer>
@@ -16,6 +17,7 @@ class DropDownList;
 class FileAdder;
 class JobListModel;
 class QComboBox;
+class QMenu;
 class RawNameLinks;
 class QLabel;
 class QPushButton;
@@ -63,7 +65,8 @@ public:
     EncodingProfile Profile;
     QString EncoderPath;
     QString OutputDir;
-    int JobsAtOnce = 1; // conversions at once, from the next batch on
+    NamingOptions Naming; // how outputs are named, kept in the settings file
+    int JobsAtOnce = 1;   // conversions at once, from the next batch on
 
     // Overrides for tests and for running from unusual places.
     void setSkinPath(const QString &path) { m_skinPath = path; }
@@ -74,6 +77,11 @@ public:
     void setOpenFolderHandler(std::function<void(const QString &)> handler)
     {
         m_openFolder = std::move(handler);
+    }
+    // Where "Save report..." writes; empty cancels. A file dialog unless replaced.
+    void setReportFileProvider(std::function<QString()> provider)
+    {
+        m_reportFile = std::move(provider);
     }
     // What the window tells the user outside any dialog: a missing encoder at the start, a
     // settings file it refused, files a folder add could not reach. A message box unless
@@ -112,6 +120,17 @@ private:
     void setIdleFlag(quint8 idle);
     void showOutputDir();
     void openOutputDir();
+    // Through the replaceable open-folder handler, as the end action opens the output folder.
+    void openFolder(const QString &dir);
+    // The menu of the formats that have no element of their own in the skin, below "more".
+    void showMoreMenu();
+    // Remove, Tags, Show in folder and Save report..., for the row at `pos` of the list.
+    void showListMenu(const QPoint &pos);
+    void showInFolder(int row);
+    // The last batch's rows as JSON Lines, as the command line's --report writes them.
+    void saveReport();
+    // The first row's output path with these options (a made-up row when the list is empty).
+    QString namingExample(const QString &outputDir, const NamingOptions &naming) const;
     void setProgressInfo(const QString &text);
     // Asks whether to go on when rows would write the same output file; true to go on.
     bool confirmSameOutputs(const TargetFormat &format);
@@ -127,7 +146,8 @@ private:
     void showSettings();
     void StartConversion(const TargetFormat &format);
     void stop();
-    void addPaths(const QStringList &paths);
+    // `baseFolder`: the folder a folder add took the files from (for "Keep folder structure").
+    void addPaths(const QStringList &paths, const QString &baseFolder = QString());
     void addPendingPaths();
     void onAddFinished();
     void onBatchFinished();
@@ -174,6 +194,10 @@ private:
     // What the running batch has done so far.
     int m_converted = 0;
     int m_failed = 0;
+    int m_skipped = 0;
+    QMenu *m_moreMenu = nullptr;
+    QMenu *m_listMenu = nullptr;
+    std::function<QString()> m_reportFile;
     std::function<QStringList()> m_openFiles;
     std::function<void(const QString &)> m_openFolder;
     std::function<void(const QString &)> m_notice;

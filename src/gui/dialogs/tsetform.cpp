@@ -4,6 +4,8 @@
 #include "gui/dialogs/tdirform.h"
 #include "gui/layoutscale.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -38,7 +40,7 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
     setWindowTitle(QStringLiteral("Settings"));
 
     const LayoutScale s(font());
-    setFixedSize(s(311), s(216));
+    setFixedSize(s(311), s(340));
 
     GroupBox1 = new QGroupBox(QStringLiteral("OutPath Setting"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -95,6 +97,48 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
                                         "core; a change applies from the next batch on"));
     Label2->setBuddy(SpinBox1);
 
+    GroupBox4 = new QGroupBox(QStringLiteral("Output names"), this);
+    GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
+    GroupBox4->setGeometry(s.rect(8, 212, 297, 121));
+
+    Label3 = new QLabel(QStringLiteral("Pattern:"), GroupBox4);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(s.rect(8, 23, 44, 13));
+
+    Edit2 = new QLineEdit(GroupBox4);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setGeometry(s.rect(52, 20, 238, 19));
+    Edit2->setPlaceholderText(NamingOptions::DefaultPattern());
+    Edit2->setToolTip(
+        QStringLiteral("Fields: {title} {artist} {album} {year} {genre} {track} {filename}\n"
+                       "\"/\" makes a folder, as in {artist}/{album}/{track} {title}"));
+    Label3->setBuddy(Edit2);
+
+    Label4 = new QLabel(GroupBox4);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setGeometry(s.rect(8, 44, 282, 15));
+    Label4->setTextFormat(Qt::PlainText);
+
+    CheckBox1 = new QCheckBox(QStringLiteral("Keep folder structure"), GroupBox4);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(s.rect(8, 64, 200, 17));
+    CheckBox1->setToolTip(QStringLiteral("Files added with a folder go to the same subfolders "
+                                         "below the output folder"));
+
+    Label5 = new QLabel(QStringLiteral("When the file exists:"), GroupBox4);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setGeometry(s.rect(8, 92, 110, 13));
+
+    ComboBox1 = new QComboBox(GroupBox4);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setGeometry(s.rect(120, 88, 170, 21));
+    ComboBox1->addItem(QStringLiteral("Replace it"), int(ExistingOutput::Replace));
+    ComboBox1->addItem(QStringLiteral("Skip the file"), int(ExistingOutput::Skip));
+    ComboBox1->addItem(QStringLiteral("Number: \"Title (2)\""), int(ExistingOutput::Number));
+    ComboBox1->setToolTip(QStringLiteral("Also when an earlier file of the same batch writes "
+                                         "that name"));
+    Label5->setBuddy(ComboBox1);
+
     for (QPushButton *button : {Button3, Button4})
         button->setAutoDefault(false);
 
@@ -114,6 +158,84 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
             RadioButton3Click();
     });
     connect(SpinBox1, qOverload<int>(&QSpinBox::valueChanged), this, &TSetForm::SpinBox1Change);
+    connect(Edit2, &QLineEdit::textChanged, this, &TSetForm::showExample);
+    connect(Edit2, &QLineEdit::editingFinished, this, &TSetForm::takeNaming);
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] {
+        showExample();
+        takeNaming();
+    });
+    connect(ComboBox1, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        showExample();
+        takeNaming();
+    });
+}
+
+void TSetForm::setNaming(const NamingOptions &naming)
+{
+    m_filling = true;
+    m_naming = naming;
+    Edit2->setText(naming.pattern == NamingOptions::DefaultPattern() ? QString() : naming.pattern);
+    CheckBox1->setChecked(naming.keepFolders);
+    ComboBox1->setCurrentIndex(ComboBox1->findData(int(naming.existing)));
+    m_filling = false;
+    showExample();
+}
+
+void TSetForm::setExampleProvider(
+    std::function<QString(const QString &, const NamingOptions &)> provider)
+{
+    m_example = std::move(provider);
+    showExample();
+}
+
+NamingOptions TSetForm::shownNaming() const
+{
+    NamingOptions naming;
+    const QString pattern = Edit2->text().trimmed();
+    naming.pattern = pattern.isEmpty() ? NamingOptions::DefaultPattern() : pattern;
+    naming.keepFolders = CheckBox1->isChecked();
+    naming.existing = ExistingOutput(ComboBox1->currentData().toInt());
+    return naming;
+}
+
+void TSetForm::showExample()
+{
+    const NamingOptions naming = shownNaming();
+    const QString problem = PatternProblem(naming.pattern);
+    const QString path =
+        problem.isEmpty() && m_example ? m_example(Edit1->text(), naming) : QString();
+    const QString text = problem.isEmpty() ? QStringLiteral("Example: ") + path : problem;
+    QPalette palette = Label4->palette();
+    palette.setColor(QPalette::WindowText, problem.isEmpty()
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(0xc0, 0x30, 0x20));
+    Label4->setPalette(palette);
+    Label4->setText(
+        QFontMetrics(Label4->font()).elidedText(text, Qt::ElideMiddle, Label4->width()));
+    Label4->setToolTip(text);
+}
+
+void TSetForm::takeNaming()
+{
+    const NamingOptions naming = shownNaming();
+    if (m_filling || !PatternProblem(naming.pattern).isEmpty())
+        return;
+    if (naming.pattern == m_naming.pattern && naming.keepFolders == m_naming.keepFolders &&
+        naming.existing == m_naming.existing)
+        return;
+    QString error;
+    if (!m_store->writeNaming(naming, &error)) {
+        QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), error);
+        return;
+    }
+    m_naming = naming;
+    emit namingChanged(naming);
+}
+
+void TSetForm::done(int result)
+{
+    takeNaming();
+    QDialog::done(result);
 }
 
 void TSetForm::prepare(const QString &outputDir, EndAction finishAction, bool batchRunning,
@@ -190,6 +312,7 @@ void TSetForm::Button3Click()
         return;
     Edit1->setText(picked);
     Edit1->setCursorPosition(0);
+    showExample();
     QString error;
     if (!m_store->writeOutputDir(picked, &error)) {
         QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), error);

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "core/convert/endaction.h"
+#include "core/convert/outputnaming.h"
 
 #include <QDialog>
 #include <QString>
 
 #include <functional>
 
+class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -16,10 +19,11 @@ class QSpinBox;
 class SettingsStore;
 class TdirForm;
 
-// The settings dialog: the output folder, the action after a finished batch and how many
-// conversions run at once. Every change takes effect at once; there is no OK or Cancel.
-// The window owns OutputDir, FinishAction and the number of jobs: it hands them over in
-// prepare() before each showing and takes changes from the signals.
+// The settings dialog: the output folder, the action after a finished batch, how many
+// conversions run at once and how outputs are named. Every change takes effect at once;
+// there is no OK or Cancel. The window owns OutputDir, FinishAction, the number of jobs and
+// the naming: it hands them over in prepare() and setNaming() before each showing and
+// takes changes from the signals.
 class TSetForm : public QDialog
 {
     Q_OBJECT
@@ -31,8 +35,14 @@ public:
     // `jobs` applies from the next batch on, also when changed while one runs.
     void prepare(const QString &outputDir, EndAction finishAction, bool batchRunning, int jobs = 1);
     void setBatchRunning(bool running);
+    void setNaming(const NamingOptions &naming);
+    // The path the first row would get with these options and output folder, for the live
+    // example below the pattern; the dialog shows it as it is typed.
+    void setExampleProvider(std::function<QString(const QString &, const NamingOptions &)> f);
     // How "Open" shows a folder; by default the desktop's file manager.
     void setOpenFolderHandler(std::function<void(const QString &)> handler);
+    // A pattern still being typed is taken when the dialog is left.
+    void done(int result) override;
 
 signals:
     // Only once the folder is in the settings file.
@@ -40,6 +50,9 @@ signals:
     void finishActionChanged(EndAction action);
     // Only once the number is in the settings file.
     void jobsChanged(int jobs);
+    // Only once the options are in the settings file; a pattern that cannot name outputs
+    // (an unknown field, an open brace) is not taken.
+    void namingChanged(const NamingOptions &naming);
 
 public slots:
     void RadioButton1Click();
@@ -50,6 +63,11 @@ public slots:
 
 private:
     void setFinishAction(EndAction action);
+    // The naming the controls show; its pattern may have a problem.
+    NamingOptions shownNaming() const;
+    void showExample();
+    // Stores and announces the shown naming when it is usable and new.
+    void takeNaming();
     void SpinBox1Change(int jobs);
 
     SettingsStore *m_store;
@@ -69,4 +87,14 @@ private:
     QGroupBox *GroupBox3;
     QLabel *Label2;
     QSpinBox *SpinBox1;
+    QGroupBox *GroupBox4;
+    QLabel *Label3;
+    QLineEdit *Edit2; // the naming pattern
+    QLabel *Label4;   // the live example, or what is wrong with the pattern
+    QCheckBox *CheckBox1;
+    QLabel *Label5;
+    QComboBox *ComboBox1; // what happens to an output already there
+
+    NamingOptions m_naming; // the one taken last
+    std::function<QString(const QString &, const NamingOptions &)> m_example;
 };

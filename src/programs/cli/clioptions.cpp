@@ -47,16 +47,20 @@ QString CliOptions::helpText()
     const EncodingProfile defaults = EncodingProfile::defaults();
     return QStringLiteral(
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
-               "                          [--channels 1|2] [--jobs N] [--keep-order] [--dry-run]\n"
-               "                          PATH...\n"
+               "                          [--channels 1|2] [--jobs N] [--keep-order]\n"
+               "                          [--recursive] [--pattern TEXT] [--keep-folders]\n"
+               "                          [--existing MODE] [--report FILE] [--dry-run] PATH...\n"
                "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
                "Converts audio and video files with ffmpeg, several at once, and writes each\n"
-               "file's ID3v1 tag into its output, as Wavetransmuter does.\n"
-               "Each PATH is a file, or a folder whose media files are added (not its\n"
-               "subfolders). Output files are named after the tag title, else the file name.\n"
+               "file's ID3v1 tag into its output (MP3, WAV, WMA, AAC, RealMedia), as\n"
+               "Wavetransmuter does; FLAC, Ogg, Opus and M4A outputs carry the tag in their\n"
+               "own metadata only. Each PATH is a file, or a folder whose media files are\n"
+               "added (not its subfolders, unless --recursive). Output files are named after\n"
+               "the tag title, else the file name, unless --pattern says otherwise.\n"
                "Rows start in list order; of two rows with the same output, the later one\n"
-               "starts once the earlier one has ended, so the later one wins.\n"
+               "starts once the earlier one has ended, so the later one wins (unless\n"
+               "--existing says otherwise).\n"
                "\n"
                "  --to FORMAT      %1\n"
                "  --out DIR        output folder (default: the saved one); created when missing\n"
@@ -65,6 +69,16 @@ QString CliOptions::helpText()
                "  --channels N     %6 (default %7)\n"
                "  --jobs N         conversions at once, 1 to %8 (default %9, one per core)\n"
                "  --keep-order     print the rows' lines in list order, not as rows end\n"
+               "  --recursive      folders add the media files of their subfolders too\n"
+               "  --pattern TEXT   output names from the fields {title} {artist} {album} {year}\n"
+               "                   {genre} {track} {filename}; \"/\" makes folders (default\n"
+               "                   {title})\n"
+               "  --keep-folders   each output in the subfolder its source has below the\n"
+               "                   folder PATH\n"
+               "  --existing MODE  %10 (default %11): what a row does when its output\n"
+               "                   exists or an earlier row writes it\n"
+               "  --report FILE    write a JSON line for each row as it ends (\"-\": to standard\n"
+               "                   output, instead of the status lines)\n"
                "  --dry-run        list the rows and their output paths, convert nothing\n"
                "  --list-formats   print the FORMAT names, one a line, and exit\n"
                "  --version        print the version and exit\n"
@@ -73,13 +87,15 @@ QString CliOptions::helpText()
                "When a row ends, a line goes to standard output: its status, the source path\n"
                "and the output path, separated by tabs (in paths, \\, tab, line feed and\n"
                "carriage return are written \\\\, \\t, \\n and \\r). Exit status: 0 when every\n"
-               "row ended \"Finish\", 1 when any did not, 2 for bad usage or a missing encoder,\n"
-               "130 when interrupted.\n")
+               "row ended \"Finish\" or \"Skipped\", 1 when any did not, 2 for bad usage or a\n"
+               "missing encoder, 130 when interrupted.\n")
         .arg(formatNames().join(QLatin1Char('|')),
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
              valuesOf(ProfileTables::channels()).join(QLatin1Char('|')), defaults.Channels,
-             QString::number(MaxJobs), QString::number(defaultJobs()));
+             QString::number(MaxJobs), QString::number(defaultJobs()))
+        .arg(ExistingOutputNames().join(QLatin1Char('|')))
+        .arg(ExistingOutputName(NamingOptions().existing));
 }
 
 QString CliOptions::versionText()
@@ -104,12 +120,18 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption channels(QStringLiteral("channels"), QString(), QStringLiteral("N"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption keepOrder(QStringLiteral("keep-order"));
+    const QCommandLineOption recursive(QStringLiteral("recursive"));
+    const QCommandLineOption pattern(QStringLiteral("pattern"), QString(), QStringLiteral("TEXT"));
+    const QCommandLineOption keepFolders(QStringLiteral("keep-folders"));
+    const QCommandLineOption existing(QStringLiteral("existing"), QString(),
+                                      QStringLiteral("MODE"));
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption listFormats(QStringLiteral("list-formats"));
-    parser.addOptions(
-        {to, out, rate, bitrate, channels, jobs, keepOrder, dryRun, help, version, listFormats});
+    parser.addOptions({to, out, rate, bitrate, channels, jobs, keepOrder, recursive, pattern,
+                       keepFolders, existing, report, dryRun, help, version, listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return Parse::Error;
@@ -121,7 +143,8 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     if (parser.isSet(listFormats))
         return Parse::ListFormats;
 
-    for (const QCommandLineOption *o : {&to, &out, &rate, &bitrate, &channels, &jobs}) {
+    for (const QCommandLineOption *o :
+         {&to, &out, &rate, &bitrate, &channels, &jobs, &pattern, &existing, &report}) {
         if (parser.values(*o).size() > 1) {
             error = QStringLiteral("--%1 given more than once").arg(o->names().first());
             return Parse::Error;
@@ -176,7 +199,36 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         options.jobs = n;
     }
     options.keepOrder = parser.isSet(keepOrder);
+    if (parser.isSet(pattern)) {
+        options.naming.pattern = parser.value(pattern);
+        if (const QString problem = PatternProblem(options.naming.pattern); !problem.isEmpty()) {
+            error = QStringLiteral("--pattern %1: %2").arg(options.naming.pattern, problem);
+            return Parse::Error;
+        }
+    }
+    if (parser.isSet(existing)) {
+        const std::optional<ExistingOutput> policy = ExistingOutputFromName(parser.value(existing));
+        if (!policy) {
+            error = checkValue(QStringLiteral("existing"), parser.value(existing),
+                               ExistingOutputNames());
+            return Parse::Error;
+        }
+        options.naming.existing = *policy;
+    }
+    options.naming.keepFolders = parser.isSet(keepFolders);
+    options.recursive = parser.isSet(recursive);
     options.dryRun = parser.isSet(dryRun);
+    if (parser.isSet(report)) {
+        options.reportPath = parser.value(report);
+        if (options.reportPath.isEmpty()) {
+            error = QStringLiteral("--report needs a file, or - for standard output");
+            return Parse::Error;
+        }
+        if (options.dryRun) {
+            error = QStringLiteral("--report tells how rows ended; a dry run ends none");
+            return Parse::Error;
+        }
+    }
     options.paths = parser.positionalArguments();
     if (options.paths.isEmpty()) {
         error = QStringLiteral("no PATH given");

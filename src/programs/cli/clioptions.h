@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/encodingprofile.h"
+#include "core/convert/outputnaming.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,9 @@ struct CliOptions
     const TargetFormat *format = nullptr;
     QString outputDir; // as given; empty: the saved output folder
     EncodingProfile profile = EncodingProfile::defaults();
+    NamingOptions naming; // the defaults, whatever the desktop program has saved
+    bool recursive = false;
+    QString reportPath; // "-": standard output, instead of the status lines
     bool dryRun = false;
     int jobs = 1;           // conversions at once; the default is one per core
     bool keepOrder = false; // status lines in list order instead of as rows end

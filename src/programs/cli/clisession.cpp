@@ -6,6 +6,7 @@
 #include "core/convert/encoderlocator.h"
 #include "core/convert/outputplan.h"
 #include "core/convert/progressmeter.h"
+#include "core/convert/reportline.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
@@ -20,7 +21,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -72,6 +76,8 @@ CliSession::~CliSession()
     delete m_batch;
     delete m_adder;
     delete m_tag;
+    if (m_report && m_report != stdout)
+        std::fclose(m_report);
 }
 
 int CliSession::run()
@@ -86,12 +92,12 @@ int CliSession::run()
         return 2;
     }
     QString error;
-    QStringList files;
-    if (!collectFiles(files, error) || !prepareOutputDir(error)) {
+    QVector<Files> files;
+    if (!collectFiles(files, error) || !openReport(error) || !prepareOutputDir(error)) {
         complain(error);
         return 2;
     }
-    if (files.isEmpty()) {
+    if (std::all_of(files.begin(), files.end(), [](const Files &f) { return f.paths.isEmpty(); })) {
         complain(QStringLiteral("no media files to convert"));
         return 1;
     }
@@ -104,7 +110,8 @@ int CliSession::run()
     m_adder->setProbeDurations(m_options.dryRun);
     m_adder->setBitrateSource([bitrate] { return bitrate; });
     connect(m_adder, &FileAdder::finished, &m_loop, [this] { m_loop.exit(0); });
-    m_adder->addFiles(files);
+    for (const Files &group : std::as_const(files))
+        m_adder->addFiles(group.paths, group.baseFolder);
     if (m_adder->isBusy())
         m_loop.exec();
     if (m_interrupted)
@@ -113,17 +120,18 @@ int CliSession::run()
     return m_options.dryRun ? dryRun() : convert();
 }
 
-bool CliSession::collectFiles(QStringList &files, QString &error) const
+bool CliSession::collectFiles(QVector<Files> &files, QString &error) const
 {
     for (const QString &path : m_options.paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
             QStringList skipped;
-            files += ScanFolder(QDir::cleanPath(info.absoluteFilePath()), false, m_links, &skipped);
+            const QString folder = QDir::cleanPath(info.absoluteFilePath());
+            files.append({ScanFolder(folder, m_options.recursive, m_links, &skipped), folder});
             for (const QString &name : skipped)
                 complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
         } else if (info.isFile()) {
-            files.append(QDir::cleanPath(info.absoluteFilePath()));
+            files.append({{QDir::cleanPath(info.absoluteFilePath())}, QString()});
         } else {
             error = QStringLiteral("no such file or folder: %1").arg(path);
             return false;
@@ -162,11 +170,27 @@ bool CliSession::prepareOutputDir(QString &error)
     return true;
 }
 
+bool CliSession::openReport(QString &error)
+{
+    if (m_options.reportPath.isEmpty())
+        return true;
+    if (m_options.reportPath == QLatin1String("-")) {
+        m_report = stdout;
+        return true;
+    }
+    m_report = std::fopen(QFile::encodeName(m_options.reportPath).constData(), "w");
+    if (!m_report)
+        error = QStringLiteral("cannot write the report %1: %2")
+                    .arg(m_options.reportPath, QString::fromLocal8Bit(std::strerror(errno)));
+    return m_report != nullptr;
+}
+
 int CliSession::dryRun()
 {
     const TargetFormat &format = *m_options.format;
     m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
-    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, m_outputDir, format.extension);
+    const QVector<PlannedOutput> plan =
+        PlanOutputs(*m_model, m_outputDir, format, m_options.profile, m_options.naming);
     bool wouldFail = false;
     for (int row = 0; row < plan.size(); ++row) {
         const PlannedOutput &out = plan.at(row);
@@ -183,6 +207,10 @@ int CliSession::dryRun()
         }
         if (out.replacesExistingFile)
             line.append("replaces an existing file");
+        if (!out.skipReason.isEmpty()) {
+            const QString reason = out.skipReason.left(1).toLower() + out.skipReason.mid(1);
+            line.append(EscapeLineField(QStringLiteral("skipped: %1").arg(reason).toUtf8()));
+        }
         if (!out.refusal.isEmpty()) {
             line.append(EscapeLineField(out.refusal.toUtf8()));
             wouldFail = true;
@@ -196,9 +224,11 @@ int CliSession::convert()
 {
     const EncodingProfile profile = m_options.profile;
     const QString outputDir = m_outputDir;
+    const NamingOptions naming = m_options.naming;
     m_batch->setEncoderPath(m_encoder);
     m_batch->setProfileSource([profile] { return profile; });
     m_batch->setOutputDirSource([outputDir] { return outputDir; });
+    m_batch->setNamingSource([naming] { return naming; });
     m_batch->setEncoderInOwnProcessGroup(true);
     m_batch->setMaxJobs(m_options.jobs);
     m_batch->setTimeFromEncoder(true);
@@ -215,7 +245,8 @@ int CliSession::convert()
     if (m_interrupted)
         return ExitInterrupted;
     for (int row = 0; row < m_model->rowCount(); ++row) {
-        if (m_model->status(row) != JobStatus::Finish)
+        const JobStatus status = m_model->status(row);
+        if (status != JobStatus::Finish && status != JobStatus::Skipped)
             return 1;
     }
     return 0;
@@ -293,9 +324,18 @@ void CliSession::onJobEnded(int row)
     ++m_endedRows;
     const JobStatus status = m_model->status(row);
     const QByteArray source = shown(m_model->entry(row).SourcePath);
-    m_held.insert(
-        row, {fields({JobStatusText(status).toUtf8(), source, shown(m_batch->endedJob().OutFile)}),
-              source, m_model->reason(row)});
+    // The report's own file gets each line as the row ends, flushed, so a run killed midway
+    // leaves a report of what had ended; on standard output it takes the status line's place.
+    const QByteArray report = m_report ? ReportLine(*m_model, row, m_links) : QByteArray();
+    if (m_report && m_report != stdout)
+        writeLine(m_report, report);
+    const QByteArray line =
+        m_report == stdout
+            ? report
+            : fields({JobStatusText(status).toUtf8(), source, shown(m_batch->endedJob().OutFile)});
+    // A skipped row is no fault: why it was skipped is in the report, not on standard error.
+    m_held.insert(row,
+                  {line, source, status == JobStatus::Skipped ? QString() : m_model->reason(row)});
     printHeldLines(!m_options.keepOrder);
 }
 

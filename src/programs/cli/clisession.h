@@ -6,6 +6,9 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QVector>
+
+#include <cstdio>
 
 class BatchSequencer;
 class FileAdder;
@@ -30,7 +33,14 @@ public:
 
 private:
     bool prepareOutputDir(QString &error);
-    bool collectFiles(QStringList &files, QString &error) const;
+    // Each PATH's files with the folder they came from (empty for a file given itself).
+    struct Files
+    {
+        QStringList paths;
+        QString baseFolder;
+    };
+    bool collectFiles(QVector<Files> &files, QString &error) const;
+    bool openReport(QString &error);
     int dryRun();
     int convert();
     void onSignal();
@@ -52,6 +62,7 @@ private:
     FileAdder *m_adder;
     BatchSequencer *m_batch;
     QEventLoop m_loop;
+    FILE *m_report = nullptr; // the --report stream, standard output for "-"
     bool m_interrupted = false;
     bool m_progressToTerminal = false;
     bool m_progressShown = false;

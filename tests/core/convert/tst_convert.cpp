@@ -6,6 +6,7 @@
 #include "core/convert/encoderreport.h"
 #include "core/convert/encodingprofile.h"
 #include "core/convert/outputfile.h"
+#include "core/convert/outputnaming.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressmeter.h"
 #include "core/convert/progressparser.h"
@@ -142,10 +143,11 @@ private slots:
         QTest::addColumn<QString>("sizeBitrate");
         QTest::addColumn<QString>("refusal");
         auto row = [](const char *name, const char *ext, const char *rate, const char *bitrate,
-                      const char *size, const char *refusal) {
+                      const char *size, const char *refusal, const char *channels = "2") {
             QTest::newRow(name) << QString::fromLatin1(ext)
                                 << EncodingProfile{QString::fromLatin1(rate),
-                                                   QString::fromLatin1(bitrate), u"2"_qs}
+                                                   QString::fromLatin1(bitrate),
+                                                   QString::fromLatin1(channels)}
                                 << QString::fromLatin1(size) << QString::fromLatin1(refusal);
         };
         row("mp3 takes anything", ".mp3", "8000", "8000", "8000", "");
@@ -158,6 +160,21 @@ private slots:
         row("rm from 32000 Hz", ".rm", "32000", "128000", "128000", "");
         row("rm below 32000 Hz", ".rm", "24000", "128000", "128000",
             "RealMedia needs a sample rate of at least 32000 Hz");
+        // The boundaries ffmpeg 5.1 showed over every choice of the drop-downs.
+        row("flac: 60 % of PCM, any bitrate", ".flac", "44100", "8000", "846720", "");
+        row("opus at 24000 Hz", ".opus", "24000", "320000", "320000", "");
+        row("opus at 44100 Hz", ".opus", "44100", "128000", "128000",
+            "Opus takes only 8000, 12000, 16000, 24000 or 48000 Hz");
+        row("opus mono up to 256 Kbps", ".opus", "48000", "256000", "256000", "", "1");
+        row("opus mono above 256 Kbps", ".opus", "48000", "320000", "320000",
+            "Opus takes at most 256 Kbps in mono", "1");
+        row("ogg 8000 Hz mono from 8 Kbps", ".ogg", "8000", "8000", "8000", "", "1");
+        row("ogg 8000 Hz stereo below 16 Kbps", ".ogg", "8000", "8000", "8000",
+            "Ogg Vorbis takes 16 to 80 Kbps at 8000 Hz in stereo");
+        row("ogg 44100 Hz mono above 224 Kbps", ".ogg", "44100", "256000", "256000",
+            "Ogg Vorbis takes 32 to 224 Kbps at 44100 Hz in mono", "1");
+        row("ogg 44100 Hz stereo to 320 Kbps", ".ogg", "44100", "320000", "320000", "");
+        row("m4a takes anything", ".m4a", "8000", "320000", "320000", "", "1");
     }
 
     void targetFormatRules()
@@ -299,6 +316,52 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(OutputFileName(title, source, u".mp3"_qs), expected);
         QCOMPARE(OutputPath(u"/out"_qs, title, source, u".mp3"_qs), u"/out/"_qs + expected);
+        ID3info entry;
+        entry.Title = title;
+        entry.SourcePath = source;
+        QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, NamingOptions()).path,
+                 u"/out/"_qs + expected);
+    }
+
+    // Folders a pattern or a kept structure adds below the output folder, made safe one by one.
+    void outputFolders_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QByteArray>("artist");
+        QTest::addColumn<QString>("baseFolder");
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char *name, const char *pattern, const QByteArray &artist,
+                      const char *base, const QString &expected) {
+            QTest::newRow(name) << QString::fromUtf8(pattern) << artist << QString::fromUtf8(base)
+                                << expected;
+        };
+        row("kept subfolders", "{title}", "A", "/music", u"/out/in/deep/T.mp3"_qs);
+        row("kept, added from its own folder", "{title}", "A", "/music/in/deep", u"/out/T.mp3"_qs);
+        row("kept, source outside the base", "{title}", "A", "/elsewhere", u"/out/T.mp3"_qs);
+        row("kept, then the pattern's", "{artist}/{title}", "A", "/music/in",
+            u"/out/deep/A/T.mp3"_qs);
+        row("a folder named dot dot", "{artist}/{title}", "..", "",
+            u"/out/Unknown Artist/T.mp3"_qs);
+        row("blank field", "{artist}/{title}", "  ", "", u"/out/Unknown Artist/T.mp3"_qs);
+        row("a 300-byte folder", "{artist}/{title}", QByteArray(300, 'x'), "",
+            u"/out/"_qs + QString(255, u'x') + u"/T.mp3"_qs);
+    }
+
+    void outputFolders()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QByteArray, artist);
+        QFETCH(QString, baseFolder);
+        QFETCH(QString, expected);
+        ID3info entry;
+        entry.Title = "T";
+        entry.Artist = artist;
+        entry.SourcePath = u"/music/in/deep/t.wav"_qs;
+        entry.BaseFolder = baseFolder;
+        NamingOptions naming;
+        naming.pattern = pattern;
+        naming.keepFolders = !baseFolder.isEmpty();
+        QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, naming).path, expected);
     }
 
     void isSameFile()

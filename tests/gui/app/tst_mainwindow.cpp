@@ -3,6 +3,7 @@
 #include "common/testguard.h"
 
 #include "core/convert/batchsequencer.h"
+#include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/settings/settingsstore.h"
@@ -18,9 +19,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -712,6 +717,145 @@ private slots:
         QCOMPARE(QFile::exists(out.path() + QStringLiteral("/Same.mp3")), sameTitles && ran);
     }
 
+    // The skin's "more" opens a menu of exactly the formats without an element of their own;
+    // one chosen there converts as a skin button does, and is gated as one.
+    void moreMenuOffersTheOtherFormats()
+    {
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(media({QStringLiteral("one.mp3")}));
+        auto *menu = p.main->findChild<QMenu *>(QStringLiteral("MoreMenu"));
+        QVERIFY(menu);
+        QStringList offered, expected;
+        for (QAction *a : menu->actions())
+            offered << a->objectName();
+        for (const TargetFormat &f : TargetFormats()) {
+            if (!p.element(f.command))
+                expected << f.command;
+        }
+        QCOMPARE(offered, expected);
+        QCOMPARE(offered, QStringLiteral("toflac toogg toopus tom4a").split(u' '));
+        QCOMPARE(menu->actions().first()->toolTip(),
+                 QStringLiteral("Convert to FLAC (lossless: the bitrate is not used)"));
+        QVERIFY2(p.combo(2)->toolTip().contains(QStringLiteral("FLAC (lossless)")),
+                 qPrintable(p.combo(2)->toolTip()));
+
+        p.main->DispatchCommand(QStringLiteral("more"));
+        QTRY_VERIFY(menu->isVisible());
+        const QRect more = p.element(QStringLiteral("more"))->rect();
+        QCOMPARE(menu->pos().x(), p.main->mapToGlobal(more.bottomLeft()).x());
+        menu->hide();
+        menu->actions().first()->trigger();
+        QCOMPARE(int(p.main->IdleFlag), 0);
+        p.main->DispatchCommand(QStringLiteral("more")); // gated while converting
+        QVERIFY(!menu->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        QCOMPARE(p.main->model()->status(0), JobStatus::Finish);
+        QVERIFY(QFile::exists(out.path() + QStringLiteral("/one.mp3.flac")));
+    }
+
+    // The list's context menu acts on the row under the pointer; "Show in folder" goes
+    // through the replaceable open-folder handler, "Save report..." writes the last batch.
+    void listMenuActsOnTheClickedRow()
+    {
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.addFiles(media({QStringLiteral("one.mp3"), QStringLiteral("two.mp3")}));
+        QStringList opened;
+        p.main->setOpenFolderHandler([&opened](const QString &d) { opened << d; });
+        const QString report = out.path() + QStringLiteral("/r.jsonl");
+        p.main->setReportFileProvider([&report] { return report; });
+        auto menuAt = [&p](int row) {
+            const QRect r = p.list()->visualRect(p.main->model()->index(row, 0));
+            emit p.list()->customContextMenuRequested(r.center());
+            return p.main->findChild<QMenu *>(QStringLiteral("ListMenu"));
+        };
+        auto run = [](QMenu *menu, const char *name) {
+            menu->hide();
+            menu->findChild<QAction *>(QLatin1String(name))->trigger();
+        };
+        auto enabled = [](QMenu *menu) {
+            QStringList names;
+            for (QAction *a : menu->actions()) {
+                if (a->isEnabled() && !a->isSeparator())
+                    names << a->objectName();
+            }
+            return names.join(u' ');
+        };
+        QMenu *menu = menuAt(1);
+        QVERIFY(menu && menu->isVisible());
+        QCOMPARE(enabled(menu), QStringLiteral("RemoveAction TagsAction ShowInFolderAction"));
+        run(menu, "ShowInFolderAction");
+        QCOMPARE(opened, QStringList{m_media.path()}); // no output yet: where the source is
+
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        menu = menuAt(1);
+        QCOMPARE(enabled(menu),
+                 QStringLiteral("RemoveAction TagsAction ShowInFolderAction SaveReportAction"));
+        run(menu, "ShowInFolderAction");
+        QCOMPARE(opened.last(), out.path());
+        run(menuAt(1), "SaveReportAction");
+        const QList<QByteArray> lines = readFile(report).split('\n');
+        QCOMPARE(lines.size(), 3); // two rows and the end of the last line
+        for (int row = 0; row < 2; ++row) {
+            const QJsonObject o = QJsonDocument::fromJson(lines.at(row)).object();
+            QCOMPARE(o.value(u"source"_qs).toString(), p.main->model()->entry(row).SourcePath);
+            QCOMPARE(o.value(u"status"_qs).toString(), u"Finish"_qs);
+            QCOMPARE(o.value(u"format"_qs).toString(), u"mp3"_qs);
+        }
+        const QString kept = p.titles().at(1);
+        run(menuAt(0), "RemoveAction");
+        QCOMPARE(p.titles(), QStringList{kept});
+    }
+
+    void namingFromTheWindow_data()
+    {
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("files"); // below the output folder after two batches
+        QTest::addColumn<QString>("summary");   // of the second batch
+        QTest::newRow("replace, as before") << int(ExistingOutput::Replace) << u"{title}"_qs
+                                            << QStringList{u"one.mp3.mp3"_qs} << u"1 converted"_qs;
+        QTest::newRow("skip: the second batch converts nothing")
+            << int(ExistingOutput::Skip) << u"{title}"_qs << QStringList{u"one.mp3.mp3"_qs}
+            << u"0 converted, 1 skipped"_qs;
+        QTest::newRow("number, in a folder of the pattern")
+            << int(ExistingOutput::Number) << u"{artist}/{title}"_qs
+            << QStringList{u"Unknown Artist/one.mp3 (2).mp3"_qs, u"Unknown Artist/one.mp3.mp3"_qs}
+            << u"1 converted"_qs;
+    }
+
+    // What the settings choose names the window's outputs, batch after batch.
+    void namingFromTheWindow()
+    {
+        QFETCH(int, existing);
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, files);
+        QFETCH(QString, summary);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.main->Naming.pattern = pattern;
+        p.main->Naming.existing = ExistingOutput(existing);
+        p.addFiles(media({QStringLiteral("one.mp3")}));
+        for (int batch = 0; batch < 2; ++batch) {
+            p.main->DispatchCommand(QStringLiteral("tomp3"));
+            QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        }
+        QStringList found;
+        for (QDirIterator it(out.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            found << QDir(out.path()).relativeFilePath(it.next());
+        found.sort();
+        QCOMPARE(found, files);
+        QCOMPARE(p.main->progressInfo(), summary);
+    }
+
     void keysRunTheCommands_data()
     {
         QTest::addColumn<int>("key");
@@ -797,7 +941,7 @@ private slots:
         };
         QCOMPARE(round(), QStringLiteral("OpenOutputButton suiComboBox1 suiComboBox2 suiComboBox3 "
                                          "addfile addfolder remove clear id3 settings tomp3 towav "
-                                         "towma toaac torm stop ListView1"));
+                                         "towma toaac torm more stop ListView1"));
         qputenv("FAKE_MODE", "hang");
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
@@ -873,6 +1017,14 @@ private slots:
                  include ? QStringList({QStringLiteral("top.mp3"), QStringLiteral("below.mp3")})
                          : QStringList(QStringLiteral("top.mp3")));
         QCOMPARE(SettingsStore().readIncludeSubfolders(), include);
+        // "Keep folder structure": each output in its source's subfolder of the added folder.
+        QTemporaryDir out;
+        p.main->OutputDir = out.path();
+        p.main->Naming.keepFolders = true;
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag), 1, 10000);
+        QVERIFY(QFile::exists(out.filePath(QStringLiteral("top.mp3.mp3"))));
+        QCOMPARE(QFile::exists(out.filePath(QStringLiteral("sub/below.mp3.mp3"))), include);
         pick(include);
         QCOMPARE(offered, include); // remembered
         QFile::remove(ini);

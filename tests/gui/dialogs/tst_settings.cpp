@@ -8,10 +8,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -116,6 +118,8 @@ private slots:
     void windowPos();
     void windowPosJoinsTheFilesSection();
     void subfoldersSwitch();
+    void naming_data();
+    void naming();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
@@ -318,6 +322,85 @@ void TestSettings::jobs()
     QCOMPARE(changes.count(), 1);
     QCOMPARE(changes.first().first().toInt(), other);
     QCOMPARE(SettingsStore().readJobs(), other);
+    if (content.contains("Outpath"))
+        QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
+}
+
+void TestSettings::naming_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("keepFolders");
+    QTest::addColumn<int>("existing");
+    const int replace = int(ExistingOutput::Replace);
+    QTest::newRow("no file: the title, replaced")
+        << QByteArray() << u"{title}"_qs << false << replace;
+    QTest::newRow("a file from before the keys")
+        << QByteArray("[operate]\nOutpath=/m\n") << u"{title}"_qs << false << replace;
+    QTest::newRow("all three, any spelling")
+        << QByteArray("[Operate]\npattern={artist}/{title}\nKEEPFOLDERS=1\nExisting=Skip\n")
+        << u"{artist}/{title}"_qs << true << int(ExistingOutput::Skip);
+    QTest::newRow("a comma in the pattern, unquoted")
+        << QByteArray("[operate]\nPattern={artist}, {title}\n") << u"{artist}, {title}"_qs << false
+        << replace;
+    QTest::newRow("unusable values are the defaults")
+        << QByteArray("[operate]\nPattern={artist}/../{title}\nKeepFolders=yes\nExisting=keep\n")
+        << u"{title}"_qs << false << replace;
+}
+
+// Read from the file, shown in the dialog with the example it gives, and each change stored
+// at once; a pattern being typed is taken when it can name outputs and the box is left.
+void TestSettings::naming()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, pattern);
+    QFETCH(bool, keepFolders);
+    QFETCH(int, existing);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    const NamingOptions read = SettingsStore().readNaming();
+    QCOMPARE(read.pattern, pattern);
+    QCOMPARE(read.keepFolders, keepFolders);
+    QCOMPARE(int(read.existing), existing);
+
+    SetFormFixture f;
+    f.form.setExampleProvider([](const QString &dir, const NamingOptions &n) {
+        return dir + u'/' + n.pattern + (n.keepFolders ? u" kept"_qs : QString());
+    });
+    f.show(QStringLiteral("/m"));
+    f.form.setNaming(read);
+    auto *edit = f.form.findChild<QLineEdit *>(QStringLiteral("Edit2"));
+    auto *example = f.form.findChild<QLabel *>(QStringLiteral("Label4"));
+    auto *keep = f.form.findChild<QCheckBox *>(QStringLiteral("CheckBox1"));
+    auto *mode = f.form.findChild<QComboBox *>(QStringLiteral("ComboBox1"));
+    QVERIFY(edit && example && keep && mode);
+    QCOMPARE(example->toolTip(),
+             u"Example: /m/"_qs + pattern + (keepFolders ? u" kept"_qs : QString()));
+    QSignalSpy changes(&f.form, &TSetForm::namingChanged);
+
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("{album}/{nope}"));
+    QCOMPARE(example->toolTip(), u"Unknown field {nope}; the fields are "
+                                 "{title} {artist} {album} {year} {genre} {track} {filename}"_qs);
+    emit edit->editingFinished();
+    QCOMPARE(changes.count(), 0); // not taken
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, QStringLiteral("{track} {title}"));
+    QCOMPARE(example->toolTip(),
+             u"Example: /m/{album}/{track} {title}"_qs + (keepFolders ? u" kept"_qs : QString()));
+    QCOMPARE(changes.count(), 0);
+    f.form.done(0); // left by its close box
+    QCOMPARE(changes.count(), 1);
+    keep->setChecked(!keepFolders);
+    mode->setCurrentIndex(mode->findData(int(ExistingOutput::Number)));
+    QCOMPARE(changes.count(), 3);
+    const NamingOptions stored = SettingsStore().readNaming();
+    QCOMPARE(stored.pattern, u"{album}/{track} {title}"_qs);
+    QCOMPARE(stored.keepFolders, !keepFolders);
+    QCOMPARE(stored.existing, ExistingOutput::Number);
     if (content.contains("Outpath"))
         QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
 }

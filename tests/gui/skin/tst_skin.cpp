@@ -19,7 +19,8 @@ namespace {
 
 const QString ShippedSkin = QStringLiteral(WT_SOURCE_DIR "/skins/mp313.skn");
 const QStringList CommandNames =
-    QStringLiteral("addfile addfolder remove clear id3 settings tomp3 towav towma toaac torm stop")
+    QStringLiteral(
+        "addfile addfolder remove clear id3 settings tomp3 towav towma toaac torm more stop")
         .split(u' ');
 
 // A small skin with exact colours: a blue body, a red progress fill over it, one button.
@@ -269,12 +270,12 @@ void tst_Skin::shippedSkinLayout()
 {
     Skinned s;
     QCOMPARE(s.window.size(), QSize(525, 343));
-    // The list, the output folder's label and button, the drop-down lists, the progress
-    // track, and the place kept at the end of the "Convert to" rail for one more target.
+    // The list, the output folder's label and button, the drop-down lists and the progress
+    // track.
     const QList<QRect> reserved = {QRect(12, 103, 332, 182), QRect(12, 289, 268, 17),
                                    QRect(284, 288, 60, 19),  QRect(354, 156, 121, 21),
                                    QRect(354, 209, 121, 21), QRect(354, 261, 121, 21),
-                                   QRect(12, 310, 469, 12),  QRect(360, 68, 56, 24)};
+                                   QRect(12, 310, 469, 12)};
     QList<QRect> buttons;
     for (const auto &element : s.skin.GetWindowSkin(&s.window)->elements()) {
         if (!element->isButton())

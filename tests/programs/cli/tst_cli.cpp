@@ -9,6 +9,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSet>
@@ -43,6 +46,19 @@ QString tabbed(const QStringList &fields)
     return fields.join(QLatin1Char('\t'));
 }
 
+// The fourth field of each dry-run line: the output path; then the flags after it.
+QStringList dryRunPaths(const QByteArray &out, QStringList *flags = nullptr)
+{
+    QStringList paths;
+    for (const QString &line : lines(out)) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        paths << f.value(3);
+        if (flags)
+            *flags << QStringList(f.mid(4)).join(QLatin1Char('|'));
+    }
+    return paths;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -61,6 +77,11 @@ private slots:
     void defaultOutputIsTheSavedFolder();
     void failedRowsGiveExitOne();
     void dryRunConvertsNothingAndFlagsClashes();
+    void namingPattern_data();
+    void namingPattern();
+    void existingOutputs_data();
+    void existingOutputs();
+    void reportLines();
     void reproductions_data();
     void reproductions();
     void severalAtOnceWithTheRealEncoder();
@@ -74,6 +95,10 @@ private:
     QStringList prepare(const QString &kind, QMap<QString, QString> &env, QString &cwd,
                         qint64 &fileSizeLimit);
     QString makeSource(const QString &path, double seconds, int rate = 22050);
+    // A stand-in source for the fake encoder, with an ID3v1 tag of title, artist, album and
+    // year when `fields` are given.
+    QString taggedSource(const QString &path, const QByteArrayList &fields = {}, int genre = 255,
+                         int track = 0);
 
     QTemporaryDir m_tmp;
     QString m_ffmpeg;
@@ -137,6 +162,24 @@ QString TestCli::makeSource(const QString &path, double seconds, int rate)
     return path;
 }
 
+QString TestCli::taggedSource(const QString &path, const QByteArrayList &fields, int genre,
+                              int track)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    writeFile(path, QByteArray(4096, 'S'));
+    if (!fields.isEmpty()) {
+        TID3v1 tag;
+        tag.SetTitle(fields.value(0));
+        tag.SetArtist(fields.value(1));
+        tag.SetAlbum(fields.value(2));
+        tag.SetYear(fields.value(3));
+        tag.SetGenreIndex(quint8(genre));
+        tag.Track = quint8(track);
+        tag.WriteToFile(path);
+    }
+    return path;
+}
+
 void TestCli::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -144,8 +187,10 @@ void TestCli::badUsage_data()
 
     QTest::newRow("nothing") << QStringList() << QStringLiteral("--to FORMAT is required");
     QTest::newRow("unknown format")
-        << QStringList{QStringLiteral("--to"), QStringLiteral("ogg"), QStringLiteral("x")}
-        << QStringLiteral("--to ogg is not a format; allowed values: mp3, wav, wma, aac, rm");
+        << QStringList{QStringLiteral("--to"), QStringLiteral("ape"), QStringLiteral("x")}
+        << QStringLiteral(
+               "--to ape is not a format; allowed values: mp3, wav, wma, aac, rm, flac, ogg, "
+               "opus, m4a");
     QTest::newRow("rate not in the list")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
                        QStringLiteral("44000"), QStringLiteral("x")}
@@ -180,6 +225,24 @@ void TestCli::badUsage_data()
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
                        QStringLiteral("@DIR@/out"), QStringLiteral("@DIR@/missing.wav")}
         << QStringLiteral("no such file or folder: @DIR@/missing.wav");
+    QTest::newRow("pattern leaving the output folder")
+        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--pattern"),
+                       QStringLiteral("{artist}/../{title}"), QStringLiteral("x")}
+        << QStringLiteral("--pattern {artist}/../{title}: A folder of the pattern is \"..\"");
+    QTest::newRow("unknown field")
+        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--pattern"),
+                       QStringLiteral("{composer}"), QStringLiteral("x")}
+        << QStringLiteral("Unknown field {composer}");
+    QTest::newRow("existing: unknown mode")
+        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--existing"),
+                       QStringLiteral("keep"), QStringLiteral("x")}
+        << QStringLiteral("--existing keep is not allowed; allowed values: replace, skip, number");
+    QTest::newRow("report in a folder that is not there")
+        << QStringList{QStringLiteral("--to"),     QStringLiteral("mp3"),
+                       QStringLiteral("--report"), QStringLiteral("@DIR@/a/r.jsonl"),
+                       QStringLiteral("--out"),    QStringLiteral("@DIR@/out"),
+                       QStringLiteral("@DIR@/src")}
+        << QStringLiteral("cannot write the report @DIR@/a/r.jsonl: No such file or directory");
     QTest::newRow("output folder two levels down")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
                        QStringLiteral("@DIR@/a/b"), QStringLiteral("@DIR@/src")}
@@ -307,7 +370,7 @@ void TestCli::failedRowsGiveExitOne()
     QCOMPARE(lines(low.out),
              QStringList({tabbed({QStringLiteral("Failed"), a, out + QStringLiteral("/a.wav.wma")}),
                           tabbed({QStringLiteral("Failed"), self, self})}));
-    QVERIFY(low.err.contains("bitrate too low"));
+    QVERIFY(low.err.contains("WMA needs a bitrate of at least 24 Kbps"));
     QVERIFY(low.err.contains("Output would overwrite the source file"));
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.wav.wma")));
     QCOMPARE(readFile(self), selfBytes);
@@ -373,8 +436,227 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
                            QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
     QCOMPARE(clean.code, 0);
     QCOMPARE(lines(clean.out).size(), 1);
+    // A profile the format refuses is flagged as the run would refuse it.
+    const Run refused = run({QStringLiteral("--to"), QStringLiteral("opus"),
+                             QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
+    QCOMPARE(refused.code, 1);
+    QVERIFY2(refused.out.endsWith("\tOpus takes only 8000, 12000, 16000, 24000 or 48000 Hz\n"),
+             refused.out.constData());
     QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase),
              QStringList({QStringLiteral("plain.wav.wav"), QStringLiteral("Self.wav")}));
+}
+
+// Each name the dry run shows is the name the run writes; fields and folders as a person
+// would expect them in a music collection, and no tag can leave the output folder.
+void TestCli::namingPattern_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArrayList>("tag"); // title, artist, album, year; none: untagged
+    QTest::addColumn<int>("track");
+    QTest::addColumn<QString>("source");   // below src/, the PATH given
+    QTest::addColumn<QString>("expected"); // below the output folder
+    auto row = [](const char *name, const QString &pattern, const QByteArrayList &tag, int track,
+                  const char *source, const char *expected, const QStringList &more = {}) {
+        QStringList options = more;
+        if (!pattern.isEmpty())
+            options << QStringLiteral("--pattern") << pattern;
+        QTest::newRow(name) << options << tag << track << QString::fromUtf8(source)
+                            << QString::fromUtf8(expected);
+    };
+    const QByteArrayList full = {"Song", "Artist", "Album", "1999"};
+    row("no pattern is the title", {}, full, 0, "a.wav", "Song.mp3");
+    row("no tag is the file name", {}, {}, 0, "a.wav", "a.wav.mp3");
+    row("folders from fields", u"{artist}/{album}/{title}"_qs, full, 0, "a.wav",
+        "Artist/Album/Song.mp3");
+    row("track and year", u"{year} - {track} {title}"_qs, full, 7, "a.wav", "1999 - 07 Song.mp3");
+    row("empty fields", u"{artist}/{album}/{year} {genre} {track} {title}"_qs, {}, 0, "a.wav",
+        "Unknown Artist/Unknown Album/Unknown Year Unknown Genre Unknown Track a.wav.mp3");
+    row("file name without its extension", u"{filename}"_qs, full, 0, "my.song.wav", "my.song.mp3");
+    row("a slash in a field makes no folder", u"{artist}/{album}/{title}"_qs,
+        {"Song", "AC/DC", "..", "1999"}, 0, "a.wav", "AC_DC/Unknown Album/Song.mp3");
+    row("control characters", u"{artist}/{title}"_qs, {"So\nng", "A\tB", "", ""}, 0, "a.wav",
+        "A_B/So_ng.mp3");
+    row("a recursive add keeps its folders", {}, full, 0, "Album/deep/a.wav", "Album/deep/Song.mp3",
+        {u"--recursive"_qs, u"--keep-folders"_qs});
+    row("empty folders of the pattern are dropped", u"/{artist}//{title}/"_qs, full, 0, "a.wav",
+        "Artist/Song.mp3");
+}
+
+void TestCli::namingPattern()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArrayList, tag);
+    QFETCH(int, track);
+    QFETCH(QString, source);
+    QFETCH(QString, expected);
+    const QString src = m_dir + QStringLiteral("/src");
+    const QString out = m_dir + QStringLiteral("/out");
+    const QString path = taggedSource(src + u'/' + source, tag, 255, track);
+    const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
+    const QStringList args =
+        QStringList{u"--to"_qs, u"mp3"_qs, u"--out"_qs, out} + options + QStringList{src};
+
+    const Run dry = run(args + QStringList{u"--dry-run"_qs}, fake);
+    QCOMPARE(dry.code, 0);
+    QCOMPARE(dryRunPaths(dry.out), QStringList{out + u'/' + expected});
+    const Run real = run(args, fake);
+    QCOMPARE(real.code, 0);
+    QCOMPARE(lines(real.out), QStringList{tabbed({u"Finish"_qs, path, out + u'/' + expected})});
+    QCOMPARE(readFile(out + u'/' + expected).size(), 1024 + 128);
+}
+
+// What each mode does with an output already there and with two rows of one name; the dry
+// run says the same beforehand.
+void TestCli::existingOutputs_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("earlier");           // Song.mp3 is there before the run
+    QTest::addColumn<QByteArray>("secondTitle"); // the first row is titled "Song"
+    QTest::addColumn<QStringList>("expected");   // status and output name of each row
+    auto row = [](const char *name, const char *mode, bool earlier, const char *second,
+                  const QStringList &expected) {
+        QTest::newRow(name) << QString::fromLatin1(mode) << earlier << QByteArray(second)
+                            << expected;
+    };
+    row("replace an earlier output", "replace", true, "Other",
+        {u"Finish Song.mp3"_qs, u"Finish Other.mp3"_qs});
+    row("replace: the later row wins", "replace", false, "Song",
+        {u"Finish Song.mp3"_qs, u"Finish Song.mp3"_qs});
+    row("skip what is there", "skip", true, "Other",
+        {u"Skipped Song.mp3"_qs, u"Finish Other.mp3"_qs});
+    row("skip the later row of one name", "skip", false, "Song",
+        {u"Finish Song.mp3"_qs, u"Skipped Song.mp3"_qs});
+    row("number past what is there", "number", true, "Song",
+        {u"Finish Song (2).mp3"_qs, u"Finish Song (3).mp3"_qs});
+    row("number the later row of one name", "number", false, "Song",
+        {u"Finish Song.mp3"_qs, u"Finish Song (2).mp3"_qs});
+}
+
+void TestCli::existingOutputs()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, earlier);
+    QFETCH(QByteArray, secondTitle);
+    QFETCH(QStringList, expected);
+    const QString out = m_dir + QStringLiteral("/out");
+    QVERIFY(QDir().mkpath(out));
+    const QString one = taggedSource(m_dir + QStringLiteral("/src/one.wav"), {"Song"});
+    const QString two = taggedSource(m_dir + QStringLiteral("/src/two.wav"), {secondTitle});
+    if (earlier)
+        QVERIFY(writeFile(out + QStringLiteral("/Song.mp3"), "an earlier output"));
+    const QString argsLog = m_dir + QStringLiteral("/args.log");
+    const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()},
+                                         {u"FAKE_ARGS_LOG"_qs, argsLog}};
+    // Lines in list order, though the rows may end in another.
+    const QStringList args = {
+        u"--to"_qs, u"mp3"_qs, u"--existing"_qs, mode, u"--keep-order"_qs, u"--out"_qs, out,
+        one,        two};
+
+    QStringList flags;
+    const QStringList planned =
+        dryRunPaths(run(args + QStringList{u"--dry-run"_qs}, fake).out, &flags);
+    const Run r = run(args, fake);
+    QCOMPARE(r.code, 0);
+    QStringList seen;
+    const QStringList sources = {one, two};
+    const QStringList got = lines(r.out);
+    QCOMPARE(got.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QStringList f = got.at(i).split(u'\t');
+        QCOMPARE(f.value(1), sources.at(i));
+        seen << f.value(0) + u' ' + QFileInfo(f.value(2)).fileName();
+        QCOMPARE(planned.value(i), f.value(2));
+        QCOMPARE(flags.value(i).contains(u"skipped: "_qs), f.value(0) == u"Skipped"_qs);
+    }
+    QCOMPARE(seen, expected);
+    if (earlier)
+        QCOMPARE(readFile(out + QStringLiteral("/Song.mp3")) == "an earlier output",
+                 mode != u"replace"_qs);
+
+    // Run again: "skip" converts nothing more, so an interrupted batch resumes where it was.
+    if (mode == u"skip"_qs) {
+        QFile::remove(argsLog);
+        const Run again = run(args, fake);
+        QCOMPARE(again.code, 0);
+        for (const QString &line : lines(again.out))
+            QVERIFY2(line.startsWith(u"Skipped\t"_qs), qPrintable(line));
+        for (const QString &line : lines(QString::fromUtf8(readFile(argsLog)).toUtf8()))
+            QVERIFY2(!line.startsWith(u"-y "_qs), qPrintable(line)); // probes only
+    }
+}
+
+// One JSON object per row as the row ends, written through at once: another program can read
+// each line while the batch still runs, and an interrupted run leaves a whole report.
+void TestCli::reportLines()
+{
+    const QString shortOne = makeSource(m_dir + QStringLiteral("/src/short.wav"), 1);
+    const QString longOne = makeSource(m_dir + QStringLiteral("/src/long.wav"), 90, 44100);
+    const QString out = m_dir + QStringLiteral("/out");
+    const QString report = m_dir + QStringLiteral("/report.jsonl");
+    auto parsed = [](const QByteArray &text) {
+        QList<QJsonObject> objects;
+        for (const QByteArray &line : text.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonParseError error;
+            objects << QJsonDocument::fromJson(line, &error).object();
+            if (error.error != QJsonParseError::NoError)
+                qWarning("not JSON: %s", line.constData());
+        }
+        return objects;
+    };
+    QProcess p;
+    p.start(QStringLiteral(WT_CLI_PROGRAM),
+            {u"--to"_qs, u"mp3"_qs, u"--rate"_qs, u"48000"_qs, u"--out"_qs, out, u"--report"_qs,
+             report, shortOne, longOne});
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(report).endsWith('\n'), 20000);
+    QCOMPARE(p.state(), QProcess::Running);
+    const QList<QJsonObject> first = parsed(readFile(report));
+    QCOMPARE(first.size(), 1);
+    const QJsonObject done = first.first();
+    QCOMPARE(done.keys(), QStringList({u"duration"_qs, u"format"_qs, u"output"_qs,
+                                       u"output_bytes"_qs, u"profile"_qs, u"reason"_qs,
+                                       u"seconds_taken"_qs, u"source"_qs, u"status"_qs}));
+    QCOMPARE(done.value(u"source"_qs).toString(), shortOne);
+    QCOMPARE(done.value(u"output"_qs).toString(), out + QStringLiteral("/short.wav.mp3"));
+    QCOMPARE(done.value(u"status"_qs).toString(), u"Finish"_qs);
+    QVERIFY(done.value(u"reason"_qs).isNull());
+    QCOMPARE(done.value(u"duration"_qs).toInt(), 1);
+    QCOMPARE(done.value(u"output_bytes"_qs).toInteger(),
+             QFileInfo(out + QStringLiteral("/short.wav.mp3")).size());
+    QVERIFY(done.value(u"seconds_taken"_qs).toDouble() > 0);
+    QCOMPARE(done.value(u"format"_qs).toString(), u"mp3"_qs);
+    QCOMPARE(
+        done.value(u"profile"_qs).toObject(),
+        QJsonObject({{u"sample_rate"_qs, 48000}, {u"bitrate"_qs, 128000}, {u"channels"_qs, 2}}));
+    // Stopped once the long file's encoder is well under way: it has told its duration
+    // (ffmpeg does before it writes any audio), which the report then carries.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QStringList work = workFilesIn(out);
+            return !work.isEmpty() && QFileInfo(out + u'/' + work.first()).size() > 65536;
+        }(),
+        20000);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 130);
+    QCOMPARE(lines(p.readAllStandardOutput()).size(), 2); // the status lines go on as before
+    const QList<QJsonObject> all = parsed(readFile(report));
+    QCOMPARE(all.size(), 2);
+    QCOMPARE(all.at(1).value(u"status"_qs).toString(), u"Stopped"_qs);
+    QVERIFY(all.at(1).value(u"output_bytes"_qs).isNull());
+    QCOMPARE(all.at(1).value(u"duration"_qs).toInt(), 90);
+
+    // "-": the report instead of the status lines, a skipped row's output as it is.
+    const Run again = run({u"--to"_qs, u"mp3"_qs, u"--rate"_qs, u"48000"_qs, u"--existing"_qs,
+                           u"skip"_qs, u"--out"_qs, out, u"--report"_qs, u"-"_qs, shortOne});
+    QCOMPARE(again.code, 0);
+    const QList<QJsonObject> skipped = parsed(again.out);
+    QCOMPARE(skipped.size(), 1);
+    QCOMPARE(skipped.first().value(u"status"_qs).toString(), u"Skipped"_qs);
+    QCOMPARE(skipped.first().value(u"reason"_qs).toString(), u"The output exists already"_qs);
+    QCOMPARE(skipped.first().value(u"output_bytes"_qs), done.value(u"output_bytes"_qs));
 }
 
 // Each of the faults once found by trying the program on real folders, run again through
@@ -396,7 +678,7 @@ void TestCli::reproductions_data()
     const QString clash = QStringLiteral("Output would overwrite the source of another row: ");
     row("a failed re-run keeps the earlier outputs", "rerun", 1,
         {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.wma", "Failed\t@D@/src/b.wav\t@D@/out/b.wav.wma"},
-        {QStringLiteral("bitrate too low")});
+        {QStringLiteral("WMA needs a bitrate of at least 24 Kbps")});
     row("exit 0 without writing is no Finish", "nowrite", 1,
         {"Failed\t@D@/src/a.wav\t@D@/out/a.wav.mp3"});
     row("a full disk that ffmpeg exits 0 on", "diskfull", 1,
@@ -410,7 +692,8 @@ void TestCli::reproductions_data()
         {clash + QStringLiteral("@D@/src/b.mp3")}, {QStringLiteral("@D@/src/b.mp3.mp3")});
     row("output is another row's source, failing anyway", "clash-wma", 1,
         {"Failed\t@D@/src/a.wav\t@D@/src/b.wma", "Failed\t@D@/src/b.wma\t@D@/src/b.wma.wma"},
-        {clash + QStringLiteral("@D@/src/b.wma"), QStringLiteral("bitrate too low")});
+        {clash + QStringLiteral("@D@/src/b.wma"),
+         QStringLiteral("WMA needs a bitrate of at least 24 Kbps")});
     row("a tag append past the file-size limit", "sizelimit", 0,
         {"Finish\t@D@/src/a.wav\t@D@/out/a.wav.mp3", "Finish\t@D@/src/b.wav\t@D@/out/b.wav.mp3"},
         {QStringLiteral("Tag not written")},

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/convert/encodingprofile.h"
+
+#include <QString>
+
+// What a row's last conversion did, kept with the row for the report: set by the batch
+// when the row ends.
+struct JobRun
+{
+    QString output; // the final path the job wrote or was to write; empty when it had none
+    QString format; // the --to name, e.g. "mp3"; empty until the row has ended once
+    EncodingProfile profile;
+    qint64 elapsedMs = 0;
+    qint64 outputBytes = -1; // the output's size when the row left one (Finish, Skipped)
+
+    bool hasEnded() const { return !format.isEmpty(); }
+};

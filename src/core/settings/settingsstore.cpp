@@ -100,13 +100,18 @@ bool SettingsStore::writeValue(const QString &key, const QVariant &value, QStrin
     return false;
 }
 
+QString SettingsStore::readText(const QString &key, QString *error) const
+{
+    const QVariant value = readValue(key, error);
+    // An unquoted value with commas (a hand-edited file) reads as a list.
+    return value.typeId() == QMetaType::QStringList
+               ? value.toStringList().join(QStringLiteral(", "))
+               : value.toString();
+}
+
 QString SettingsStore::readOutputDir(QString *error) const
 {
-    const QVariant value = readValue(QStringLiteral("Outpath"), error);
-    // An unquoted value with commas (a hand-edited file) reads as a list.
-    const QString dir = value.typeId() == QMetaType::QStringList
-                            ? value.toStringList().join(QStringLiteral(", "))
-                            : value.toString();
+    const QString dir = readText(QStringLiteral("Outpath"), error);
     if (dir.isEmpty() || !QDir::isRelativePath(dir))
         return dir;
     return QDir::cleanPath(QDir::home().absoluteFilePath(dir));
@@ -179,11 +184,7 @@ int SettingsStore::maxJobs()
 NamingOptions SettingsStore::readNaming() const
 {
     NamingOptions naming;
-    // An unquoted value with commas (a hand-edited file) reads as a list.
-    const QVariant pattern = readValue(QStringLiteral("Pattern"));
-    const QString text = pattern.typeId() == QMetaType::QStringList
-                             ? pattern.toStringList().join(QStringLiteral(", "))
-                             : pattern.toString();
+    const QString text = readText(QStringLiteral("Pattern"));
     if (!text.isEmpty() && PatternProblem(text).isEmpty())
         naming.pattern = text;
     naming.keepFolders =

@@ -75,6 +75,8 @@ private:
     // The key of the section "operate", found in any letter case; nothing (with *error
     // set) when the file is larger than MaxFileSize.
     QVariant readValue(const QString &key, QString *error = nullptr) const;
+    // The value as one text, also when commas made QSettings read it as a list.
+    QString readText(const QString &key, QString *error = nullptr) const;
     bool writeValue(const QString &key, const QVariant &value, QString *error);
 
     QString m_file;

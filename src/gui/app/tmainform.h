@@ -171,6 +171,7 @@ private:
     SkinElement *m_progressBarElement = nullptr;
     SkinElement *m_progressTextElement = nullptr;
     SkinElement *m_progressLeftElement = nullptr; // optional: the time left, beside the band
+    SkinElement *m_progressInfoElement = nullptr; // optional: what the last batch did
 
     QTableView *ListView1 = nullptr;
     DropDownList *suiComboBox1 = nullptr;
@@ -178,7 +179,6 @@ private:
     DropDownList *suiComboBox3 = nullptr;
     QLabel *OutputLabel = nullptr;
     QPushButton *OpenOutputButton = nullptr;
-    SkinElement *m_progressInfoElement = nullptr;
 
     QPointer<TID3Form> ID3Form;
     QPointer<TdirForm> dirForm;

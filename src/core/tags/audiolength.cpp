@@ -1,5 +1,7 @@
 #include "core/tags/audiolength.h"
 
+#include "core/tags/mp4boxes.h"
+
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/asffile.h>
@@ -21,8 +23,6 @@ using TagLib::ByteVector;
 constexpr quint64 Micro = 1000000;
 // Header objects and movie headers larger than this are not read (nor trusted).
 constexpr quint64 MaxHeaderBytes = 1 << 20;
-// Atoms walked before giving up on a file whose atoms never end.
-constexpr int MaxAtoms = 4096;
 
 // Seconds as "Duration: HH:MM:SS.hh" shows them: ffmpeg rounds its microseconds to
 // hundredths (adding 5000 first), the list cuts the hundredths.
@@ -60,64 +60,15 @@ std::optional<int> mpegSeconds(TagLib::MPEG::File &file)
                           quint64(props->sampleRate()));
 }
 
-// An MP4 box header at `offset`: its type, where its payload starts and where it ends.
-struct Box
-{
-    ByteVector type;
-    qint64 payload = 0;
-    qint64 end = 0;
-};
-
-std::optional<Box> boxAt(TagLib::File &file, qint64 offset, qint64 limit)
-{
-    if (offset + 8 > limit)
-        return std::nullopt;
-    file.seek(long(offset));
-    const ByteVector header = file.readBlock(16);
-    if (header.size() < 8)
-        return std::nullopt;
-    quint64 size = header.toUInt(0U, true);
-    Box box;
-    box.type = header.mid(4, 4);
-    box.payload = offset + 8;
-    if (size == 1) { // a 64-bit size follows
-        if (header.size() < 16)
-            return std::nullopt;
-        size = quint64(header.toLongLong(8U, true));
-        box.payload = offset + 16;
-    } else if (size == 0) { // up to the end of its container
-        size = quint64(limit - offset);
-    }
-    if (size < quint64(box.payload - offset) || size > quint64(limit - offset))
-        return std::nullopt;
-    box.end = offset + qint64(size);
-    return box;
-}
-
-std::optional<Box> findBox(TagLib::File &file, qint64 from, qint64 to, const char *type)
-{
-    qint64 offset = from;
-    for (int i = 0; i < MaxAtoms && offset < to; ++i) {
-        const std::optional<Box> box = boxAt(file, offset, to);
-        if (!box)
-            return std::nullopt;
-        if (box->type == type)
-            return box;
-        offset = box->end;
-    }
-    return std::nullopt;
-}
-
 // ffmpeg takes an MP4 file's duration from its movie header ("mvhd"): the longest track,
 // after edit lists, which is what a player plays; a fragmented file ("mvex") it times
 // from the fragments.
 std::optional<int> mp4Seconds(TagLib::File &file)
 {
-    const qint64 length = file.length();
-    const std::optional<Box> moov = findBox(file, 0, length, "moov");
-    if (!moov || findBox(file, moov->payload, moov->end, "mvex"))
+    const std::optional<Mp4Box> moov = FindMp4Path(file, {"moov"});
+    if (!moov || FindMp4Box(file, moov->payload, moov->end, "mvex"))
         return std::nullopt;
-    const std::optional<Box> mvhd = findBox(file, moov->payload, moov->end, "mvhd");
+    const std::optional<Mp4Box> mvhd = FindMp4Box(file, moov->payload, moov->end, "mvhd");
     if (!mvhd || mvhd->end - mvhd->payload > qint64(MaxHeaderBytes))
         return std::nullopt;
     file.seek(long(mvhd->payload));

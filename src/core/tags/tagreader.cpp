@@ -2,6 +2,7 @@
 
 #include "core/tags/audiolength.h"
 #include "core/tags/genrenames.h"
+#include "core/tags/mp4boxes.h"
 #include "core/tags/tagfile.h"
 #include "core/tags/tagpictures.h"
 #include "core/tags/tagtext.h"
@@ -203,6 +204,11 @@ void readOpenFile(TagLib::File &file, MediaInfo &info, Properties &properties)
     if (const TagLib::AudioProperties *audio = file.audioProperties()) {
         info.sampleRate = std::max(audio->sampleRate(), 0);
         info.channels = std::max(audio->channels(), 0);
+        // TagLib takes AAC's channels from the sample description, which need not know them.
+        auto *mp4 = dynamic_cast<TagLib::MP4::File *>(&file);
+        if (mp4 && mp4->audioProperties() &&
+            mp4->audioProperties()->codec() == TagLib::MP4::Properties::AAC)
+            info.channels = Mp4AacChannels(file);
     }
     info.bitsPerSample = std::max(losslessBits(file), 0);
     info.tagLibRead = true;

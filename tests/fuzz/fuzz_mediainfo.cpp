@@ -2,7 +2,7 @@
 // through TagLib must not crash, must leave the file as it was, and must hold together.
 // The seeds (mediainfo/corpus) are small tagged files of every container the reader
 // knows, made with ffmpeg (jmac and mpcenc for APE and Musepack) and tagged through TagLib.
-#include "fuzzcheck.h"
+#include "fuzzfiles.h"
 
 #include "core/tags/entrytag.h"
 #include "core/tags/genrenames.h"
@@ -11,26 +11,11 @@
 #include "core/tags/tagtext.h"
 #include "core/tags/tid3v1.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 namespace {
 
 constexpr size_t MaxInput = 64 * 1024;
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
 
 // A field comes from the fuller tag where that has it, else from the ID3v1 block.
 void checkField(const ID3info &entry, const char *key, const QByteArray &field,
@@ -58,12 +43,12 @@ int FuzzMediaInfo(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     // Named as MPEG audio, so that MPEG's reader also sees what no signature claims.
     const QString source = dir.filePath(QStringLiteral("source.mp3"));
-    writeAll(source, bytes);
+    fuzzWriteFile(source, bytes);
 
     TID3v1 block;
     const MediaInfo info = ReadMediaInfo(source, QStringLiteral("fallback"), block);
     const ID3info &e = info.entry;
-    FUZZ_CHECK(readAll(source) == bytes);
+    FUZZ_CHECK(fuzzReadFile(source) == bytes);
     FUZZ_CHECK(e.SourcePath == source && e.EditTitle == e.Title && !e.Title.isEmpty());
     FUZZ_CHECK(info.sampleRate >= 0 && info.channels >= 0 && info.bitsPerSample >= 0);
     FUZZ_CHECK(!info.seconds || *info.seconds >= 0);

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <future>
+#include <vector>
+
 namespace {
 
 // A real 1x1 PNG.
@@ -307,6 +310,35 @@ private slots:
                  expected);
         // The old entry point gives the same entry.
         QCOMPARE(EntryFromFile(read, file, QStringLiteral("fallback")).Title, e.Title);
+    }
+
+    // Worker threads read side by side: every container at once gives what one read gives.
+    void readsAlikeInSeveralThreads()
+    {
+        const QDir corpus(QStringLiteral(WT_SOURCE_DIR "/tests/fuzz/mediainfo/corpus"));
+        const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
+        QVERIFY(files.size() >= 10);
+        const auto readAll = [&] {
+            QList<MediaInfo> read;
+            for (const QString &name : files)
+                read << ReadMediaInfo(corpus.filePath(name), name);
+            return read;
+        };
+        const QList<MediaInfo> alone = readAll();
+        std::vector<std::future<QList<MediaInfo>>> threads;
+        for (int i = 0; i < 4; ++i)
+            threads.push_back(std::async(std::launch::async, readAll));
+        for (std::future<QList<MediaInfo>> &thread : threads) {
+            const QList<MediaInfo> read = thread.get();
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                const MediaInfo &a = alone.at(i), &b = read.at(i);
+                QVERIFY2(a.entry.Title == b.entry.Title &&
+                             a.entry.Properties == b.entry.Properties &&
+                             a.entry.Pictures == b.entry.Pictures && a.seconds == b.seconds &&
+                             a.sampleRate == b.sampleRate && a.tagLibRead == b.tagLibRead,
+                         qPrintable(files.at(i)));
+            }
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 #include "core/tags/audiolength.h"
 
+#include "core/tags/asfheader.h"
 #include "core/tags/mp4boxes.h"
 
 #include <taglib/aifffile.h>
@@ -21,7 +22,7 @@ namespace {
 using TagLib::ByteVector;
 
 constexpr quint64 Micro = 1000000;
-// Header objects and movie headers larger than this are not read (nor trusted).
+// Movie headers larger than this are not read (nor trusted).
 constexpr quint64 MaxHeaderBytes = 1 << 20;
 
 // Seconds as "Duration: HH:MM:SS.hh" shows them: ffmpeg rounds its microseconds to
@@ -90,50 +91,19 @@ std::optional<int> mp4Seconds(TagLib::File &file)
 // the line longer, so ASF with video is left to ffmpeg.
 std::optional<int> asfSeconds(TagLib::File &file)
 {
-    const ByteVector fileProperties(
-        "\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65", 16);
-    const ByteVector videoMedia("\xC0\xEF\x19\xBC\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B",
-                                16);
-    file.seek(0);
-    const ByteVector start = file.readBlock(30);
-    if (start.size() < 30)
+    const AsfHeader header(AsfHeader::read(file));
+    if (!header.isSound() || !header.hasFileProperties() || header.hasVideo() ||
+        (header.flags() & 0x01))
         return std::nullopt;
-    const quint64 headerSize = quint64(start.toLongLong(16U, false));
-    if (headerSize < 30 || headerSize > MaxHeaderBytes)
+    const quint64 stated = header.statedFileSize();
+    const quint64 real = quint64(file.length());
+    const quint64 difference = real > stated ? real - stated : stated - real;
+    if (stated != 0 && qint64(stated) > 0 && difference >= std::min(real, stated) / 20)
+        return std::nullopt; // ffmpeg no longer trusts the header and estimates
+    const quint64 millis = header.playTime() / 10000;
+    if (millis <= header.preroll())
         return std::nullopt;
-    file.seek(0);
-    const ByteVector header = file.readBlock(static_cast<size_t>(headerSize));
-    if (header.size() != headerSize || header.find(videoMedia) >= 0)
-        return std::nullopt;
-    // The objects inside the header, each a GUID and a 64-bit size.
-    unsigned int offset = 30;
-    while (offset + 24 <= header.size()) {
-        const quint64 size = quint64(header.toLongLong(offset + 16, false));
-        if (size < 24 || size > header.size() - offset)
-            return std::nullopt;
-        if (header.containsAt(fileProperties, offset)) {
-            if (size < 104)
-                return std::nullopt;
-            const quint64 statedSize = quint64(header.toLongLong(offset + 40, false));
-            const quint64 playTime = quint64(header.toLongLong(offset + 64, false));
-            const quint64 preroll = header.toUInt(offset + 80, false);
-            const quint32 flags = header.toUInt(offset + 88, false);
-            const quint64 realSize = quint64(file.length());
-            if (flags & 0x01)
-                return std::nullopt; // a broadcast: no duration
-            const quint64 smaller = std::min(realSize, statedSize);
-            const quint64 difference =
-                realSize > statedSize ? realSize - statedSize : statedSize - realSize;
-            if (statedSize != 0 && qint64(statedSize) > 0 && difference >= smaller / 20)
-                return std::nullopt;
-            const quint64 millis = playTime / 10000;
-            if (millis <= preroll)
-                return std::nullopt;
-            return secondsOfMicros((millis - preroll) * 1000);
-        }
-        offset += unsigned(size);
-    }
-    return std::nullopt;
+    return secondsOfMicros((millis - header.preroll()) * 1000);
 }
 
 std::optional<int> framesSeconds(quint64 frames, int sampleRate)

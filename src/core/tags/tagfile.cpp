@@ -1,5 +1,6 @@
 #include "core/tags/tagfile.h"
 
+#include "core/tags/asfheader.h"
 #include "core/tags/tagblock.h"
 
 #include <QFileInfo>
@@ -103,8 +104,8 @@ Kind oggKind(const ByteVector &head)
 
 Kind kindOf(const ByteVector &head)
 {
-    static const ByteVector asfHeader(
-        "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
+    const ByteVector asfHeader("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C",
+                               16);
     if (at(head, 0, "fLaC"))
         return Kind::Flac;
     if (at(head, 0, "OggS"))
@@ -221,7 +222,10 @@ TagFile::TagFile(const QString &path)
         m_stream.reset();
         return;
     }
-    const Kind kind = sniff(*m_stream, path);
+    Kind kind = sniff(*m_stream, path);
+    // TagLib believes an ASF header's counts; one that does not add up is left to ffmpeg.
+    if (kind == Kind::Asf && !AsfHeader(AsfHeader::read(*m_stream)).isSound())
+        kind = Kind::None;
     m_stream->seek(0); // some readers start where the stream stands
     m_file.reset(create(kind, m_stream.get()));
     if (m_file && !m_file->isValid())

@@ -312,6 +312,23 @@ private slots:
         QCOMPARE(EntryFromFile(read, file, QStringLiteral("fallback")).Title, e.Title);
     }
 
+    // An ASF header whose counts TagLib would believe to its cost goes to ffmpeg alone; a
+    // well-formed one is read.
+    void asfHeaderMustAddUp()
+    {
+        const QString corpus = QStringLiteral(WT_SOURCE_DIR "/tests/fuzz/mediainfo/corpus/");
+        const QString hostile = m_dir.filePath(QStringLiteral("hostile.wma"));
+        QVERIFY(
+            QFile::copy(corpus + QStringLiteral("asf-descriptor-count-beyond-object"), hostile));
+        const MediaInfo refused = ReadMediaInfo(hostile, QStringLiteral("fallback"));
+        QVERIFY(!refused.tagLibRead && !refused.seconds);
+        QCOMPARE(refused.entry.Title, QByteArray("fallback"));
+        const MediaInfo read = ReadMediaInfo(corpus + QStringLiteral("a-wma"), {});
+        QVERIFY(read.tagLibRead);
+        QCOMPARE(TagTextToDisplay(read.entry.Title), u"Tïtle ☃"_qs);
+        QCOMPARE(read.entry.Pictures.size(), 1);
+    }
+
     // Worker threads read side by side: every container at once gives what one read gives.
     void readsAlikeInSeveralThreads()
     {

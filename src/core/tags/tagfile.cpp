@@ -207,7 +207,12 @@ TagLib::File *create(Kind kind, TagLib::IOStream *stream)
 
 QString QStringOf(const TagLib::String &text)
 {
-    return QString::fromStdWString(text.toWString());
+    const QString converted = QString::fromStdWString(text.toWString());
+    // Broken UTF-16 in a tag leaves lone surrogates, which no byte text can hold; they
+    // become U+FFFD here, so the value shows as it is stored.
+    if (QStringView(converted).isValidUtf16())
+        return converted;
+    return QString::fromUtf8(converted.toUtf8());
 }
 
 TagFile::TagFile(const QString &path)

@@ -10,6 +10,7 @@ class FileStream;
 class String;
 } // namespace TagLib
 
+// TagLib's text as Qt's; what is no valid Unicode becomes U+FFFD.
 QString QStringOf(const TagLib::String &text);
 
 // One source file opened for TagLib, chosen by what the file holds rather than by its

@@ -59,7 +59,8 @@ quint64 AsfHeader::statedSize(const ByteVector &start)
 
 AsfHeader::AsfHeader(const ByteVector &header)
 {
-    if (statedSize(header) != header.size())
+    const quint64 size = statedSize(header);
+    if (size == 0 || size != header.size())
         return;
     m_video = header.find(guid(VideoMediaGuid)) >= 0;
     m_sound = checkObjects(header, HeaderStart, header.size(), header.toUInt(24U, false), false);

@@ -1,5 +1,6 @@
 #include "common/testcommon.h"
 
+#include "core/tags/asfheader.h"
 #include "core/tags/entrytag.h"
 #include "core/tags/tagpictures.h"
 #include "core/tags/tagreader.h"
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <taglib/tfilestream.h>
 
 #include <future>
 #include <vector>
@@ -69,6 +72,12 @@ QMap<QString, QStringList> extraValues()
             {QStringLiteral("MUSICBRAINZ_TRACKID"),
              {QStringLiteral("0f6e4b5a-1c1d-4e1e-9f3a-2b7c8d9e0a1b")}},
             {QStringLiteral("WAVETRANSMUTER_TEST"), {u"custom välue"_qs}}};
+}
+
+bool asfHeaderAddsUp(const QString &path)
+{
+    TagLib::FileStream stream(QFile::encodeName(path).constData(), true);
+    return AsfHeader(AsfHeader::read(stream)).isSound();
 }
 
 } // namespace
@@ -314,13 +323,23 @@ private slots:
 
     // An ASF header whose counts TagLib would believe to its cost goes to ffmpeg alone; a
     // well-formed one is read.
+    void asfHeaderMustAddUp_data()
+    {
+        QTest::addColumn<QString>("hostile"); // fuzzing findings
+        QTest::newRow("descriptor count beyond its object")
+            << QStringLiteral("asf-descriptor-count-beyond-object");
+        QTest::newRow("header size out of range") << QStringLiteral("asf-header-size-out-of-range");
+    }
     void asfHeaderMustAddUp()
     {
+        QFETCH(QString, hostile);
         const QString corpus = QStringLiteral(WT_SOURCE_DIR "/tests/fuzz/mediainfo/corpus/");
-        const QString hostile = m_dir.filePath(QStringLiteral("hostile.wma"));
-        QVERIFY(
-            QFile::copy(corpus + QStringLiteral("asf-descriptor-count-beyond-object"), hostile));
-        const MediaInfo refused = ReadMediaInfo(hostile, QStringLiteral("fallback"));
+        const QString file = m_dir.filePath(QStringLiteral("hostile.wma"));
+        QFile::remove(file);
+        QVERIFY(QFile::copy(corpus + hostile, file));
+        QVERIFY(!asfHeaderAddsUp(file));
+        QVERIFY(asfHeaderAddsUp(corpus + QStringLiteral("a-wma")));
+        const MediaInfo refused = ReadMediaInfo(file, QStringLiteral("fallback"));
         QVERIFY(!refused.tagLibRead && !refused.seconds);
         QCOMPARE(refused.entry.Title, QByteArray("fallback"));
         const MediaInfo read = ReadMediaInfo(corpus + QStringLiteral("a-wma"), {});

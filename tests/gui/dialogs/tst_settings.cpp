@@ -2,6 +2,7 @@
 #include "common/testcommon.h"
 #include "common/testguard.h"
 
+#include "core/session/conversionsession.h"
 #include "core/settings/settingsstore.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tsetform.h"
@@ -187,6 +188,9 @@ void TestSettings::loadOutputDir()
     SettingsStore store;
     QString error;
     QCOMPARE(store.LoadOutputDir(&error), expected);
+    QVERIFY(!QFileInfo::exists(expected)); // reading makes nothing
+    // The program's start makes a missing last level.
+    ConversionSession::prepareOutputDir(store.LoadOutputDir());
     const bool tooLarge = content.size() > SettingsStore::MaxFileSize;
     QCOMPARE(error, tooLarge ? QStringLiteral("The settings file %1 is larger than 1 MiB and was "
                                               "not read")
@@ -287,13 +291,14 @@ void TestSettings::jobs_data()
 {
     QTest::addColumn<QByteArray>("content"); // empty: no file at all
     QTest::addColumn<int>("expected");       // at most one per core; 0: one per core
-    QTest::newRow("no file") << QByteArray() << 1;
-    QTest::newRow("a file from before the key") << QByteArray("[operate]\nOutpath=/m\n") << 1;
+    QTest::newRow("no file: one per core") << QByteArray() << 0;
+    QTest::newRow("a file from before the key: one per core")
+        << QByteArray("[operate]\nOutpath=/m\n") << 0;
     QTest::newRow("one") << QByteArray("[operate]\nOutpath=/m\nJobs=1\n") << 1;
     QTest::newRow("any spelling") << QByteArray("[OPERATE]\njobs=2\n") << 2;
     QTest::newRow("zero") << QByteArray("[operate]\nJobs=0\n") << 1;
     QTest::newRow("negative") << QByteArray("[operate]\nJobs=-3\n") << 1;
-    QTest::newRow("no number") << QByteArray("[operate]\nJobs=many\n") << 1;
+    QTest::newRow("no number: one per core") << QByteArray("[operate]\nJobs=many\n") << 0;
     QTest::newRow("more than the cores") << QByteArray("[operate]\nJobs=100000\n") << 0;
 }
 

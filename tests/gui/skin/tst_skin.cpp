@@ -1,6 +1,7 @@
 #include "common/testguard.h"
 
 #include "core/skin/skinfile.h"
+#include "gui/skin/progressmeter.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
+
+#include <climits>
 
 namespace {
 
@@ -151,6 +154,10 @@ private slots:
     void dragMovesWindow();
     void keyboardAndDisabled_data();
     void keyboardAndDisabled();
+    void progressFrame_data();
+    void progressFrame();
+    void mulDiv_data();
+    void mulDiv();
     void screenshots();
 };
 
@@ -514,6 +521,66 @@ void tst_Skin::screenshots()
     combos[1]->showPopup();
     QVERIFY(QTest::qWaitForWindowExposed(combos[1]->view()->window()));
     save("dropdown", combos[1]->view()->window());
+}
+
+// The band's arithmetic, in the skin's pixels.
+void tst_Skin::progressFrame_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("right"); // -1: nothing drawn
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << 0 << 100 << 12 << u"0%"_qs;
+    QTest::newRow("full") << 100 << 100 << 481 << u"100%"_qs;
+    QTest::newRow("one third") << 1 << 3 << 12 + 156 << u"33%"_qs;
+    QTest::newRow("two thirds") << 2 << 3 << 12 + 313 << u"66%"_qs;
+    QTest::newRow("past the total") << 101 << 100 << -1 << QString();
+    QTest::newRow("zero total") << 0 << 0 << 12 << u"0%"_qs;
+    QTest::newRow("report on zero total") << 5 << 0 << -1 << QString();
+    QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << 481 << u"99%"_qs;
+    QTest::newRow("negative done") << -5 << 100 << 12 << u"0%"_qs;
+}
+
+void tst_Skin::progressFrame()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(int, right);
+    QFETCH(QString, text);
+    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
+    QCOMPARE(frame.has_value(), right >= 0);
+    if (frame) {
+        QCOMPARE(frame->right, right);
+        QCOMPARE(frame->text, text);
+        QCOMPARE(QString::number(frame->percent) + u'%', text);
+    }
+}
+
+void tst_Skin::mulDiv_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("numerator");
+    QTest::addColumn<int>("denominator");
+    QTest::addColumn<int>("result");
+    QTest::newRow("half up") << 1 << 3 << 2 << 2;
+    QTest::newRow("negative half away from zero") << -1 << 3 << 2 << -2;
+    QTest::newRow("negative denominator") << 5 << 1 << -2 << -3;
+    QTest::newRow("all negative") << -5 << -1 << -2 << -3;
+    QTest::newRow("below half") << 1 << 1 << 3 << 0;
+    QTest::newRow("above half") << 2 << 1 << 3 << 1;
+    QTest::newRow("divide by zero") << 7 << 1 << 0 << -1;
+    QTest::newRow("64-bit product") << INT_MAX << INT_MAX << INT_MAX << INT_MAX;
+    QTest::newRow("result too big") << INT_MAX << 2 << 1 << -1;
+    QTest::newRow("result too small") << INT_MIN << 1 << 1 << -1;
+}
+
+void tst_Skin::mulDiv()
+{
+    QFETCH(int, number);
+    QFETCH(int, numerator);
+    QFETCH(int, denominator);
+    QFETCH(int, result);
+    QCOMPARE(MulDiv(number, numerator, denominator), result);
 }
 
 WT_SAFE_TEST_MAIN(tst_Skin)

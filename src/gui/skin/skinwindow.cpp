@@ -253,16 +253,19 @@ Qt::Orientations SkinWindow::resizable() const
     return m_formName.isEmpty() ? Qt::Orientations() : m_skin->skinFile().resizable();
 }
 
-QRect SkinWindow::place(const QRect &designRect, Qt::Edges anchors) const
+QSizeF SkinWindow::growth() const
 {
     // The window's present size, also before a hidden window has had its resize event.
+    if (!m_window || m_formName.isEmpty())
+        return QSizeF();
     const QSize design = designSize();
-    const QSizeF growth =
-        m_window && !m_formName.isEmpty()
-            ? QSizeF(m_window->width() - design.width(), m_window->height() - design.height())
-            : QSizeF();
+    return QSizeF(m_window->width() - design.width(), m_window->height() - design.height());
+}
+
+QRect SkinWindow::place(const QRect &designRect, Qt::Edges anchors) const
+{
     const QRectF placed =
-        SkinPlacement::forPicture(designRect, anchors, QMarginsF(), growth).mapRect(designRect);
+        SkinPlacement::forPicture(designRect, anchors, QMarginsF(), growth()).mapRect(designRect);
     return QRect(QPoint(qRound(placed.left()), qRound(placed.top())),
                  QPoint(qRound(placed.right()) - 1, qRound(placed.bottom()) - 1));
 }
@@ -297,7 +300,7 @@ void SkinWindow::updateGeometry()
         m_toWindow.scale(design.width() / box.width(), design.height() / box.height());
         m_toWindow.translate(-box.x(), -box.y());
     }
-    m_growth = QSizeF(m_window->width() - design.width(), m_window->height() - design.height());
+    const QSizeF growing = growth();
     // Slices are lengths in the skin's units.
     auto scaled = [this](const QMarginsF &slice) {
         return QMarginsF(slice.left() * m_toWindow.m11(), slice.top() * m_toWindow.m22(),
@@ -311,13 +314,13 @@ void SkinWindow::updateGeometry()
     m_formPlacement =
         SkinPlacement::forPicture(m_toWindow.mapRect(boundsOf(m_formName)),
                                   Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge,
-                                  form ? scaled(form->slice) : QMarginsF(), m_growth);
+                                  form ? scaled(form->slice) : QMarginsF(), growing);
 
     for (const auto &element : m_elements) {
         const QString name = element->GetElementName();
         const SkinFile::Element *source = file.element(name);
         if (element->kind() == SkinElement::Kind::Text) {
-            const SkinPlacement placement = SkinPlacement::forText(source->anchors, m_growth);
+            const SkinPlacement placement = SkinPlacement::forText(source->anchors, growing);
             SkinElement::TextStyle style = textStyleOf(*source, m_toWindow, m_surface->font());
             style.anchor = placement.map(style.anchor);
             // Keep a text the program has set when only the size changed.
@@ -331,7 +334,7 @@ void SkinWindow::updateGeometry()
             const QRectF atDesign = m_toWindow.mapRect(bounds);
             element->setGeometry(bounds, atDesign, m_toWindow.mapRect(states),
                                  SkinPlacement::forPicture(atDesign, source->anchors,
-                                                           scaled(source->slice), m_growth));
+                                                           scaled(source->slice), growing));
         }
     }
     m_surface->skinChanged();

@@ -77,13 +77,14 @@ private:
     };
 
     void orderFocusChain();
+    // How much larger than designSize() the window is now.
+    QSizeF growth() const;
 
     TSkin *m_skin;
     QPointer<QWidget> m_window;
     QPointer<SkinSurface> m_surface;
     QString m_formName;
     QTransform m_toWindow;
-    QSizeF m_growth; // the window's size beyond designSize()
     SkinPlacement m_formPlacement;
     QList<AnchoredWidget> m_anchoredWidgets;
     std::vector<std::unique_ptr<SkinElement>> m_elements;

@@ -640,6 +640,7 @@ void TestSettings::dirFormPathField()
                     auto *messageBox = qobject_cast<QMessageBox *>(box);
                     message = messageBox->text();
                     if (answer == QLatin1String("Yes")) {
+                        saveShot(box, QStringLiteral("dirform-make-typed.png"));
                         messageBox->button(QMessageBox::Yes)->click();
                         return;
                     }
@@ -737,6 +738,7 @@ void TestSettings::dirFormNewFolder()
                 return;
             }
             ask->setTextValue(name);
+            saveShot(ask, QStringLiteral("dirform-new-folder-name.png"));
             if (warned)
                 whenModal(
                     [&](QWidget *box) {
@@ -754,6 +756,7 @@ void TestSettings::dirFormNewFolder()
     const QString expected = selected.isEmpty() ? parent.path() : parent.filePath(selected);
     QTRY_COMPARE(model->filePath(tree->currentIndex()), expected);
     QCOMPARE(form.findChild<QLineEdit *>(QStringLiteral("PathEdit"))->text(), expected);
+    saveShot(&form, QStringLiteral("dirform-new-folder-made.png"));
     // Nothing else was made.
     QStringList made = QDir(parent.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     made.sort();

@@ -1006,7 +1006,6 @@ void TestCli::severalAtOnceWithTheRealEncoder()
 void TestCli::progressLineOnlyOnATerminal()
 {
     const QString source = makeSource(m_dir + QStringLiteral("/src/long.wav"), 60, 44100);
-    const QString &out = m_out;
     int master = -1;
     int slave = -1;
     QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);

@@ -664,8 +664,8 @@ private slots:
                                                   : QStringLiteral(" 30 seconds.")),
                  qPrintable(shown));
         if (shutsDown) {
-            QTRY_VERIFY(QFile::exists(record));
-            QCOMPARE(readFile(record).count('\n'), 1);
+            // The recorder may have made the file without its line yet.
+            QTRY_COMPARE(readFile(record).count('\n'), 1);
         } else {
             QTRY_VERIFY(!QApplication::activeModalWidget());
             QTest::qWait(200);

@@ -1,9 +1,10 @@
 #include "core/convert/outputfile.h"
 
+#include "core/base/workfilename.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <csignal>
@@ -17,8 +18,6 @@
 namespace {
 
 constexpr qsizetype MaxFileNameBytes = 255;
-const QLatin1String WorkMarker(".wt-");
-constexpr int RandomLength = 6;
 
 QString systemError(int error)
 {
@@ -29,7 +28,8 @@ QString systemError(int error)
 QByteArray workStem(const QString &stem, qsizetype extensionBytes)
 {
     QByteArray bytes = QFile::encodeName(stem);
-    const qsizetype room = MaxFileNameBytes - 1 - WorkMarker.size() - RandomLength - extensionBytes;
+    const qsizetype room =
+        MaxFileNameBytes - 1 - WorkFileMarker.size() - WorkFileRandomLength - extensionBytes;
     if (bytes.size() <= room)
         return bytes;
     qsizetype keep = qMax<qsizetype>(0, room);
@@ -42,7 +42,7 @@ QByteArray workStem(const QString &stem, qsizetype extensionBytes)
 QByteArray randomTag()
 {
     static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray tag(RandomLength, '\0');
+    QByteArray tag(WorkFileRandomLength, '\0');
     for (char &c : tag)
         c = Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))];
     return tag;
@@ -99,7 +99,7 @@ QString CreateWorkFile(const QString &finalPath, QString *error)
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QByteArray folder = QFile::encodeName(info.path()) + '/';
     const QByteArray prefix =
-        folder + '.' + workStem(stem, QFile::encodeName(extension).size()) + WorkMarker.data();
+        folder + '.' + workStem(stem, QFile::encodeName(extension).size()) + WorkFileMarker.data();
     int lastError = EEXIST;
     for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt) {
         const QByteArray path = prefix + randomTag() + QFile::encodeName(extension);
@@ -145,13 +145,6 @@ void DiscardWorkFile(const QString &workFile)
 {
     if (!workFile.isEmpty())
         ::unlink(QFile::encodeName(workFile).constData());
-}
-
-bool IsWorkFileName(const QString &fileName)
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        QStringLiteral("\\..*\\.wt-[A-Za-z0-9]{%1}(\\.[^.]*)?").arg(RandomLength)));
-    return pattern.match(fileName).hasMatch();
 }
 
 void IgnoreFileSizeLimitSignal()

@@ -31,9 +31,6 @@ bool CommitWorkFile(const QString &workFile, const QString &finalPath, QString *
 // Removes the work file; nothing else.
 void DiscardWorkFile(const QString &workFile);
 
-// True for names CreateWorkFile() makes: a folder scan never takes a left-over one for media.
-bool IsWorkFileName(const QString &fileName);
-
 // A write past the file-size limit (ulimit -f) would kill the program with SIGXFSZ in the
 // middle of a tag append; ignored, the write fails with EFBIG and is undone like any other.
 // Called first thing by both programs.

@@ -1,15 +1,15 @@
 #include "common/testcommon.h"
 #include "common/testguard.h"
 
+#include "core/base/progresspercent.h"
+#include "core/base/runandcapture.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderrunner.h"
-#include "core/convert/endaction.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/outputnaming.h"
-#include "core/convert/progressmeter.h"
 #include "core/joblist/joblistmodel.h"
-#include "core/joblist/mediaprobe.h"
+#include "core/session/endaction.h"
 #include "core/tags/tid3v1.h"
 
 #include <QElapsedTimer>
@@ -81,15 +81,15 @@ struct Batch
     int finished = 0;
     int stopped = 0;
     NamingOptions naming;
+    int jobs = 1;
+    const EncodingProfile *profile;
+    const QString *outputDir;
 
-    Batch(JobListModel *model, TID3v1 *tag, const QString &encoder, EncodingProfile *profile,
-          QString *outputDir)
-        : seq(model, tag)
+    Batch(JobListModel *model, TID3v1 *tag, const QString &encoder,
+          const EncodingProfile *profileIn, const QString *outputDirIn)
+        : seq(model, tag), profile(profileIn), outputDir(outputDirIn)
     {
         seq.setEncoderPath(encoder);
-        seq.setProfileSource([profile] { return *profile; });
-        seq.setOutputDirSource([outputDir] { return *outputDir; });
-        seq.setNamingSource([this] { return naming; });
         QObject::connect(&seq, &BatchSequencer::jobStarted, &seq,
                          [this](int row) { log << QStringLiteral("start %1").arg(row); });
         QObject::connect(&seq, &BatchSequencer::jobEnded, &seq, [this](int row, JobStatus s) {
@@ -113,7 +113,21 @@ struct Batch
         });
     }
 
-    bool start(const QString &extension = Mp3) { return seq.StartConversion(format(extension)); }
+    // The test's profile, folder, naming and jobs, as the next job to start reads them.
+    void sync()
+    {
+        ConversionOptions options;
+        options.profile = *profile;
+        options.outputDir = *outputDir;
+        options.naming = naming;
+        options.jobsAtOnce = jobs;
+        seq.setOptions(options);
+    }
+    bool start(const QString &extension = Mp3)
+    {
+        sync();
+        return seq.StartConversion(format(extension));
+    }
     // Starts and waits for the batch's end.
     bool run(const QString &extension = Mp3, int timeoutMs = 10000)
     {
@@ -127,6 +141,14 @@ struct Batch
         return QTest::qWaitFor([&] { return !seq.isStopping(); }, 5000);
     }
 };
+
+// Delivers what is queued already: a signal that should not come would have come by now,
+// since everything that could send one has ended.
+void deliverQueued()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
 
 QStringList steps(std::initializer_list<const char *> names)
 {
@@ -197,7 +219,7 @@ private:
                    const QString &time = QStringLiteral("00:00:03"))
     {
         const ID3info e = entryFor(source.isEmpty() ? dummySource(title) : source, title);
-        m_model->appendEntry(e, time, QString());
+        m_model->appendEntry(e, secondsOf(time));
         return e;
     }
     QString dummySource(const QByteArray &title)
@@ -394,7 +416,7 @@ void TestEngine::runnerChunks()
     QCOMPARE(seen, shown);
     QVERIFY(!runner.outputTail().contains(tailLacks));
     QCOMPARE(runner.outcome(), EncoderRunner::Outcome::Exited);
-    QTest::qWait(20);
+    deliverQueued();
     QCOMPARE(ended.count(), 1);
 }
 
@@ -422,7 +444,7 @@ void TestEngine::emptyListStartsNothing()
     QVERIFY(!b->start(QStringLiteral(".wav")));
     QCOMPARE(b->seq.TargetExtension, QStringLiteral(".aac"));
     QVERIFY(!b->seq.isRunning());
-    QTest::qWait(50);
+    deliverQueued();
     QVERIFY(b->log.isEmpty());
     QVERIFY(b->progress.isEmpty());
 }
@@ -435,7 +457,7 @@ void TestEngine::wavRecomputesSizesBeforeTheFirstJob()
     QStringList sizesAtStart;
     connect(&b->seq, &BatchSequencer::jobStarted, this, [&](int) {
         if (sizesAtStart.isEmpty())
-            sizesAtStart << m_model->size(0) << m_model->size(1);
+            sizesAtStart << sizeShown(*m_model, 0) << sizeShown(*m_model, 1);
     });
     QVERIFY(b->run(QStringLiteral(".wav")));
     // 16-bit stereo at 44100 Hz.
@@ -543,19 +565,16 @@ void TestEngine::failures()
     if (earlierOutput)
         QVERIFY(writeFile(outOf(bad), QByteArray(3000, 'E')));
 
-    // The first row's run fails; the environment is back to normal for the second.
+    // The first row's run fails; the environment is back to normal for the second, which
+    // starts once the first has ended.
     const QString transcriptFile = m_tmp.filePath(QStringLiteral("failure.txt"));
     QVERIFY(writeFile(transcriptFile, transcript));
-    connect(&b->seq, &BatchSequencer::jobStarted, this, [&](int row) {
-        FakeEncoder::reset();
-        if (row != 0)
-            return;
-        FakeEncoder::set("FAKE_MODE", mode);
-        FakeEncoder::set("FAKE_EXIT", exitCode);
-        FakeEncoder::set("FAKE_OUTPUT_BYTES", outputBytes);
-        if (!transcript.isEmpty())
-            FakeEncoder::set("FAKE_TRANSCRIPT", QFile::encodeName(transcriptFile));
-    });
+    FakeEncoder::set("FAKE_MODE", mode);
+    FakeEncoder::set("FAKE_EXIT", exitCode);
+    FakeEncoder::set("FAKE_OUTPUT_BYTES", outputBytes);
+    if (!transcript.isEmpty())
+        FakeEncoder::set("FAKE_TRANSCRIPT", QFile::encodeName(transcriptFile));
+    connect(&b->seq, &BatchSequencer::jobEnded, this, [] { FakeEncoder::reset(); });
     QVERIFY(b->run());
 
     const bool encoderRuns = QFileInfo(encoder).isExecutable() && QFileInfo(encoder).isFile();
@@ -663,7 +682,7 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     // Only the stopped job's own work file goes; the earlier output stays as it was.
     QCOMPARE(workFilesIn(m_out), QStringList());
     QCOMPARE(readFile(outOf(a)), QByteArray("an earlier run's output"));
-    QTest::qWait(50);
+    deliverQueued();
     QCOMPARE(b->log, steps({"start 0", "end 0 Stopped", "stopped"}));
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
     QCOMPARE(readFile(a.SourcePath), SourceBytes);
@@ -681,8 +700,7 @@ void TestEngine::stopKillsAnEncoderThatIgnoresTerminate()
     b->seq.setStopGrace(300);
     const ID3info a = addRow("a");
     QVERIFY(b->start());
-    QVERIFY(waitForWorkFile());
-    QTest::qWait(50); // let it ignore SIGTERM for real
+    QVERIFY(waitForWorkFile()); // it ignores SIGTERM from before it writes
     QElapsedTimer timer;
     timer.start();
     QVERIFY(b->stopAndSettle());
@@ -701,8 +719,7 @@ void TestEngine::newBatchAfterStopWaitsAndIsLeftAlone()
     const ID3info a = addRow("a");
     const ID3info c = addRow("c");
     QVERIFY(b->start());
-    QVERIFY(waitForWorkFile());
-    QTest::qWait(50);
+    QVERIFY(waitForWorkFile()); // it ignores SIGTERM from before it writes
 
     b->seq.stop();
     QVERIFY(b->seq.isStopping());
@@ -723,14 +740,15 @@ void TestEngine::newBatchAfterStopWaitsAndIsLeftAlone()
     // stop while the new batch still waits: nothing starts at all.
     FakeEncoder::set("FAKE_MODE", "hang");
     FakeEncoder::set("FAKE_IGNORE_TERM", "1");
+    const qsizetype runsBefore = FakeEncoder::pids(m_pidFile).size();
     QVERIFY(b->start());
-    QTRY_VERIFY_WITH_TIMEOUT(m_model->status(0) == JobStatus::Converting, 5000);
-    QTest::qWait(50);
+    // It ignores SIGTERM from before it tells its id.
+    QTRY_VERIFY_WITH_TIMEOUT(FakeEncoder::pids(m_pidFile).size() > runsBefore, 5000);
     b->seq.stop();
     QVERIFY(b->start());
     b->log.clear();
     QVERIFY(b->stopAndSettle());
-    QTest::qWait(50);
+    deliverQueued();
     QVERIFY(!b->log.contains(QStringLiteral("start 0")));
     QCOMPARE(m_model->status(1), JobStatus::Finish);
 }
@@ -743,8 +761,7 @@ void TestEngine::listChangeAfterStopIsLeftAlone()
     b->seq.setStopGrace(300);
     const ID3info a = addRow("a");
     QVERIFY(b->start());
-    QVERIFY(waitForWorkFile());
-    QTest::qWait(50);
+    QVERIFY(waitForWorkFile()); // it ignores SIGTERM from before it writes
     b->seq.stop();
     // Rows added after the stop: CurrentIndex would name one of them again.
     m_model->clear();
@@ -753,7 +770,7 @@ void TestEngine::listChangeAfterStopIsLeftAlone()
     b->log.clear();
     b->progress.clear();
     QTRY_VERIFY_WITH_TIMEOUT(!b->seq.isStopping(), 5000);
-    QTest::qWait(50);
+    deliverQueued();
     QVERIFY(b->log.isEmpty());
     QVERIFY(b->progress.isEmpty());
     for (int row = 0; row < 2; ++row) {
@@ -813,6 +830,7 @@ void TestEngine::jobsReadFolderAndProfileWhenTheyStart()
             return;
         m_outputDir = second;
         m_profile = {QStringLiteral("22050"), QStringLiteral("64000"), QStringLiteral("1")};
+        b->sync();
     });
     QVERIFY(b->run(QStringLiteral(".aac")));
     const QByteArray first = readFile(outOf(a, QStringLiteral(".aac")));
@@ -883,7 +901,7 @@ void TestEngine::severalAtOnce()
     FakeEncoder::set("FAKE_TRANSCRIPT", WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt");
     FakeEncoder::set("FAKE_CHUNK_DELAY_MS", "10");
     auto b = batch();
-    b->seq.setMaxJobs(jobs);
+    b->jobs = jobs;
     QVector<ID3info> rows;
     for (int i = 0; i < titles.size(); ++i)
         rows << addRow(titles.at(i), dummySource(titles.at(i) + QByteArray::number(i)),
@@ -981,7 +999,7 @@ void TestEngine::existingWithSeveralAtOnce()
     QFETCH(QStringList, expected);
     FakeEncoder::set("FAKE_SLEEP_MS", "300");
     auto b = batch();
-    b->seq.setMaxJobs(3);
+    b->jobs = 3;
     b->naming.existing = ExistingOutput(policy);
     const QByteArray earlier = "an earlier output";
     if (before)
@@ -1034,7 +1052,7 @@ void TestEngine::stopWithSeveralRunning()
             [&] { lateReports += b->seq.isStopping(); });
     connect(&b->seq, &BatchSequencer::batchProgress, this,
             [&] { lateReports += b->seq.isStopping(); });
-    b->seq.setMaxJobs(3);
+    b->jobs = 3;
     b->seq.setStopGrace(300);
     QVector<ID3info> rows;
     for (const char *title : {"a", "b", "c", "d"})
@@ -1043,7 +1061,7 @@ void TestEngine::stopWithSeveralRunning()
     QVERIFY(b->start());
     QTRY_VERIFY_WITH_TIMEOUT(
         FakeEncoder::pids(m_pidFile).size() == 3 && workFilesIn(m_out).size() == 3, 5000);
-    QTest::qWait(50); // let them ignore SIGTERM for real
+    // Each ignores SIGTERM from before it tells its id.
     const QList<qint64> pids = FakeEncoder::pids(m_pidFile);
 
     b->seq.stop();
@@ -1081,7 +1099,7 @@ void TestEngine::oneFailureLeavesTheOthers()
     FakeEncoder::set("FAKE_SLEEP_MS", "200");
     FakeEncoder::set("FAKE_FAIL_ON", "bad");
     auto b = batch();
-    b->seq.setMaxJobs(2);
+    b->jobs = 2;
     connect(&b->seq, &BatchSequencer::batchFinished, this, [] { RunShutdownCommand(); });
     QVector<ID3info> rows;
     for (const char *title : {"a", "bad", "c", "d"})
@@ -1099,9 +1117,8 @@ void TestEngine::oneFailureLeavesTheOthers()
     }
     QCOMPARE(workFilesIn(m_out), QStringList());
     // The end action once, after the last job.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 5000);
-    QTest::qWait(100);
-    QCOMPARE(readFile(record), QByteArray("shutdown \n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(record), QByteArray("shutdown \n"), 5000);
+    QCOMPARE(b->finished, 1);
     QCOMPARE(b->log.last(), QStringLiteral("finished"));
 }
 
@@ -1165,9 +1182,7 @@ void TestEngine::endActionRunsOnceAfterTheLastRow()
     // What the owner does with EndAction::Shutdown.
     connect(&b->seq, &BatchSequencer::batchFinished, this, [] { RunShutdownCommand(); });
     QVERIFY(b->run());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(record), 5000);
-    QTest::qWait(100);
-    QCOMPARE(readFile(record), QByteArray("shutdown \n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(record), QByteArray("shutdown \n"), 5000);
     QVERIFY(!recordedBeforeLastRowEnded);
 
     // After a stop, no end action at all.
@@ -1175,9 +1190,11 @@ void TestEngine::endActionRunsOnceAfterTheLastRow()
     FakeEncoder::set("FAKE_MODE", "hang");
     QVERIFY(b->start());
     QTRY_VERIFY_WITH_TIMEOUT(m_model->status(0) == JobStatus::Converting, 5000);
-    QTest::qWait(50);
+    const int finishedBefore = b->finished;
     QVERIFY(b->stopAndSettle());
-    QTest::qWait(200);
+    deliverQueued();
+    // The end action is carried out on batchFinished alone, and that never came.
+    QCOMPARE(b->finished, finishedBefore);
     QVERIFY(!QFileInfo::exists(record));
 }
 
@@ -1245,7 +1262,7 @@ void TestEngine::realFormats()
     auto b = batch(ffmpegPath());
     ID3info e = entryFor(source, "Sine \xe9t\xe9", "Wavetransmuter");
     e.Comment = "a comment of exactly thirty b.";
-    m_model->appendEntry(e, QStringLiteral("00:00:02"), QString());
+    m_model->appendEntry(e, 2);
     QVERIFY(b->run(extension, 20000));
     QCOMPARE(m_model->status(0), JobStatus::Finish);
     const QString out = outOf(e, extension);
@@ -1275,7 +1292,8 @@ void TestEngine::realFormats()
     if (extension == QLatin1String(".flac")) // 16 bits, not the 24 of a float source
         QCOMPARE(probeEntries(out, QStringLiteral("stream=bits_per_raw_sample")), u"16"_qs);
     QCOMPARE(m_model->reason(0), note);
-    QCOMPARE(m_model->size(0), MegabytesText(QFileInfo(out).size() / 1024.0 / 1024.0));
+    QCOMPARE(m_model->sizeBytes(0), QFileInfo(out).size());
+    QVERIFY(m_model->hasRealSize(0));
 }
 
 void TestEngine::realVideoSourceGivesAudio()
@@ -1342,6 +1360,7 @@ void TestEngine::refusedProfiles()
     connect(&b->seq, &BatchSequencer::jobStarted, this, [&] {
         m_profile = EncodingProfile::defaults();
         m_profile.SampleRate = QStringLiteral("48000");
+        b->sync();
     });
     QVERIFY(b->run(extension));
     QCOMPARE(m_model->status(0), JobStatus::Failed);
@@ -1355,10 +1374,8 @@ void TestEngine::refusedProfiles()
 void TestEngine::realSameTitleLaterWins()
 {
     auto b = batch(ffmpegPath());
-    m_model->appendEntry(entryFor(realSource(QStringLiteral("one.wav"), 1), "Same", "first"),
-                         QStringLiteral("00:00:01"), QString());
-    m_model->appendEntry(entryFor(realSource(QStringLiteral("two.wav"), 3), "Same", "second"),
-                         QStringLiteral("00:00:03"), QString());
+    m_model->appendEntry(entryFor(realSource(QStringLiteral("one.wav"), 1), "Same", "first"), 1);
+    m_model->appendEntry(entryFor(realSource(QStringLiteral("two.wav"), 3), "Same", "second"), 3);
     QVERIFY(b->run(Mp3, 20000));
     QCOMPARE(m_model->status(0), JobStatus::Finish);
     QCOMPARE(m_model->status(1), JobStatus::Finish);
@@ -1395,7 +1412,7 @@ void TestEngine::realProgressAndStop()
     for (const auto &p : b->progress.mid(0, b->progress.size() - 2)) {
         QCOMPARE(p.second, 90);
         QVERIFY(p.first >= 0 && p.first <= 90);
-        moved |= ProgressFrameFor(p.first, p.second)->percent > 0;
+        moved |= ProgressPercent(p.first, p.second).value_or(0) > 0;
     }
     QVERIFY(moved);
 

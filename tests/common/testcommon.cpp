@@ -105,8 +105,7 @@ int ffmpegSeconds(const QString &path)
     QByteArray output;
     RunAndCapture(ffmpegPath(), {QStringLiteral("-hide_banner"), QStringLiteral("-i"), path},
                   output);
-    const QString duration = DurationFromOutput(output, path);
-    return duration.isEmpty() ? -1 : DurationToSeconds(duration);
+    return SecondsFromOutput(output, path).value_or(-1);
 }
 
 namespace {

@@ -5,6 +5,24 @@
 #include "core/base/workfilename.h"
 #include "core/joblist/joblistmodel.h"
 
+#include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpcfile.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -80,6 +98,107 @@ bool decodesCleanly(const QString &path)
                        QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")},
                       output);
     return run.succeeded() && output.trimmed().isEmpty();
+}
+
+int ffmpegSeconds(const QString &path)
+{
+    QByteArray output;
+    RunAndCapture(ffmpegPath(), {QStringLiteral("-hide_banner"), QStringLiteral("-i"), path},
+                  output);
+    return SecondsFromOutput(output, path).value_or(-1);
+}
+
+namespace {
+
+TagLib::String tagLibString(const QString &text)
+{
+    return TagLib::String(text.toUtf8().constData(), TagLib::String::UTF8);
+}
+
+TagLib::ID3v2::AttachedPictureFrame *pictureFrame(const TagLib::ByteVector &png)
+{
+    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame->setDescription("cover");
+    frame->setMimeType("image/png");
+    frame->setPicture(png);
+    return frame;
+}
+
+TagLib::FLAC::Picture *flacPicture(const TagLib::ByteVector &png)
+{
+    auto *picture = new TagLib::FLAC::Picture;
+    picture->setType(TagLib::FLAC::Picture::FrontCover);
+    picture->setDescription("cover");
+    picture->setMimeType("image/png");
+    picture->setData(png);
+    return picture;
+}
+
+TagLib::APE::Tag *apeTagOf(TagLib::File *file)
+{
+    using namespace TagLib;
+    if (auto *wavPack = dynamic_cast<WavPack::File *>(file))
+        return wavPack->APETag(true);
+    if (auto *ape = dynamic_cast<APE::File *>(file))
+        return ape->APETag(true);
+    if (auto *mpc = dynamic_cast<MPC::File *>(file))
+        return mpc->APETag(true);
+    return nullptr;
+}
+
+void addPicture(TagLib::File *file, const TagLib::ByteVector &png)
+{
+    using namespace TagLib;
+    if (auto *mpeg = dynamic_cast<MPEG::File *>(file))
+        mpeg->ID3v2Tag(true)->addFrame(pictureFrame(png));
+    else if (auto *flac = dynamic_cast<FLAC::File *>(file))
+        flac->addPicture(flacPicture(png));
+    else if (auto *ogg = dynamic_cast<Ogg::File *>(file))
+        static_cast<Ogg::XiphComment *>(ogg->tag())->addPicture(flacPicture(png));
+    else if (auto *mp4 = dynamic_cast<MP4::File *>(file))
+        mp4->tag()->setItem("covr",
+                            MP4::CoverArtList().append(MP4::CoverArt(MP4::CoverArt::PNG, png)));
+    else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
+        ASF::Picture picture;
+        picture.setType(ASF::Picture::FrontCover);
+        picture.setDescription("cover");
+        picture.setMimeType("image/png");
+        picture.setPicture(png);
+        asf->tag()->addAttribute("WM/Picture", ASF::Attribute(picture));
+    } else if (auto *wav = dynamic_cast<RIFF::WAV::File *>(file))
+        wav->ID3v2Tag()->addFrame(pictureFrame(png));
+    else if (auto *aiff = dynamic_cast<RIFF::AIFF::File *>(file))
+        aiff->tag()->addFrame(pictureFrame(png));
+    else if (auto *tta = dynamic_cast<TrueAudio::File *>(file))
+        tta->ID3v2Tag(true)->addFrame(pictureFrame(png));
+    else if (APE::Tag *ape = apeTagOf(file))
+        ape->setData("Cover Art (Front)", ByteVector("cover.png", 10) + png);
+}
+
+} // namespace
+
+bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
+                    const QByteArray &png, int id3v2Version)
+{
+    TagLib::FileRef ref(QFile::encodeName(path).constData());
+    if (ref.isNull())
+        return false;
+    TagLib::PropertyMap map;
+    for (auto it = properties.begin(); it != properties.end(); ++it) {
+        TagLib::StringList values;
+        for (const QString &v : it.value())
+            values.append(tagLibString(v));
+        map.insert(tagLibString(it.key()), values);
+    }
+    ref.file()->setProperties(map);
+    if (!png.isEmpty())
+        addPicture(ref.file(), TagLib::ByteVector(png.constData(), unsigned(png.size())));
+    if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file()))
+        return mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
+                          id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4,
+                          TagLib::File::DoNotDuplicate);
+    return ref.file()->save();
 }
 
 bool processAlive(qint64 pid)

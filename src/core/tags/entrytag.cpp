@@ -1,5 +1,6 @@
 #include "core/tags/entrytag.h"
 
+#include "core/tags/tagreader.h"
 #include "core/tags/tagtext.h"
 
 namespace {
@@ -11,21 +12,7 @@ constexpr qsizetype EntryTextLimit = 255;
 
 ID3info EntryFromFile(TID3v1 &tag, const QString &path, const QString &fileName)
 {
-    // A missing or unreadable file leaves the tag reset, which is all the entry needs.
-    tag.ReadFromFile(path);
-
-    ID3info entry;
-    entry.Title = tag.Title.isEmpty() ? fileName.toUtf8() : tag.Title;
-    entry.EditTitle = entry.Title;
-    entry.SourcePath = path;
-    entry.Artist = tag.Artist;
-    entry.Album = tag.Album;
-    entry.Year = tag.Year;
-    entry.GenreName = tag.GetGenreName();
-    entry.Genre = tag.GenreIndex;
-    entry.Comment = tag.Comment;
-    entry.Track = tag.Track;
-    return entry;
+    return ReadMediaInfo(path, fileName, tag).entry;
 }
 
 bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)

@@ -36,36 +36,6 @@ private:
     int m_fd;
 };
 
-// Opens `path` only when it names (or links to) an existing regular file of at least
-// `minSize` bytes; returns -1 otherwise. O_NONBLOCK keeps a FIFO swapped in between the
-// stat and the open from blocking us; fstat then refuses it. For writing, the owner's
-// write permission is added first (and left in place), so read-only files can be tagged.
-int openRegularFile(const QString &path, bool forWriting, qint64 minSize, qint64 *size)
-{
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st;
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize)
-        return -1;
-    if (forWriting && !(st.st_mode & S_IWUSR))
-        (void)::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR);
-
-    const int flags = (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    const int fd = ::open(native.constData(), flags);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize) {
-        ::close(fd);
-        return -1;
-    }
-    const int statusFlags = ::fcntl(fd, F_GETFL);
-    if (statusFlags == -1 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == -1) {
-        ::close(fd);
-        return -1;
-    }
-    *size = st.st_size;
-    return fd;
-}
-
 bool readExactly(int fd, char *data, qint64 length, qint64 offset)
 {
     while (length > 0) {
@@ -98,10 +68,38 @@ bool writeExactly(int fd, const char *data, qint64 length, qint64 offset)
 
 } // namespace
 
+// O_NONBLOCK keeps a FIFO swapped in between the stat and the open from blocking us;
+// fstat then refuses it.
+int OpenRegularFile(const QString &path, bool forWriting, qint64 minSize, qint64 *size)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize)
+        return -1;
+    if (forWriting && !(st.st_mode & S_IWUSR))
+        (void)::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR);
+
+    const int flags = (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = ::open(native.constData(), flags);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize) {
+        ::close(fd);
+        return -1;
+    }
+    const int statusFlags = ::fcntl(fd, F_GETFL);
+    if (statusFlags == -1 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == -1) {
+        ::close(fd);
+        return -1;
+    }
+    *size = st.st_size;
+    return fd;
+}
+
 bool ReadTagBlock(const QString &path, QByteArray &block)
 {
     qint64 size = 0;
-    FdGuard file(openRegularFile(path, false, TagBlockSize, &size));
+    FdGuard file(OpenRegularFile(path, false, TagBlockSize, &size));
     if (file.fd() < 0)
         return false;
     QByteArray buffer(TagBlockSize, '\0');
@@ -114,7 +112,7 @@ bool ReadTagBlock(const QString &path, QByteArray &block)
 bool CutTagBlock(const QString &path)
 {
     qint64 size = 0;
-    FdGuard file(openRegularFile(path, true, TagBlockSize, &size));
+    FdGuard file(OpenRegularFile(path, true, TagBlockSize, &size));
     if (file.fd() < 0)
         return false;
     if (::ftruncate(file.fd(), off_t(size - TagBlockSize)) != 0)
@@ -127,7 +125,7 @@ bool AppendTagBlock(const QString &path, const QByteArray &block)
     if (block.size() != TagBlockSize)
         return false;
     qint64 size = 0;
-    FdGuard file(openRegularFile(path, true, 0, &size));
+    FdGuard file(OpenRegularFile(path, true, 0, &size));
     if (file.fd() < 0)
         return false;
     if (!writeExactly(file.fd(), block.constData(), TagBlockSize, size)) {

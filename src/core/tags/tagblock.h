@@ -7,6 +7,12 @@
 // an existing regular file (never creates one, never opens a FIFO or device), does one
 // thing, closes it again and returns false on any failure.
 
+// Opens `path` only when it names (or links to) an existing regular file of at least
+// `minSize` bytes, and puts its size in `size`; returns the descriptor (close-on-exec,
+// blocking) or -1. For writing, the owner's write permission is added first (and left in
+// place), so read-only files can be tagged.
+int OpenRegularFile(const QString &path, bool forWriting, qint64 minSize, qint64 *size);
+
 // Fills `block` with the file's last 128 bytes. Fails for files shorter than 128 bytes.
 bool ReadTagBlock(const QString &path, QByteArray &block);
 // Truncates the file's last 128 bytes away, whatever they hold. Makes the file

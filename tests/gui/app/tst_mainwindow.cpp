@@ -493,7 +493,7 @@ private slots:
         Program p;
         p.show();
         QTemporaryDir folder;
-        for (const char *n : {"in1.mp3", "in2.WAV", "skip.avi"})
+        for (const char *n : {"in1.mp3", "in2.WAV", "skip.txt"})
             writeFile(folder.path() + QLatin1Char('/') + QString::fromLatin1(n), "data");
         const QStringList files =
             media({QStringLiteral("dropped.mp3"), QStringLiteral("notes.txt")});

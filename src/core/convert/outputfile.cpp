@@ -92,6 +92,27 @@ int openAndLock(int dirfd, const QByteArray &name)
     return fd;
 }
 
+// The names in the folder `dirfd`, read through a description of their own, so no offset of
+// `dirfd`'s moves.
+QList<QByteArray> namesIn(int dirfd)
+{
+    const int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!listing) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return {};
+    }
+    QList<QByteArray> names;
+    while (const dirent *item = ::readdir(listing)) {
+        const QByteArray name(item->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
 } // namespace
 
 QString OutputPathProblem(const QString &finalPath)
@@ -184,23 +205,10 @@ int OutputFile::removeStaleWorkFiles()
 {
     if (m_folder < 0)
         return 0;
-    // A description of its own: reading the folder moves no offset of m_folder's.
-    const int listFd = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!listing) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return 0;
-    }
-    QList<QByteArray> names;
-    while (const dirent *item = ::readdir(listing)) {
-        const QByteArray name(item->d_name);
-        if (name != m_workName && IsWorkFileName(QFile::decodeName(name)))
-            names.append(name);
-    }
-    ::closedir(listing);
     int removed = 0;
-    for (const QByteArray &name : std::as_const(names)) {
+    for (const QByteArray &name : namesIn(m_folder)) {
+        if (name == m_workName || !IsWorkFileName(QFile::decodeName(name)))
+            continue;
         // The lock is free only when no run holds the file: its owner (or the encoder that
         // inherited it) is gone.
         int fd = openAndLock(m_folder, name);
@@ -288,23 +296,12 @@ QString OutputFile::claimedName() const
 
 QByteArray OutputFile::spellingOf(const QByteArray &name) const
 {
-    const int listFd = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!listing) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return {};
-    }
     const QString wanted = QFile::decodeName(name).toCaseFolded();
-    QByteArray found;
-    while (const dirent *item = ::readdir(listing)) {
-        if (QFile::decodeName(item->d_name).toCaseFolded() == wanted) {
-            found = item->d_name;
-            break;
-        }
+    for (const QByteArray &there : namesIn(m_folder)) {
+        if (QFile::decodeName(there).toCaseFolded() == wanted)
+            return there;
     }
-    ::closedir(listing);
-    return found;
+    return {};
 }
 
 bool OutputFile::createWorkFile(const QString &finalName, bool unnamed, QString *error)

@@ -186,12 +186,16 @@ bool OutputFile::openFolder(const QString &root, const QString &folder, const Na
         if (next < 0) {
             if (!failure)
                 failure = errno;
+            struct stat st;
+            const bool inTheWay =
+                (failure == ELOOP || failure == ENOTDIR) &&
+                ::fstatat(m_folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
             if (error)
                 *error = QStringLiteral("Cannot create the folder %1: %2")
-                             .arg(m_folderPath,
-                                  failure == ELOOP     ? QStringLiteral("a link is in the way")
-                                  : failure == ENOTDIR ? QStringLiteral("a file is in the way")
-                                                       : systemError(failure));
+                             .arg(m_folderPath, !inTheWay ? systemError(failure)
+                                                : S_ISLNK(st.st_mode)
+                                                    ? QStringLiteral("a link is in the way")
+                                                    : QStringLiteral("a file is in the way"));
             discard();
             return false;
         }

@@ -218,6 +218,8 @@ private slots:
     void existingThatIsNoOutput_data();
     void existingThatIsNoOutput();
     void staleWorkFilesAreRemoved();
+    void somethingWhereAFolderGoes_data();
+    void somethingWhereAFolderGoes();
     void fatFolderNames();
 
     void shutdownCandidates_data();
@@ -1447,6 +1449,39 @@ void TestEngine::staleWorkFilesAreRemoved()
     QVERIFY(b->run());
     QVERIFY(!QFileInfo::exists(held));
     QCOMPARE(workFilesIn(m_out), QStringList{QStringLiteral(".Link.wt-CCCCCC.mp3")});
+}
+
+// A link (or a file) planted where the pattern's folder goes: the row is refused; nothing is
+// written where the link leads.
+void TestEngine::somethingWhereAFolderGoes_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<QString>("reason"); // @OUT@ is the output folder
+    QTest::newRow("a link to a folder elsewhere")
+        << true << u"Cannot create the folder @OUT@/Artist: a link is in the way"_qs;
+    QTest::newRow("a file") << false
+                            << u"Cannot create the folder @OUT@/Artist: a file is in the way"_qs;
+}
+
+void TestEngine::somethingWhereAFolderGoes()
+{
+    QFETCH(bool, link);
+    QFETCH(QString, reason);
+    const QString elsewhere = QFileInfo(m_out).path() + QStringLiteral("/elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    if (link)
+        QVERIFY(QFile::link(elsewhere, m_out + QStringLiteral("/Artist")));
+    else
+        QVERIFY(writeFile(m_out + QStringLiteral("/Artist"), "a file"));
+    auto b = batch();
+    b->naming.pattern = QStringLiteral("{artist}/{title}");
+    addRow("Song");
+    QVERIFY(b->run());
+    QCOMPARE(m_model->status(0), JobStatus::Failed);
+    QCOMPARE(m_model->reason(0), reason.replace(u"@OUT@"_qs, m_out));
+    QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(argsLog(), QStringList());
 }
 
 // A folder on FAT (a USB stick): names it refuses are made safe, and names that differ only

@@ -92,6 +92,17 @@ int openAndLock(int dirfd, const QByteArray &name)
     return fd;
 }
 
+// The encoder inherits the work file under its own number, which must not be one that the
+// child's standard streams take over (a program started with its input closed hands out 0).
+int aboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
 // The names in the folder `dirfd`, read through a description of their own, so no offset of
 // `dirfd`'s moves.
 QList<QByteArray> namesIn(int dirfd)
@@ -313,7 +324,8 @@ bool OutputFile::createWorkFile(const QString &finalName, bool unnamed, QString 
     dropWork();
     if (unnamed) {
         // No name at all until commit(): nothing to swap, and nothing left after a crash.
-        m_work = ::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        m_work =
+            aboveStandardStreams(::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
         if (m_work >= 0 && ::flock(m_work, LOCK_EX | LOCK_NB) == 0)
             return true;
         closeFd(m_work); // the file system has none: a named one instead
@@ -329,8 +341,9 @@ bool OutputFile::createWorkFile(const QString &finalName, bool unnamed, QString 
                 break;
             continue;
         }
+        fd = aboveStandardStreams(fd);
         // Another run's clean-up may hold it for a moment, and remove it: take another.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && isOurs(name, fd)) {
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && isOurs(name, fd)) {
             m_work = fd;
             m_workName = name;
             return true;

@@ -5,6 +5,7 @@
 //                                                   a batch to MP3 of the folder's files, N at once
 #include "heartbeat.h"
 
+#include "core/base/durationtext.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
@@ -65,7 +66,7 @@ int main(int argc, char *argv[])
     TID3v1 tag;
     FileAdder adder(&model, &tag);
     adder.setEncoderPath(encoder);
-    adder.setBitrateSource([] { return QStringLiteral("128000"); });
+    adder.setEstimateBitrate(128000);
     Heartbeat heartbeat;
     QElapsedTimer clock;
 
@@ -84,7 +85,10 @@ int main(int argc, char *argv[])
             QCoreApplication::processEvents();
             const ID3info entry = EntryFromFile(tag, path, QFileInfo(path).fileName());
             const QString duration = ProbeDuration(encoder, path);
-            model.appendEntry(entry, duration, EstimateSize(duration, QStringLiteral("128000")));
+            model.appendEntry(entry,
+                              duration.isEmpty() ? std::nullopt
+                                                 : std::optional<int>(DurationToSeconds(duration)),
+                              128000);
         }
         QCoreApplication::processEvents();
         heartbeat.stop();
@@ -94,9 +98,10 @@ int main(int argc, char *argv[])
         const QString out = QFileInfo(parser.value(outOption)).absoluteFilePath();
         BatchSequencer batch(&model, &tag);
         batch.setEncoderPath(encoder);
-        batch.setProfileSource([] { return EncodingProfile::defaults(); });
-        batch.setOutputDirSource([out] { return out; });
-        batch.setMaxJobs(parser.value(jobsOption).toInt());
+        ConversionOptions options;
+        options.outputDir = out;
+        options.jobsAtOnce = parser.value(jobsOption).toInt();
+        batch.setOptions(options);
         QEventLoop loop;
         QObject::connect(&batch, &BatchSequencer::batchFinished, &loop, &QEventLoop::quit);
         clock.start();

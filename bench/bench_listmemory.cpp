@@ -81,7 +81,7 @@ int main(int argc, char *argv[])
     TID3v1 tag;
     FileAdder adder(&model, &tag);
     adder.setEncoderPath(parser.value(encoder));
-    adder.setBitrateSource([] { return QStringLiteral("128000"); });
+    adder.setEstimateBitrate(128000);
     QTableView view;
     if (!parser.isSet(noView)) {
         view.setModel(&model);

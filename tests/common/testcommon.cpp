@@ -1,7 +1,9 @@
 #include "common/testcommon.h"
 
-#include "core/convert/outputfile.h"
-#include "core/joblist/mediaprobe.h"
+#include "core/base/durationtext.h"
+#include "core/base/runandcapture.h"
+#include "core/base/workfilename.h"
+#include "core/joblist/joblistmodel.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -244,3 +246,20 @@ int mostAtOnce(const QList<Conversion> &runs)
 }
 
 } // namespace FakeEncoder
+
+QString timeShown(const JobListModel &model, int row)
+{
+    return model.data(model.index(row, JobListModel::TimeColumn)).toString();
+}
+
+QString sizeShown(const JobListModel &model, int row)
+{
+    return model.data(model.index(row, JobListModel::SizeColumn)).toString();
+}
+
+std::optional<int> secondsOf(const QString &duration)
+{
+    if (duration.isEmpty())
+        return std::nullopt;
+    return DurationToSeconds(duration);
+}

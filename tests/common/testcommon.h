@@ -8,9 +8,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 QByteArray readFile(const QString &path);
 // Creates or replaces the file; true when every byte was written.
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+class JobListModel;
+// What the list shows of a row: its "Time" and "Size" texts.
+QString timeShown(const JobListModel &model, int row);
+QString sizeShown(const JobListModel &model, int row);
+// A duration text ("00:03:45") as the seconds a row holds; nothing for an empty text.
+std::optional<int> secondsOf(const QString &duration);
 
 // ffmpeg and ffprobe on PATH; empty when missing.
 QString ffmpegPath();

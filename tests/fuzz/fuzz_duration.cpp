@@ -2,7 +2,8 @@
 // the encoder's probe output: the results stay in range and the size is the product.
 #include "fuzzcheck.h"
 
-#include "core/joblist/mediaprobe.h"
+#include "core/base/durationtext.h"
+#include "core/base/sizeestimate.h"
 
 #include <QByteArray>
 #include <QRegularExpression>

@@ -1,5 +1,6 @@
 // Any bytes as a skin file: the parser either refuses them with a located reason or
-// gives a skin the window can use (a drawable size, a form, unique elements, known states).
+// gives a skin the window can use (a drawable size, a form, unique elements, known states,
+// anchors and slices it can lay out).
 #include "fuzzcheck.h"
 
 #include "core/skin/skinfile.h"
@@ -46,7 +47,16 @@ void checkLoaded(const SkinFile &skin, const QByteArray &bytes)
         if (!element->states.isEmpty())
             FUZZ_CHECK(element->tag != QLatin1String("text"));
         FUZZ_CHECK(skin.states(name) == element->states);
+        // One edge at least along each axis; a border the window can draw.
+        FUZZ_CHECK(element->anchors & (Qt::LeftEdge | Qt::RightEdge));
+        FUZZ_CHECK(element->anchors & (Qt::TopEdge | Qt::BottomEdge));
+        for (const double side : {element->slice.left(), element->slice.top(),
+                                  element->slice.right(), element->slice.bottom()})
+            FUZZ_CHECK(std::isfinite(side) && side >= 0 && side <= MaxSide);
     }
+    // Only a form makes a window that grows.
+    if (skin.resizable())
+        FUZZ_CHECK(!skin.formName().isEmpty());
     const QString form = skin.formName();
     if (!form.isEmpty()) {
         FUZZ_CHECK(!names.isEmpty() && names.first() == form);
@@ -91,5 +101,6 @@ int FuzzSkinFile(const uint8_t *data, size_t size)
     FUZZ_CHECK(again.elementNames() == skin.elementNames());
     FUZZ_CHECK(again.formName() == skin.formName());
     FUZZ_CHECK(again.styleSheet() == skin.styleSheet());
+    FUZZ_CHECK(again.resizable() == skin.resizable());
     return 0;
 }

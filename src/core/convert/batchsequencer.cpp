@@ -3,7 +3,6 @@
 #include "core/convert/commandline.h"
 #include "core/convert/conversionjob.h"
 #include "core/joblist/joblistmodel.h"
-#include "core/joblist/mediaprobe.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -28,37 +27,12 @@ BatchSequencer::BatchSequencer(JobListModel *model, TID3v1 *tag, QObject *parent
 // leaves a work file.
 BatchSequencer::~BatchSequencer() = default;
 
-void BatchSequencer::setProfileSource(std::function<EncodingProfile()> source)
-{
-    m_profileSource = std::move(source);
-}
-
-EncodingProfile BatchSequencer::currentProfile() const
-{
-    return m_profileSource ? m_profileSource() : EncodingProfile::defaults();
-}
-
-void BatchSequencer::setOutputDirSource(std::function<QString()> source)
-{
-    m_outputDirSource = std::move(source);
-}
-
-void BatchSequencer::setNamingSource(std::function<NamingOptions()> source)
-{
-    m_namingSource = std::move(source);
-}
-
-void BatchSequencer::setMaxJobs(int jobs)
-{
-    m_maxJobs = std::max(1, jobs);
-}
-
 bool BatchSequencer::StartConversion(const TargetFormat &format)
 {
     if (m_running)
         return false;
     // Every row is converted again, so each shows its estimate until it has its new output.
-    m_model->RecomputeSizes(format.sizeBitrate(currentProfile()), false);
+    m_model->RecomputeSizes(format.sizeBitrate(m_options.profile), false);
     const int rows = m_model->rowCount();
     if (rows == 0)
         return false;
@@ -70,11 +44,11 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     for (int row = 0; row < rows; ++row)
         m_model->setRun(row, JobRun());
     TargetExtension = format.extension;
-    m_batchJobs = m_maxJobs;
+    m_batchJobs = std::max(1, m_options.jobsAtOnce);
     m_lastStartedId = 0;
     m_shares = QVector<RowShare>(rows);
     for (int row = 0; row < rows; ++row)
-        m_shares[row].totalSeconds = DurationToSeconds(m_model->time(row));
+        m_shares[row].totalSeconds = m_model->seconds(row).value_or(0);
     m_running = true;
     // Stopped encoders that have not ended yet go first: their rows may be ours again.
     if (!m_stopping.isEmpty()) {
@@ -82,43 +56,35 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
         return true;
     }
     m_clock.start();
-    startJobs();
+    fillJobSlots();
     return true;
 }
 
-void BatchSequencer::startJobs()
+void BatchSequencer::fillJobSlots()
 {
-    // A slot that lets events run may end a job, which asks for more; the outer loop
-    // does that, so rows still start one at a time and in order.
-    if (m_starting) {
-        m_startAgain = true;
-        return;
+    // Each pass reads the state anew: a jobStarted() receiver may have stopped the batch.
+    if (m_running && m_lastStartedId != 0) {
+        const int last = m_model->rowOfId(m_lastStartedId);
+        if (last >= 0)
+            CurrentIndex = last + 1;
     }
-    m_starting = true;
-    do {
-        m_startAgain = false;
-        if (m_running && m_lastStartedId != 0) {
-            const int last = m_model->rowOfId(m_lastStartedId);
-            if (last >= 0)
-                CurrentIndex = last + 1;
-        }
-        while (m_running && m_jobs.size() < m_batchJobs && CurrentIndex >= 0 &&
-               CurrentIndex < m_model->rowCount()) {
-            if (!StartJob())
-                break;
-        }
-    } while (m_startAgain);
-    m_starting = false;
-    if (m_running && m_jobs.isEmpty() && CurrentIndex >= m_model->rowCount())
-        finishBatch();
+    while (m_running && m_jobs.size() < m_batchJobs && CurrentIndex >= 0 &&
+           CurrentIndex < m_model->rowCount()) {
+        if (!StartJob())
+            break;
+    }
+    if (m_running && m_jobs.isEmpty() && CurrentIndex >= m_model->rowCount()) {
+        m_running = false;
+        emit batchFinished();
+    }
 }
 
 bool BatchSequencer::StartJob()
 {
     const int row = CurrentIndex;
     const ID3info &entry = m_model->entry(row);
-    const QString outputDir = m_outputDirSource ? m_outputDirSource() : QString();
-    const NamingOptions naming = m_namingSource ? m_namingSource() : NamingOptions();
+    const QString &outputDir = m_options.outputDir;
+    const NamingOptions &naming = m_options.naming;
     // Decided as the row starts, against the files there and the paths of the batch's earlier
     // rows; under skip and number those never equal a running job's.
     const OutputDecision output =
@@ -131,7 +97,7 @@ bool BatchSequencer::StartJob()
     }
     if (!outFile.isEmpty() && !output.skip)
         m_claimed.insert(output.key, row);
-    const EncodingProfile profile = currentProfile();
+    const EncodingProfile &profile = m_options.profile;
 
     intputrec rec;
     rec.EncoderFile = m_encoderPath;
@@ -143,7 +109,7 @@ bool BatchSequencer::StartJob()
     rec.OutNumber = output.number;
     rec.OutKey = output.key;
     rec.WorkDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    rec.TotalSeconds = DurationToSeconds(m_model->time(row));
+    rec.TotalSeconds = m_model->seconds(row).value_or(0);
     rec.TagTitle = entry.Title;
     rec.TagArtist = entry.Artist;
     rec.TagComment = entry.Comment;
@@ -153,7 +119,7 @@ bool BatchSequencer::StartJob()
     auto *job = new ConversionJob(m_model->rowId(row), row, entry, rec, this);
     connect(job, &ConversionJob::progress, this, [this, job] { onJobProgress(job); });
     connect(job, &ConversionJob::durationReported, this,
-            [this, job](const QString &duration) { onDurationReported(job, duration); });
+            [this, job](int seconds) { onDurationReported(job, seconds); });
     connect(job, &ConversionJob::encoderEnded, this, [this, job] { JobFinished(job); });
     m_jobs.append(job);
     m_lastStartedId = job->rowId();
@@ -163,18 +129,14 @@ bool BatchSequencer::StartJob()
     m_model->setStatus(row, JobStatus::Converting);
     if (rec.TotalSeconds > 0)
         m_model->setProgress(row, 0);
-    emit jobStarted(row);
-    if (!m_jobs.contains(job))
-        return true; // a slot stopped the batch
-    emit rowProgress(row, 0);
-    if (!m_jobs.contains(job))
-        return true;
+    // Neither ends the job at once: its end always comes from the event loop.
     if (output.skip)
         job->skip(profile, output.reason);
     else
         job->start(m_format, profile, m_sources, m_ownProcessGroup);
-    if (m_lastStartedId == job->rowId())
-        CurrentJob.WorkFile = job->record().WorkFile;
+    CurrentJob.WorkFile = job->record().WorkFile;
+    emit rowProgress(row, 0);
+    emit jobStarted(row);
     return true;
 }
 
@@ -188,34 +150,23 @@ int BatchSequencer::rowOf(const ConversionJob *job) const
 
 void BatchSequencer::onJobProgress(ConversionJob *job)
 {
-    if (!m_jobs.contains(job))
-        return; // stopped: what its encoder still says is no one's business
     const int percentBefore = job->shownPercent();
-    emit progress(job->doneSeconds(), job->totalSeconds());
-    if (!m_jobs.contains(job))
-        return; // a slot stopped the batch
+    const int percent = job->percent();
+    const int row = rowOf(job);
     if (job->startRow() < m_shares.size())
         m_shares[job->startRow()].doneSeconds = job->doneSeconds();
-    const int percent = job->percent();
-    if (percent != percentBefore) {
-        job->setShownPercent(percent);
-        const int row = rowOf(job);
-        if (row >= 0 && job->totalSeconds() > 0)
-            m_model->setProgress(row, percent);
-        if (row >= 0)
-            emit rowProgress(row, percent);
-        if (!m_jobs.contains(job))
-            return;
-    }
+    job->setShownPercent(percent);
+    if (row >= 0 && percent != percentBefore && job->totalSeconds() > 0)
+        m_model->setProgress(row, percent);
+    emit progress(job->doneSeconds(), job->totalSeconds());
+    if (row >= 0 && percent != percentBefore)
+        emit rowProgress(row, percent);
     emitBatchProgress();
 }
 
-void BatchSequencer::onDurationReported(ConversionJob *job, const QString &duration)
+void BatchSequencer::onDurationReported(ConversionJob *job, int seconds)
 {
-    if (!m_timeFromEncoder || job->totalSeconds() > 0 || !m_jobs.contains(job))
-        return;
-    const int seconds = DurationToSeconds(duration);
-    if (seconds <= 0)
+    if (!m_timeFromEncoder || job->totalSeconds() > 0 || seconds <= 0)
         return;
     job->setTotalSeconds(seconds);
     if (m_lastStartedId == job->rowId())
@@ -223,10 +174,8 @@ void BatchSequencer::onDurationReported(ConversionJob *job, const QString &durat
     if (job->startRow() < m_shares.size())
         m_shares[job->startRow()].totalSeconds = seconds;
     const int row = rowOf(job);
-    if (row >= 0 && m_model->time(row).isEmpty()) {
-        m_model->setTime(row, duration);
-        m_model->setSize(row, EstimateSize(duration, m_format.sizeBitrate(job->profile())));
-    }
+    if (row >= 0 && !m_model->seconds(row))
+        m_model->setSeconds(row, seconds, m_format.sizeBitrate(job->profile()));
 }
 
 void BatchSequencer::emitBatchProgress()
@@ -239,29 +188,13 @@ void BatchSequencer::emitBatchProgress()
 void BatchSequencer::JobFinished(ConversionJob *job)
 {
     if (m_stopping.contains(job)) {
-        dropStopped(job);
+        dropStopped(job); // a stopped encoder's late end: its row says so already
         return;
     }
     if (!m_jobs.contains(job))
         return; // settled by shutdown()
-    emit progress(100, 100);
-    emit progress(0, 100);
-    if (m_stopping.contains(job)) {
-        // Stopped from a progress slot: the row already says so, and its output goes
-        // before a batch accepted since then may start.
-        dropStopped(job);
-        return;
-    }
-    if (!m_jobs.contains(job))
-        return;
     const int row = rowOf(job);
     job->settle(*m_tag, m_format, row >= 0 ? m_model->entry(row) : job->entry());
-    endJob(job, row);
-}
-
-void BatchSequencer::endJob(ConversionJob *job, int row)
-{
-    // Settled before anyone hears of it: a stop() from a jobEnded() slot finds no job.
     m_jobs.removeOne(job);
     job->deleteLater();
     if (job->startRow() < m_shares.size())
@@ -272,13 +205,15 @@ void BatchSequencer::endJob(ConversionJob *job, int row)
         m_model->setStatus(row, status, job->reason());
         if (status == JobStatus::Finish)
             m_model->setOutputSize(row, QFileInfo(job->record().OutFile).size());
-        m_endedJob = job->record();
-        emit jobEnded(row, status);
     }
-    if (!m_running)
-        return; // a jobEnded() slot stopped the batch
+    // Settled: now everyone may hear of it, and a receiver that stops the batch finds this
+    // job gone and the next rows not started.
+    emit progress(100, 100);
+    emit progress(0, 100);
     emitBatchProgress();
-    startJobs();
+    if (row >= 0)
+        emit jobEnded(row, status);
+    fillJobSlots();
 }
 
 void BatchSequencer::recordRun(const ConversionJob *job, int row, JobStatus status)
@@ -292,12 +227,6 @@ void BatchSequencer::recordRun(const ConversionJob *job, int row, JobStatus stat
     if ((status == JobStatus::Finish || status == JobStatus::Skipped) && output.isFile())
         run.outputBytes = output.size();
     m_model->setRun(row, run);
-}
-
-void BatchSequencer::finishBatch()
-{
-    m_running = false;
-    emit batchFinished();
 }
 
 void BatchSequencer::stop()
@@ -315,6 +244,9 @@ void BatchSequencer::stop()
     const QVector<ConversionJob *> stopped = m_jobs;
     m_jobs.clear();
     for (ConversionJob *job : stopped) {
+        // What its encoder still says until it has ended is no one's business.
+        disconnect(job, &ConversionJob::progress, this, nullptr);
+        disconnect(job, &ConversionJob::durationReported, this, nullptr);
         if (job->stop(m_stopGraceMs)) {
             m_stopping.append(job);
         } else {
@@ -322,15 +254,17 @@ void BatchSequencer::stop()
             job->deleteLater();
         }
     }
+    QList<int> rows;
     for (ConversionJob *job : stopped) {
         const int row = rowOf(job);
         if (row < 0)
             continue;
         recordRun(job, row, JobStatus::Stopped);
         m_model->setStatus(row, JobStatus::Stopped);
-        m_endedJob = job->record();
-        emit jobEnded(row, JobStatus::Stopped);
+        rows.append(row);
     }
+    for (int row : std::as_const(rows))
+        emit jobEnded(row, JobStatus::Stopped);
     emit progress(0, 100);
     emit batchStopped();
 }
@@ -364,5 +298,5 @@ void BatchSequencer::startWaitingBatch()
         return;
     m_startWhenStopped = false;
     m_clock.start();
-    startJobs();
+    fillJobSlots();
 }

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "core/convert/batchprogress.h"
-#include "core/convert/encodingprofile.h"
+#include "core/convert/conversionoptions.h"
 #include "core/convert/intputrec.h"
-#include "core/convert/outputnaming.h"
 #include "core/convert/sourcefiles.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/jobstatus.h"
@@ -13,8 +12,6 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
-
-#include <functional>
 
 class ConversionJob;
 class JobListModel;
@@ -31,7 +28,8 @@ class TID3v1;
 // batchFinished(), which comes once, after the last job.
 //
 // Each job carries its row's id, so a job that was stopped and ends late only ever cleans
-// up after itself.
+// up after itself. Every signal goes out once the sequencer's state is settled, as the last
+// thing a step does, so a receiver may stop the batch (or start another) from any of them.
 class BatchSequencer : public QObject
 {
     Q_OBJECT
@@ -40,20 +38,15 @@ public:
     ~BatchSequencer() override;
 
     void setEncoderPath(const QString &encoder) { m_encoderPath = encoder; }
-    // Both are read when each job starts, so a change during a batch applies from the
-    // next file on.
-    void setProfileSource(std::function<EncodingProfile()> source);
-    void setOutputDirSource(std::function<QString()> source);
-    // How outputs are named and what happens to one already there, read as each job starts;
-    // the default names outputs after the title and replaces.
-    void setNamingSource(std::function<NamingOptions()> source);
+    // The profile, output folder and naming are read as each job starts, so a change during
+    // a batch applies from the next file on; the number of jobs at once (at least 1) from
+    // the next batch on.
+    void setOptions(const ConversionOptions &options) { m_options = options; }
+    const ConversionOptions &options() const { return m_options; }
     // See EncoderRunner::setOwnProcessGroup(); off by default.
     void setEncoderInOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
     // How long a stopped encoder may take to end before it is killed.
     void setStopGrace(int ms) { m_stopGraceMs = ms; }
-    // How many jobs may run at once (at least 1; default 1), from the next batch on.
-    void setMaxJobs(int jobs);
-    int maxJobs() const { return m_maxJobs; }
     // The running (or last) batch's limit.
     int jobsAtOnce() const { return m_batchJobs; }
     // A row without a "Time" takes the duration its encoder reports while converting
@@ -83,8 +76,6 @@ public:
     const TargetFormat &targetFormat() const { return m_format; }
     // The job record of the most recently started job.
     intputrec CurrentJob;
-    // While jobEnded() is emitted: the record of the job that ended.
-    const intputrec &endedJob() const { return m_endedJob; }
 
 signals:
     // What the progress display shows with one job at a time: the encoder's seconds of
@@ -99,22 +90,22 @@ signals:
     // seconds left, -1 while they cannot be estimated yet.
     void batchProgress(int done, int total, int secondsLeft);
     void jobStarted(int row);
+    // The row has ended; its status, reason and run (output, profile, size) are in the
+    // model already.
     void jobEnded(int row, JobStatus status);
     // The last row has ended: the owner sets IdleFlag to 1 and carries out FinishAction.
     void batchFinished();
     void batchStopped();
 
 private:
-    EncodingProfile currentProfile() const;
-    void startJobs();
+    // Starts rows in list order while there is room for another job.
+    void fillJobSlots();
     bool StartJob();
     void JobFinished(ConversionJob *job);
     void onJobProgress(ConversionJob *job);
-    void onDurationReported(ConversionJob *job, const QString &duration);
-    void endJob(ConversionJob *job, int row);
+    void onDurationReported(ConversionJob *job, int seconds);
     void recordRun(const ConversionJob *job, int row, JobStatus status);
     void emitBatchProgress();
-    void finishBatch();
     void dropStopped(ConversionJob *job);
     void startWaitingBatch();
     int rowOf(const ConversionJob *job) const;
@@ -122,9 +113,7 @@ private:
     JobListModel *m_model;
     TID3v1 *m_tag;
     QString m_encoderPath;
-    std::function<EncodingProfile()> m_profileSource;
-    std::function<QString()> m_outputDirSource;
-    std::function<NamingOptions()> m_namingSource;
+    ConversionOptions m_options;
     TargetFormat m_format;
     SourceFiles m_sources; // every row's source, taken when the batch starts
     // The outputs the batch's started rows write, by key (OutputDecision::key): under skip
@@ -134,17 +123,13 @@ private:
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;
     bool m_timeFromEncoder = false;
-    int m_maxJobs = 1;
     int m_batchJobs = 1;
 
     bool m_running = false;
     bool m_startWhenStopped = false; // a batch accepted while stopped encoders still end
-    bool m_starting = false;         // inside startJobs(); a nested call only asks again
-    bool m_startAgain = false;
     quint64 m_lastStartedId = 0;
     QVector<ConversionJob *> m_jobs;     // running, in start order
     QVector<ConversionJob *> m_stopping; // stopped, their encoders not ended yet
     QVector<RowShare> m_shares;          // by row index at the batch's start
     QElapsedTimer m_clock;               // since the batch's first job
-    intputrec m_endedJob;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 #include "core/convert/namerules.h"
 #include "core/tags/id3info.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 #include "core/convert/intputrec.h"
 #include "core/convert/outputfile.h"
 #include "core/joblist/jobstatus.h"
@@ -78,8 +78,8 @@ public:
 
 signals:
     void progress(int seconds);
-    // The duration the encoder reports for its input (see DurationFromOutput).
-    void durationReported(const QString &duration);
+    // The duration the encoder reports for its input, in whole seconds.
+    void durationReported(int seconds);
     void encoderEnded();
 
 private:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,10 @@
 #include "core/convert/encoderrunner.h"
 
+#include "core/base/durationtext.h"
 #include "core/convert/commandline.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/progressparser.h"
-#include "core/joblist/mediaprobe.h"
 
-#include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -67,7 +66,7 @@ void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &prof
         return;
     m_started = true;
     m_job = job;
-    OutputText.clear();
+    m_outputText.clear();
     m_process->setProgram(m_job.EncoderFile);
     const QString target = m_job.WorkFile.isEmpty() ? m_job.OutFile : m_job.WorkFile;
     m_process->setArguments(
@@ -115,12 +114,8 @@ void EncoderRunner::stopAndWait(int graceMs)
 
 void EncoderRunner::readOutput()
 {
-    // A progress slot that lets events run may bring us back here; the outer loop
-    // goes on reading, so every chunk is parsed once and in order.
-    if (m_reading)
-        return;
-    m_reading = true;
-    const QPointer<EncoderRunner> alive(this);
+    // Every chunk is parsed once and in order: the progress signal's receivers only record
+    // and draw (front ends hear of it queued), so nothing runs this again meanwhile.
     char buffer[ChunkSize];
     while (m_process->bytesAvailable() > 0) {
         const qint64 count = m_process->read(buffer, ChunkSize);
@@ -129,7 +124,7 @@ void EncoderRunner::readOutput()
         // A zero byte ends the chunk's text; what follows it in the chunk is dropped.
         const auto *zero = static_cast<const char *>(std::memchr(buffer, 0, size_t(count)));
         const QByteArray chunk(buffer, zero ? zero - buffer : qsizetype(count));
-        OutputText.append(chunk);
+        m_outputText.append(chunk);
         if (m_head.size() < HeadKeep)
             m_head.append(chunk.left(HeadKeep - m_head.size()));
         m_tail.append(chunk);
@@ -137,16 +132,7 @@ void EncoderRunner::readOutput()
             m_tail.remove(0, m_tail.size() - TailKeep);
         scanLines(chunk);
         scanHead();
-        if (!alive)
-            return;
-        ParseProgress(OutputText, [this](int seconds) { emit progress(seconds); });
-        if (!alive)
-            return;
-    }
-    m_reading = false;
-    if (m_finishPending) {
-        m_finishPending = false;
-        onFinished(m_pendingExitCode, m_pendingStatus);
+        ParseProgress(m_outputText, [this](int seconds) { emit progress(seconds); });
     }
 }
 
@@ -171,30 +157,21 @@ void EncoderRunner::scanHead()
     const QByteArray head = m_head.left(MaxHead);
     // Whole lines only: a duration cut in two must not be read as a shorter one.
     const qsizetype end = head.lastIndexOf('\n');
-    const QString duration =
-        end < 0 ? QString() : DurationFromOutput(head.left(end + 1), m_job.InFile);
+    const std::optional<int> seconds =
+        end < 0 ? std::nullopt : SecondsFromOutput(head.left(end + 1), m_job.InFile);
     // Past the input section (its output section or a first report) nothing more comes.
     const qsizetype output = head.indexOf("\nOutput #");
-    if (!duration.isEmpty() || head.size() >= MaxHead ||
-        (output >= 0 && head.indexOf('\n', output + 1) >= 0))
+    if (seconds || head.size() >= MaxHead || (output >= 0 && head.indexOf('\n', output + 1) >= 0))
         m_durationRead = true;
-    if (!duration.isEmpty())
-        emit durationReported(duration);
+    if (seconds)
+        emit durationReported(*seconds);
 }
 
 void EncoderRunner::onFinished(int exitCode, QProcess::ExitStatus status)
 {
     if (hasEnded())
         return;
-    if (m_reading) {
-        m_finishPending = true;
-        m_pendingExitCode = exitCode;
-        m_pendingStatus = status;
-        return;
-    }
-    readOutput(); // whatever the encoder wrote last
-    if (m_finishPending || hasEnded())
-        return;
+    readOutput();                       // whatever the encoder wrote last
     scanLines(QByteArrayLiteral("\n")); // a last line without its line end
     m_exitCode = exitCode;
     if (m_stopRequested)

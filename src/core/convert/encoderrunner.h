@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 #include "core/convert/intputrec.h"
 
 #include <QByteArray>
@@ -56,14 +56,15 @@ public:
     // The first output, where the encoder describes the streams it writes (32 KiB at most).
     const QByteArray &outputHead() const { return m_head; }
     // Output read and not yet consumed by the progress parser.
-    QByteArray OutputText;
+    const QByteArray &OutputText() const { return m_outputText; }
 
 signals:
     // Whole seconds of the latest progress report, once per line end (see ParseProgress).
     void progress(int seconds);
-    // At most once: the duration the encoder reports for its input, as DurationFromOutput()
-    // reads it from the head of the output (ffmpeg prints it before its first report).
-    void durationReported(const QString &duration);
+    // At most once: the duration the encoder reports for its input, in whole seconds, as
+    // SecondsFromOutput() reads it from the head of the output (ffmpeg prints it before its
+    // first report).
+    void durationReported(int seconds);
     void ended();
 
 private:
@@ -77,6 +78,7 @@ private:
     QProcess *m_process;
     QTimer *m_killTimer;
     intputrec m_job;
+    QByteArray m_outputText;
     QByteArray m_tail;
     QByteArray m_line; // the line being read, for scanLines(); bounded
     QByteArray m_outputError;
@@ -87,10 +89,6 @@ private:
     bool m_ownProcessGroup = false;
     bool m_started = false;
     bool m_stopRequested = false;
-    bool m_reading = false;
-    bool m_finishPending = false;
-    QProcess::ExitStatus m_pendingStatus = QProcess::NormalExit;
-    int m_pendingExitCode = 0;
 };
 
 // True for a line of the encoder's output that reports a failed write or close of the

@@ -1,10 +1,11 @@
 #include "core/convert/outputfile.h"
 
+#include "core/base/workfilename.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <csignal>
@@ -20,8 +21,6 @@
 namespace {
 
 constexpr qsizetype MaxFileNameBytes = 255;
-const QLatin1String WorkMarker(".wt-");
-constexpr int RandomLength = 6;
 // Names tried before giving up: random ones never meet in practice, a name held by another
 // run is passed over, and one swapped under us is tried again.
 constexpr int Attempts = 100;
@@ -42,7 +41,8 @@ void closeFd(int &fd)
 QByteArray workStem(const QString &stem, qsizetype extensionBytes)
 {
     QByteArray bytes = QFile::encodeName(stem);
-    const qsizetype room = MaxFileNameBytes - 1 - WorkMarker.size() - RandomLength - extensionBytes;
+    const qsizetype room =
+        MaxFileNameBytes - 1 - WorkFileMarker.size() - WorkFileRandomLength - extensionBytes;
     if (bytes.size() <= room)
         return bytes;
     qsizetype keep = qMax<qsizetype>(0, room);
@@ -55,7 +55,7 @@ QByteArray workStem(const QString &stem, qsizetype extensionBytes)
 QByteArray randomTag()
 {
     static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray tag(RandomLength, '\0');
+    QByteArray tag(WorkFileRandomLength, '\0');
     for (char &c : tag)
         c = Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))];
     return tag;
@@ -67,7 +67,7 @@ QByteArray workName(const QString &finalName)
     const qsizetype dot = finalName.lastIndexOf(QLatin1Char('.'));
     const QByteArray extension = dot > 0 ? QFile::encodeName(finalName.mid(dot)) : QByteArray();
     const QString stem = dot > 0 ? finalName.left(dot) : finalName;
-    return '.' + workStem(stem, extension.size()) + WorkMarker.data() + randomTag() + extension;
+    return '.' + workStem(stem, extension.size()) + WorkFileMarker.data() + randomTag() + extension;
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -413,7 +413,11 @@ bool OutputFile::commit(const QString &finalName, QString *error)
         return fail(replaced);
     }
     const QByteArray target = QFile::encodeName(finalName);
-    if (m_claim >= 0 && !isOurs(target, m_claim))
+    // The claim must still hold the name, and still be empty: another program may also have
+    // written into it rather than put a file of its own in its place.
+    struct stat claimed;
+    if (m_claim >= 0 &&
+        (!isOurs(target, m_claim) || ::fstat(m_claim, &claimed) != 0 || claimed.st_size != 0))
         return fail(
             QStringLiteral("Another program wrote the output meanwhile; it is left as it was"));
     if (::renameat(m_folder, m_workName.constData(), m_folder, target.constData()) != 0)
@@ -478,13 +482,6 @@ bool OutputFile::isOurs(const QByteArray &name, int fd) const
     return fd >= 0 && m_folder >= 0 &&
            ::fstatat(m_folder, name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
            ::fstat(fd, &ours) == 0 && sameFile(there, ours);
-}
-
-bool IsWorkFileName(const QString &fileName)
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
-        QStringLiteral("\\..*\\.wt-[A-Za-z0-9]{%1}(\\.[^.]*)?").arg(RandomLength)));
-    return pattern.match(fileName).hasMatch();
 }
 
 void IgnoreFileSizeLimitSignal()

@@ -109,9 +109,6 @@ private:
     QByteArray m_claimName;
 };
 
-// True for names of named work files: a folder scan never takes a left-over one for media.
-bool IsWorkFileName(const QString &fileName);
-
 // A write past the file-size limit (ulimit -f) would kill the program with SIGXFSZ in the
 // middle of a tag append; ignored, the write fails with EFBIG and is undone like any other.
 // Called first thing by both programs.

@@ -1,7 +1,6 @@
 #include "core/convert/reportline.h"
 
 #include "core/joblist/joblistmodel.h"
-#include "core/joblist/mediaprobe.h"
 #include "core/joblist/rawnamelinks.h"
 
 #include <QByteArrayView>
@@ -48,11 +47,8 @@ QJsonValue shownPath(const QString &path, const RawNameLinks *links)
 QByteArray ReportLine(const JobListModel &model, int row, const RawNameLinks *links)
 {
     const JobRun &run = model.run(row);
-    const QString time = model.time(row);
-    const int seconds = DurationToSeconds(time);
-    const QJsonValue duration = seconds > 0 || time == QLatin1String("00:00:00")
-                                    ? QJsonValue(seconds)
-                                    : QJsonValue(QJsonValue::Null);
+    const std::optional<int> seconds = model.seconds(row);
+    const QJsonValue duration = seconds ? QJsonValue(*seconds) : QJsonValue(QJsonValue::Null);
     QList<QByteArray> fields = {
         field("source", json(shownPath(model.entry(row).SourcePath, links))),
         field("output", json(shownPath(run.output, links))),

@@ -43,17 +43,17 @@ QString channelsText(int channels)
 
 } // namespace
 
-QString TargetFormat::sizeBitrate(const EncodingProfile &profile) const
+qint64 TargetFormat::sizeBitrate(const EncodingProfile &profile) const
 {
     if (sizeRule == SizeRule::Bitrate)
-        return profile.Bitrate;
+        return profile.Bitrate.toLongLong();
     // 16-bit samples at the chosen rate, per channel: CD audio is 1411200 bit/s, 8000 Hz
     // mono 128000.
     const qint64 pcm = profile.SampleRate.toLongLong() * 16 * profile.Channels.toLongLong();
     if (sizeRule == SizeRule::Pcm)
-        return QString::number(pcm);
+        return pcm;
     // FLAC keeps 60 to 90 % of noise and far less of tonal music; 60 % is a fair guess.
-    return QString::number(pcm * 6 / 10);
+    return pcm * 6 / 10;
 }
 
 QString TargetFormat::refusal(const EncodingProfile &profile) const

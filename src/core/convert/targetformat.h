@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 
 #include <QString>
 #include <QStringList>
@@ -48,8 +48,8 @@ struct TargetFormat
     QString cliName() const { return extension.mid(1); }
     // The chosen bitrate does not shape the output.
     bool ignoresBitrate() const { return sizeRule != SizeRule::Bitrate; }
-    // The bitrate text the "Size" column is estimated from, for this profile.
-    QString sizeBitrate(const EncodingProfile &profile) const;
+    // The bitrate (bits per second) the "Size" column is estimated from, for this profile.
+    qint64 sizeBitrate(const EncodingProfile &profile) const;
     // Why the encoder would refuse this profile, or empty when it takes it.
     QString refusal(const EncodingProfile &profile) const;
 };

@@ -31,7 +31,7 @@ void FileAdder::setMaxParallelProbes(int count)
         w.probe = new MediaProbe(this);
         MediaProbe *probe = w.probe;
         connect(probe, &MediaProbe::finished, this,
-                [this, probe](const QString &duration) { onProbeFinished(probe, duration); });
+                [this, probe](std::optional<int> seconds) { onProbeFinished(probe, seconds); });
         m_workers.push_back(w);
     }
     while (int(m_workers.size()) > count && !m_workers.back().job) {
@@ -68,17 +68,13 @@ void FileAdder::cancel()
         }
     }
     m_pending.clear();
-    ++m_generation;
     emit finished();
 }
 
 void FileAdder::startProbes()
 {
-    // A probe that cannot start reports at once, from inside start(); the guard
-    // keeps that nested report from starting probes under this loop.
-    if (m_startingProbes)
-        return;
-    m_startingProbes = true;
+    // A probe reports from the event loop, never from inside start(), so this loop runs
+    // undisturbed.
     bool started = true;
     while (started) {
         started = false;
@@ -97,15 +93,14 @@ void FileAdder::startProbes()
             started = true;
         }
     }
-    m_startingProbes = false;
 }
 
-void FileAdder::onProbeFinished(MediaProbe *probe, const QString &duration)
+void FileAdder::onProbeFinished(MediaProbe *probe, std::optional<int> seconds)
 {
     for (Worker &w : m_workers) {
         if (w.probe != probe || !w.job)
             continue;
-        w.job->duration = duration;
+        w.job->seconds = seconds;
         w.job->probed = true;
         w.job->probing = false;
         w.job.reset();
@@ -117,19 +112,21 @@ void FileAdder::onProbeFinished(MediaProbe *probe, const QString &duration)
 
 void FileAdder::flush()
 {
-    const quint64 generation = m_generation;
-    bool appended = false;
+    const int first = m_model->rowCount();
     while (!m_pending.empty() && m_pending.front()->probed) {
         const std::shared_ptr<Pending> p = m_pending.front();
         m_pending.pop_front();
         ID3info entry = EntryFromFile(*m_tag, p->path, QFileInfo(p->path).fileName());
         entry.BaseFolder = p->baseFolder;
-        const QString bitrate = m_bitrate ? m_bitrate() : QStringLiteral("128000");
-        m_model->appendEntry(entry, p->duration, EstimateSize(p->duration, bitrate));
-        appended = true;
-        emit rowAdded(m_model->rowCount() - 1);
+        m_model->appendEntry(entry, p->seconds, m_estimateBitrate);
     }
-    // A slot of rowAdded may have cancelled the add; that already said finished.
-    if (appended && m_pending.empty() && generation == m_generation)
+    const int last = m_model->rowCount() - 1;
+    if (last < first)
+        return;
+    // Decided before anyone hears of the rows, so a slot that cancels or adds more cannot
+    // make this say finished twice.
+    const bool done = m_pending.empty();
+    emit rowsAdded(first, last);
+    if (done)
         emit finished();
 }

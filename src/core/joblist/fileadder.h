@@ -5,8 +5,8 @@
 #include <QStringList>
 
 #include <deque>
-#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class JobListModel;
@@ -24,8 +24,8 @@ public:
     ~FileAdder() override;
 
     void setEncoderPath(const QString &encoder) { m_encoder = encoder; }
-    // The bitrate text the size estimate of a new row uses, read when the row is appended.
-    void setBitrateSource(std::function<QString()> bitrate) { m_bitrate = std::move(bitrate); }
+    // The bitrate a new row's size is estimated at (bits per second).
+    void setEstimateBitrate(qint64 bitsPerSecond) { m_estimateBitrate = bitsPerSecond; }
     void setMaxParallelProbes(int count);
     // Off: rows are appended at once, without a time (a batch may learn it from its
     // encoder); the encoder is not started. On by default.
@@ -36,11 +36,16 @@ public:
     // the folder a folder add took them from (each entry's BaseFolder), empty for files.
     void addFiles(const QStringList &paths, const QString &baseFolder = QString());
     bool isBusy() const { return !m_pending.empty(); }
-    // Drops every file not yet appended and ends the running probes.
+    // Files queued and not yet appended.
+    int pendingCount() const { return int(m_pending.size()); }
+    // Drops every file not yet appended and ends the running probes; finished() follows
+    // when anything was dropped.
     void cancel();
 
 signals:
-    void rowAdded(int row);
+    // Rows first to last were appended, once their files were read.
+    void rowsAdded(int first, int last);
+    // Every queued file has its row (or was dropped by cancel()).
     void finished();
 
 private:
@@ -48,18 +53,18 @@ private:
     {
         QString path;
         QString baseFolder;
-        QString duration;
+        std::optional<int> seconds;
         bool probed = false;
         bool probing = false;
     };
     void startProbes();
-    void onProbeFinished(MediaProbe *probe, const QString &duration);
+    void onProbeFinished(MediaProbe *probe, std::optional<int> seconds);
     void flush();
 
     JobListModel *m_model;
     TID3v1 *m_tag;
     QString m_encoder;
-    std::function<QString()> m_bitrate;
+    qint64 m_estimateBitrate = 128000;
     int m_probeTimeout = 30000;
     bool m_probeDurations = true;
     std::deque<std::shared_ptr<Pending>> m_pending;
@@ -69,6 +74,4 @@ private:
         std::shared_ptr<Pending> job;
     };
     std::vector<Worker> m_workers;
-    bool m_startingProbes = false;
-    quint64 m_generation = 0;
 };

@@ -1,6 +1,6 @@
 #include "core/joblist/folderscan.h"
 
-#include "core/convert/outputfile.h"
+#include "core/base/workfilename.h"
 #include "core/joblist/rawnamelinks.h"
 
 #include <QByteArrayView>

@@ -1,7 +1,8 @@
 #include "core/joblist/joblistmodel.h"
 
+#include "core/base/durationtext.h"
+#include "core/base/sizeestimate.h"
 #include "core/joblist/failuretext.h"
-#include "core/joblist/mediaprobe.h"
 #include "core/tags/tagtext.h"
 
 #include <QDir>
@@ -28,9 +29,9 @@ QVariant JobListModel::data(const QModelIndex &index, int role) const
         case TitleColumn:
             return TagTextToDisplay(row.entry.Title);
         case TimeColumn:
-            return row.time;
+            return DurationText(row.seconds);
         case SizeColumn:
-            return row.size;
+            return SizeText(row.bytes);
         case StatusColumn:
             if (row.status == JobStatus::Converting && row.percent >= 0)
                 return JobStatusText(row.status) + QLatin1Char(' ') + QString::number(row.percent) +
@@ -76,15 +77,16 @@ Qt::ItemFlags JobListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-quint64 JobListModel::appendEntry(const ID3info &entry, const QString &time, const QString &size)
+quint64 JobListModel::appendEntry(const ID3info &entry, std::optional<int> seconds,
+                                  qint64 estimateBitsPerSecond)
 {
     const int row = int(m_rows.size());
     beginInsertRows(QModelIndex(), row, row);
     Row r;
     r.id = m_nextId++;
     r.entry = entry;
-    r.time = time;
-    r.size = size;
+    r.seconds = seconds;
+    r.bytes = EstimateBytes(seconds, estimateBitsPerSecond);
     m_rows.append(r);
     endInsertRows();
     return r.id;
@@ -149,34 +151,30 @@ void JobListModel::setProgress(int row, int percent)
     emitRowChanged(row, StatusColumn, StatusColumn);
 }
 
-void JobListModel::setTime(int row, const QString &time)
+void JobListModel::setSeconds(int row, int seconds, qint64 estimateBitsPerSecond)
 {
-    m_rows[row].time = time;
-    emitRowChanged(row, TimeColumn, TimeColumn);
-}
-
-void JobListModel::setSize(int row, const QString &size)
-{
-    m_rows[row].size = size;
-    m_rows[row].realSize = false;
-    emitRowChanged(row, SizeColumn, SizeColumn);
+    Row &r = m_rows[row];
+    r.seconds = seconds;
+    r.bytes = EstimateBytes(seconds, estimateBitsPerSecond);
+    r.realSize = false;
+    emitRowChanged(row, TimeColumn, SizeColumn);
 }
 
 void JobListModel::setOutputSize(int row, qint64 bytes)
 {
-    m_rows[row].size = MegabytesText(double(bytes) / 1024 / 1024);
+    m_rows[row].bytes = bytes;
     m_rows[row].realSize = true;
     emitRowChanged(row, SizeColumn, SizeColumn);
 }
 
-void JobListModel::RecomputeSizes(const QString &bitrate, bool keepRealSizes)
+void JobListModel::RecomputeSizes(qint64 bitsPerSecond, bool keepRealSizes)
 {
     if (m_rows.isEmpty())
         return;
     for (Row &r : m_rows) {
         if (r.realSize && keepRealSizes)
             continue;
-        r.size = EstimateSize(r.time, bitrate);
+        r.bytes = EstimateBytes(r.seconds, bitsPerSecond);
         r.realSize = false;
     }
     emit dataChanged(index(0, SizeColumn), index(int(m_rows.size()) - 1, SizeColumn));

@@ -7,10 +7,14 @@
 #include <QAbstractTableModel>
 #include <QVector>
 
-// The job list: one ID3info and the four column texts per row. Rows and their
-// entries live in one array, so they cannot get out of step however commands
-// nest. Every row also has an id that never repeats, which lets a job or an add
-// that outlives a list change find its own row again (or learn that it is gone).
+#include <optional>
+
+// The job list: one ID3info per row, with its duration in seconds, its output's size in
+// bytes (estimated, or the real one once converted) and its status. The column texts
+// ("00:03:25", "3.43MB", "Converting 42%") are made only for showing. Rows and their
+// entries live in one array, so they cannot get out of step however commands nest. Every
+// row also has an id that never repeats, which lets a job or an add that outlives a list
+// change find its own row again (or learn that it is gone).
 class JobListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -39,8 +43,10 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    // Appends a row with status "Unconvert"; returns its id.
-    quint64 appendEntry(const ID3info &entry, const QString &time, const QString &size);
+    // Appends a row with status "Unconvert", its size estimated from its duration at the
+    // given bitrate; returns its id.
+    quint64 appendEntry(const ID3info &entry, std::optional<int> seconds = std::nullopt,
+                        qint64 estimateBitsPerSecond = 0);
     void removeEntry(int row);
     void clear();
 
@@ -48,8 +54,11 @@ public:
     void setEntry(int row, const ID3info &entry);
     QVector<ID3info> FileEntries() const;
 
-    QString time(int row) const { return m_rows.at(row).time; }
-    QString size(int row) const { return m_rows.at(row).size; }
+    // The duration; nothing while it is not known.
+    std::optional<int> seconds(int row) const { return m_rows.at(row).seconds; }
+    // The output's size: the estimate, or the real size once the row has one (hasRealSize).
+    qint64 sizeBytes(int row) const { return m_rows.at(row).bytes; }
+    bool hasRealSize(int row) const { return m_rows.at(row).realSize; }
     JobStatus status(int row) const { return m_rows.at(row).status; }
     QString reason(int row) const { return m_rows.at(row).reason; }
     quint64 rowId(int row) const { return m_rows.at(row).id; }
@@ -61,23 +70,23 @@ public:
     // Kept per row, so that rows converting side by side each show their own.
     void setProgress(int row, int percent);
     int progress(int row) const { return m_rows.at(row).percent; } // -1: none reported
-    void setTime(int row, const QString &time);
+    // The duration learnt later (from the encoder), with the size estimated anew from it.
+    void setSeconds(int row, int seconds, qint64 estimateBitsPerSecond);
     const JobRun &run(int row) const { return m_rows.at(row).run; }
     void setRun(int row, const JobRun &run) { m_rows[row].run = run; }
-    void setSize(int row, const QString &size);
     // The size of the file a finished row wrote; RecomputeSizes() leaves it alone.
     void setOutputSize(int row, qint64 bytes);
-    // Every row's "Size" from its "Time" at the given bitrate, first row to last; rows that
-    // show the size of their finished output keep it, unless told otherwise (a new batch).
-    void RecomputeSizes(const QString &bitrate, bool keepRealSizes = true);
+    // Every row's size estimated from its duration at the given bitrate; rows that show the
+    // size of their finished output keep it, unless told otherwise (a new batch).
+    void RecomputeSizes(qint64 bitsPerSecond, bool keepRealSizes = true);
 
 private:
     struct Row
     {
         quint64 id = 0;
         ID3info entry;
-        QString time;
-        QString size;
+        std::optional<int> seconds;
+        qint64 bytes = 0;
         JobStatus status = JobStatus::Unconvert;
         QString reason; // why the row failed, or a note on its output; shown as its tooltip
         int percent = -1;

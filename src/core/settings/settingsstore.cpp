@@ -17,27 +17,7 @@ const QString &fileName()
     return name;
 }
 
-// Section and key names in INI files are not case-sensitive; the key is found and
-// rewritten in whatever spelling the file has, and a new key joins the section as
-// the file spells it.
-QString sectionKey(QSettings &settings, const QString &key)
-{
-    QString section = QStringLiteral("operate");
-    const QStringList groups = settings.childGroups();
-    for (const QString &group : groups) {
-        if (group.compare(section, Qt::CaseInsensitive) != 0)
-            continue;
-        settings.beginGroup(group);
-        const QStringList keys = settings.childKeys();
-        settings.endGroup();
-        for (const QString &name : keys) {
-            if (name.compare(key, Qt::CaseInsensitive) == 0)
-                return group + QLatin1Char('/') + name;
-        }
-        section = group;
-    }
-    return section + QLatin1Char('/') + key;
-}
+const QString Section = QStringLiteral("operate");
 
 QString locateSettingsFile()
 {
@@ -59,25 +39,148 @@ QString locateSettingsFile()
         .filePath(fileName());
 }
 
+// How each type of value reads from its text in the file and is written back.
+bool decode(const QString &text, QString &out)
+{
+    out = text;
+    return true;
+}
+
+QVariant encode(const QString &value)
+{
+    return value;
+}
+
+bool decode(const QString &text, bool &out)
+{
+    out = text.trimmed() == QLatin1String("1");
+    return true;
+}
+
+QVariant encode(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+bool decode(const QString &text, std::optional<int> &out)
+{
+    bool ok = false;
+    out = text.trimmed().toInt(&ok);
+    return ok;
+}
+
+QVariant encode(const std::optional<int> &value)
+{
+    return value ? QVariant(*value) : QVariant(QString());
+}
+
+bool decode(const QString &text, std::optional<QPoint> &out)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return false;
+    bool xOk = false, yOk = false;
+    const int x = parts[0].trimmed().toInt(&xOk);
+    const int y = parts[1].trimmed().toInt(&yOk);
+    if (!xOk || !yOk)
+        return false;
+    out = QPoint(x, y);
+    return true;
+}
+
+QVariant encode(const std::optional<QPoint> &value)
+{
+    // Written as "x, y", the way the file has always had it.
+    return value ? QVariant(QStringList{QString::number(value->x()), QString::number(value->y())})
+                 : QVariant(QString());
+}
+
+bool decode(const QString &text, ExistingOutput &out)
+{
+    const std::optional<ExistingOutput> policy = ExistingOutputFromName(text);
+    if (policy)
+        out = *policy;
+    return policy.has_value();
+}
+
+QVariant encode(ExistingOutput value)
+{
+    return ExistingOutputName(value);
+}
+
+// The keys, each spelled once.
+const SettingsStore::Setting<QString> OutputDirKey{"Outpath", {}};
+const SettingsStore::Setting<std::optional<QPoint>> WindowPosKey{"WindowPos", std::nullopt};
+const SettingsStore::Setting<bool> IncludeSubfoldersKey{"IncludeSubfolders", false};
+const SettingsStore::Setting<std::optional<int>> JobsKey{"Jobs", std::nullopt};
+const SettingsStore::Setting<QString> PatternKey{"Pattern", NamingOptions::DefaultPattern()};
+const SettingsStore::Setting<bool> KeepFoldersKey{"KeepFolders", false};
+const SettingsStore::Setting<ExistingOutput> ExistingKey{"Existing", ExistingOutput::Replace};
+
 } // namespace
 
-SettingsStore::SettingsStore() : m_file(locateSettingsFile()) {}
+SettingsStore::SettingsStore() : m_file(locateSettingsFile()), m_section(Section)
+{
+    load();
+}
 
-QVariant SettingsStore::readValue(const QString &key, QString *error) const
+void SettingsStore::load()
 {
     const QFileInfo info(m_file);
     if (!info.isFile())
-        return QVariant();
+        return;
     if (info.size() > MaxFileSize) {
-        if (error)
-            *error = tooLarge();
-        return QVariant();
+        m_readError = QStringLiteral("The settings file %1 is larger than %2 MiB and was not read")
+                          .arg(m_file)
+                          .arg(MaxFileSize / (1024 * 1024));
+        return;
     }
+    // Section and key names in INI files are not case-sensitive: they are found, and
+    // rewritten, in whatever spelling the file has.
     QSettings settings(m_file, QSettings::IniFormat);
-    return settings.value(sectionKey(settings, key));
+    const QStringList groups = settings.childGroups();
+    for (const QString &group : groups) {
+        if (group.compare(Section, Qt::CaseInsensitive) != 0)
+            continue;
+        m_section = group;
+        settings.beginGroup(group);
+        const QStringList keys = settings.childKeys();
+        for (const QString &key : keys) {
+            if (!m_values.contains(key.toLower()))
+                m_values.insert(key.toLower(), {key, settings.value(key)});
+        }
+        settings.endGroup();
+    }
 }
 
-bool SettingsStore::writeValue(const QString &key, const QVariant &value, QString *error)
+std::optional<QString> SettingsStore::text(const char *key) const
+{
+    const auto it = m_values.constFind(QString::fromLatin1(key).toLower());
+    if (it == m_values.constEnd())
+        return std::nullopt;
+    const QVariant &value = it->second;
+    // An unquoted value with commas (a hand-edited file) reads as a list.
+    return value.typeId() == QMetaType::QStringList
+               ? value.toStringList().join(QStringLiteral(", "))
+               : value.toString();
+}
+
+template <typename T> T SettingsStore::value(const Setting<T> &setting) const
+{
+    T out = setting.fallback;
+    const std::optional<QString> stored = text(setting.key);
+    if (stored && !decode(*stored, out))
+        out = setting.fallback;
+    return out;
+}
+
+template <typename T>
+bool SettingsStore::setValue(const Setting<T> &setting, const T &value, QString *error)
+{
+    return writeText(setting.key, encode(value), error);
+}
+
+bool SettingsStore::writeText(const char *key, const QVariant &value, QString *error)
 {
     if (QFileInfo(m_file).size() > MaxFileSize) {
         if (error)
@@ -86,94 +189,70 @@ bool SettingsStore::writeValue(const QString &key, const QVariant &value, QStrin
                          .arg(MaxFileSize / (1024 * 1024));
         return false;
     }
+    const QString lower = QString::fromLatin1(key).toLower();
+    const QString spelling =
+        m_values.contains(lower) ? m_values.value(lower).first : QString::fromLatin1(key);
     QSettings settings(m_file, QSettings::IniFormat);
     // QSettings caches files per process; without this check a value that could not
     // be written would still be read back by the next store on the same file.
     if (settings.isWritable()) {
-        settings.setValue(sectionKey(settings, key), value);
+        settings.setValue(m_section + QLatin1Char('/') + spelling, value);
         settings.sync();
-        if (settings.status() == QSettings::NoError)
+        if (settings.status() == QSettings::NoError) {
+            m_values.insert(lower, {spelling, value});
             return true;
+        }
     }
     if (error)
         *error = QStringLiteral("Unable to write to %1").arg(m_file);
     return false;
 }
 
-QString SettingsStore::readText(const QString &key, QString *error) const
-{
-    const QVariant value = readValue(key, error);
-    // An unquoted value with commas (a hand-edited file) reads as a list.
-    return value.typeId() == QMetaType::QStringList
-               ? value.toStringList().join(QStringLiteral(", "))
-               : value.toString();
-}
-
 QString SettingsStore::readOutputDir(QString *error) const
 {
-    const QString dir = readText(QStringLiteral("Outpath"), error);
+    if (error && !m_readError.isEmpty())
+        *error = m_readError;
+    const QString dir = value(OutputDirKey);
     if (dir.isEmpty() || !QDir::isRelativePath(dir))
         return dir;
     return QDir::cleanPath(QDir::home().absoluteFilePath(dir));
 }
 
-QString SettingsStore::tooLarge() const
-{
-    return QStringLiteral("The settings file %1 is larger than %2 MiB and was not read")
-        .arg(m_file)
-        .arg(MaxFileSize / (1024 * 1024));
-}
-
 bool SettingsStore::writeOutputDir(const QString &dir, QString *error)
 {
-    return writeValue(QStringLiteral("Outpath"), dir, error);
+    return setValue(OutputDirKey, dir, error);
 }
 
 std::optional<QPoint> SettingsStore::readWindowPos() const
 {
-    const QVariant value = readValue(QStringLiteral("WindowPos"));
-    // "x, y" reads as a list; a quoted "x,y" as one text.
-    const QStringList parts = value.typeId() == QMetaType::QStringList
-                                  ? value.toStringList()
-                                  : value.toString().split(QLatin1Char(','));
-    if (parts.size() != 2)
-        return std::nullopt;
-    bool xOk = false, yOk = false;
-    const int x = parts[0].trimmed().toInt(&xOk);
-    const int y = parts[1].trimmed().toInt(&yOk);
-    if (!xOk || !yOk)
-        return std::nullopt;
-    return QPoint(x, y);
+    return value(WindowPosKey);
 }
 
 bool SettingsStore::writeWindowPos(const QPoint &pos, QString *error)
 {
-    return writeValue(QStringLiteral("WindowPos"),
-                      QStringList{QString::number(pos.x()), QString::number(pos.y())}, error);
+    return setValue(WindowPosKey, std::optional<QPoint>(pos), error);
 }
 
 bool SettingsStore::readIncludeSubfolders() const
 {
-    return readValue(QStringLiteral("IncludeSubfolders")).toString().trimmed() ==
-           QLatin1String("1");
+    return value(IncludeSubfoldersKey);
 }
 
 bool SettingsStore::writeIncludeSubfolders(bool include, QString *error)
 {
-    return writeValue(QStringLiteral("IncludeSubfolders"),
-                      include ? QStringLiteral("1") : QStringLiteral("0"), error);
+    return setValue(IncludeSubfoldersKey, include, error);
 }
 
 int SettingsStore::readJobs() const
 {
-    bool ok = false;
-    const int jobs = readValue(QStringLiteral("Jobs")).toString().trimmed().toInt(&ok);
-    return ok ? std::clamp(jobs, 1, maxJobs()) : 1;
+    // Without a number, one per core, as the peers do; rows still start in list order.
+    const std::optional<int> jobs = value(JobsKey);
+    return jobs ? std::clamp(*jobs, 1, maxJobs()) : maxJobs();
 }
 
 bool SettingsStore::writeJobs(int jobs, QString *error)
 {
-    return writeValue(QStringLiteral("Jobs"), std::clamp(jobs, 1, maxJobs()), error);
+    return setValue(JobsKey, std::optional<int>(std::clamp(jobs, 1, maxJobs())), error);
 }
 
 int SettingsStore::maxJobs()
@@ -184,23 +263,19 @@ int SettingsStore::maxJobs()
 NamingOptions SettingsStore::readNaming() const
 {
     NamingOptions naming;
-    const QString text = readText(QStringLiteral("Pattern"));
-    if (!text.isEmpty() && PatternProblem(text).isEmpty())
-        naming.pattern = text;
-    naming.keepFolders =
-        readValue(QStringLiteral("KeepFolders")).toString().trimmed() == QLatin1String("1");
-    if (const std::optional<ExistingOutput> existing =
-            ExistingOutputFromName(readValue(QStringLiteral("Existing")).toString()))
-        naming.existing = *existing;
+    const QString pattern = value(PatternKey);
+    if (!pattern.isEmpty() && PatternProblem(pattern).isEmpty())
+        naming.pattern = pattern;
+    naming.keepFolders = value(KeepFoldersKey);
+    naming.existing = value(ExistingKey);
     return naming;
 }
 
 bool SettingsStore::writeNaming(const NamingOptions &naming, QString *error)
 {
-    return writeValue(QStringLiteral("Pattern"), naming.pattern, error) &&
-           writeValue(QStringLiteral("KeepFolders"),
-                      naming.keepFolders ? QStringLiteral("1") : QStringLiteral("0"), error) &&
-           writeValue(QStringLiteral("Existing"), ExistingOutputName(naming.existing), error);
+    return setValue(PatternKey, naming.pattern, error) &&
+           setValue(KeepFoldersKey, naming.keepFolders, error) &&
+           setValue(ExistingKey, naming.existing, error);
 }
 
 QString SettingsStore::defaultOutputDir()
@@ -208,12 +283,8 @@ QString SettingsStore::defaultOutputDir()
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
 }
 
-QString SettingsStore::LoadOutputDir(QString *error)
+QString SettingsStore::LoadOutputDir(QString *error) const
 {
-    QString dir = readOutputDir(error);
-    if (dir.isEmpty())
-        dir = defaultOutputDir();
-    if (!dir.isEmpty() && !QFileInfo::exists(dir))
-        QDir().mkdir(dir);
-    return dir;
+    const QString dir = readOutputDir(error);
+    return dir.isEmpty() ? defaultOutputDir() : dir;
 }

@@ -2,6 +2,7 @@
 
 #include "core/convert/outputnaming.h"
 
+#include <QHash>
 #include <QPoint>
 #include <QString>
 #include <QVariant>
@@ -14,9 +15,20 @@
 // many conversions run at once (key "Jobs"), and how outputs are named (keys "Pattern",
 // "KeepFolders", 1 or 0, and "Existing", replace, skip or number). Files written before a
 // key existed simply lack it.
+//
+// The file is read once, when the store is made; reads answer from that reading and never
+// change anything on disk. Each write goes to the file at once and into the reading.
 class SettingsStore
 {
 public:
+    // A typed value of the section: its key, spelled here once, and what reading gives
+    // when the file lacks the key or holds nothing usable under it.
+    template <typename T> struct Setting
+    {
+        const char *key;
+        T fallback;
+    };
+
     // The file next to the executable when it is already there, or when that folder is
     // writable and not an installed program's bin folder (a build or portable copy),
     // else in the per-user configuration folder; $WAVETRANSMUTER_SETTINGS_FILE names
@@ -28,6 +40,8 @@ public:
     // A file larger than this is refused unread: the store keeps one path, and a huge
     // file would cost its size many times over in memory.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
+    // Why the file was not read, or empty.
+    QString readError() const { return m_readError; }
 
     // The stored folder, empty when the file, the section or the key is missing. A
     // relative value is taken relative to the home folder, so that the encoder and the
@@ -48,8 +62,8 @@ public:
     bool readIncludeSubfolders() const;
     bool writeIncludeSubfolders(bool include, QString *error);
 
-    // Conversions at once: 1 when the file, the section or the key is missing or the value
-    // is no number, clamped to 1 ... maxJobs() otherwise.
+    // Conversions at once: one per core when the file, the section or the key is missing
+    // or the value is no number, clamped to 1 ... maxJobs() otherwise.
     int readJobs() const;
     // Stores the number (clamped as readJobs() reads it); fails as writeOutputDir() does.
     bool writeJobs(int jobs, QString *error);
@@ -65,19 +79,23 @@ public:
     // The user's music folder.
     static QString defaultOutputDir();
 
-    // The output folder at start: the stored one, else the default; a missing folder
-    // is created (one level; a failure is left for the first job to report). *error
-    // tells when the file was refused (the default is used then).
-    QString LoadOutputDir(QString *error = nullptr);
+    // The output folder at start: the stored one, else the default. *error tells when the
+    // file was refused (the default is used then). Nothing is made on disk.
+    QString LoadOutputDir(QString *error = nullptr) const;
 
 private:
-    QString tooLarge() const;
-    // The key of the section "operate", found in any letter case; nothing (with *error
-    // set) when the file is larger than MaxFileSize.
-    QVariant readValue(const QString &key, QString *error = nullptr) const;
-    // The value as one text, also when commas made QSettings read it as a list.
-    QString readText(const QString &key, QString *error = nullptr) const;
-    bool writeValue(const QString &key, const QVariant &value, QString *error);
+    template <typename T> T value(const Setting<T> &setting) const;
+    template <typename T> bool setValue(const Setting<T> &setting, const T &value, QString *error);
+
+    void load();
+    // The text under the key of the section "operate", in any letter case; also when commas
+    // made QSettings read it as a list. Nothing when the key is missing.
+    std::optional<QString> text(const char *key) const;
+    bool writeText(const char *key, const QVariant &value, QString *error);
 
     QString m_file;
+    QString m_readError;
+    // By lower-case key: the spelling the file has and the value read.
+    QHash<QString, QPair<QString, QVariant>> m_values;
+    QString m_section; // the section's spelling in the file
 };

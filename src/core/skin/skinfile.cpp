@@ -8,6 +8,7 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -34,6 +35,61 @@ double parseLength(QString text, bool *ok)
     if (text.endsWith(QLatin1String("px")))
         text.chop(2);
     return text.toDouble(ok);
+}
+
+// The words of an SVG list: separated by white space or commas.
+QStringList listWords(const QString &text)
+{
+    return QString(text)
+        .replace(QLatin1Char(','), QLatin1Char(' '))
+        .simplified()
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// "left right" and the like: the edges named, and the near edge of an axis none of whose
+// edges is named. Empty when a word is not an edge.
+std::optional<Qt::Edges> parseAnchors(const QString &text)
+{
+    Qt::Edges edges;
+    const QStringList words = listWords(text);
+    for (const QString &word : words) {
+        if (word == QLatin1String("left"))
+            edges |= Qt::LeftEdge;
+        else if (word == QLatin1String("top"))
+            edges |= Qt::TopEdge;
+        else if (word == QLatin1String("right"))
+            edges |= Qt::RightEdge;
+        else if (word == QLatin1String("bottom"))
+            edges |= Qt::BottomEdge;
+        else
+            return std::nullopt;
+    }
+    if (!(edges & (Qt::LeftEdge | Qt::RightEdge)))
+        edges |= Qt::LeftEdge;
+    if (!(edges & (Qt::TopEdge | Qt::BottomEdge)))
+        edges |= Qt::TopEdge;
+    return edges;
+}
+
+// One to four lengths, as CSS gives margins: top, right, bottom, left.
+std::optional<QMarginsF> parseSlice(const QString &text)
+{
+    const QStringList words = listWords(text);
+    if (words.isEmpty() || words.size() > 4)
+        return std::nullopt;
+    QList<double> values;
+    for (const QString &word : words) {
+        bool ok = false;
+        const double value = parseLength(word, &ok);
+        if (!ok || !std::isfinite(value) || value < 0 || value > SkinFile::MaxSide)
+            return std::nullopt;
+        values.append(value);
+    }
+    const double top = values.at(0);
+    const double right = values.value(1, top);
+    const double bottom = values.value(2, top);
+    const double left = values.value(3, right);
+    return QMarginsF(left, top, right, bottom);
 }
 
 void unpackStyle(const QString &style, QHash<QString, QString> *attributes)
@@ -131,11 +187,8 @@ bool SkinFile::loadData(const QByteArray &data, const QString &origin)
                 if (widthOk && heightOk) {
                     m_size = QSizeF(width, height);
                 } else {
-                    const QStringList box = attributes.value(QLatin1String("viewBox"))
-                                                .toString()
-                                                .simplified()
-                                                .replace(QLatin1Char(','), QLatin1Char(' '))
-                                                .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                    const QStringList box =
+                        listWords(attributes.value(QLatin1String("viewBox")).toString());
                     if (box.size() == 4)
                         m_size = QSizeF(box.at(2).toDouble(), box.at(3).toDouble());
                 }
@@ -246,8 +299,71 @@ bool SkinFile::loadData(const QByteArray &data, const QString &origin)
         element.states = ordered;
     }
 
+    // How elements follow a window that grows: states take their element's place, and
+    // only the form says whether the window grows.
+    const QString AnchorKey = QStringLiteral("anchor");
+    const QString SliceKey = QStringLiteral("slice");
+    const QString ResizeKey = QStringLiteral("resize");
+    for (const Element &state : std::as_const(stateElements)) {
+        for (const QString &key : {AnchorKey, SliceKey, ResizeKey}) {
+            if (state.attributes.contains(key))
+                return fail(state.line,
+                            QStringLiteral("the state \"%1\" takes its element's place: it "
+                                           "cannot have \"%2\"")
+                                .arg(state.name, key));
+        }
+    }
+    Qt::Orientations resizable;
+    for (Element &element : elements) {
+        const auto &a = element.attributes;
+        const bool isForm = element.name == formName;
+        if (a.contains(AnchorKey)) {
+            if (isForm)
+                return fail(element.line,
+                            QStringLiteral("the form \"%1\" always fills the window: it cannot "
+                                           "have \"anchor\"")
+                                .arg(element.name));
+            const std::optional<Qt::Edges> anchors = parseAnchors(a.value(AnchorKey));
+            if (!anchors)
+                return fail(element.line,
+                            QStringLiteral("the anchor \"%1\" of \"%2\" is not a list of left, "
+                                           "top, right and bottom")
+                                .arg(a.value(AnchorKey), element.name));
+            element.anchors = *anchors;
+        }
+        if (a.contains(SliceKey)) {
+            const std::optional<QMarginsF> slice = parseSlice(a.value(SliceKey));
+            if (!slice)
+                return fail(element.line,
+                            QStringLiteral("the slice \"%1\" of \"%2\" is not one to four "
+                                           "lengths of at least 0")
+                                .arg(a.value(SliceKey), element.name));
+            element.slice = *slice;
+        }
+        if (a.contains(ResizeKey)) {
+            const QString value = a.value(ResizeKey).trimmed();
+            if (!isForm)
+                return fail(element.line,
+                            QStringLiteral("only the form says how the window grows: \"%1\" "
+                                           "cannot have \"resize\"")
+                                .arg(element.name));
+            if (value == QLatin1String("both"))
+                resizable = Qt::Horizontal | Qt::Vertical;
+            else if (value == QLatin1String("horizontal"))
+                resizable = Qt::Horizontal;
+            else if (value == QLatin1String("vertical"))
+                resizable = Qt::Vertical;
+            else if (value != QLatin1String("none"))
+                return fail(element.line,
+                            QStringLiteral("the resize \"%1\" is not none, horizontal, vertical "
+                                           "or both")
+                                .arg(value));
+        }
+    }
+
     m_elements = elements;
     m_formName = formName;
+    m_resizable = resizable;
     m_styleSheet = styleSheet.trimmed();
     m_data = data;
     m_loaded = true;

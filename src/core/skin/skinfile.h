@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMarginsF>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,11 @@ public:
         QStringList states;                 // in the order of stateNames(), those present
         QString text;                       // character data of a <text> element
         QHash<QString, QString> attributes; // presentation attributes, "style" unpacked
+        // The window's edges the element keeps its distance to when the window grows: one
+        // of left and right, one of top and bottom, or both, which stretches it.
+        Qt::Edges anchors = Qt::LeftEdge | Qt::TopEdge;
+        // The border that keeps its size when the element stretches; the middle stretches.
+        QMarginsF slice;
     };
 
     // Files larger than this are refused rather than read into memory.
@@ -41,7 +47,10 @@ public:
 
     QByteArray svgData() const { return m_data; }
     QString styleSheet() const { return m_styleSheet; }
+    // The window's size at the skin's own scale, and its smallest size when it can grow.
     QSizeF size() const { return m_size; }
+    // The directions in which the window may grow: the form's "resize"; none by default.
+    Qt::Orientations resizable() const { return m_resizable; }
 
     // Every id in the document, in document order, nested ones included.
     QStringList elementIds() const { return m_ids; }
@@ -68,4 +77,5 @@ private:
     QStringList m_ids;
     QString m_formName;
     QList<Element> m_elements;
+    Qt::Orientations m_resizable;
 };

@@ -1,27 +1,25 @@
 #include "gui/app/tmainform.h"
 
+#include "gui/app/statusdelegate.h"
+
 #include "core/convert/batchprogress.h"
-#include "core/convert/batchsequencer.h"
 #include "core/convert/encoderlocator.h"
-#include "core/convert/endaction.h"
 #include "core/convert/outputplan.h"
 #include "core/convert/profiletables.h"
-#include "core/convert/progressmeter.h"
-#include "core/convert/reportline.h"
 #include "core/convert/targetformat.h"
-#include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
-#include "core/joblist/rawnamelinks.h"
+#include "core/session/conversionsession.h"
+#include "core/session/endaction.h"
 #include "core/settings/settingsstore.h"
 #include "core/skin/skinerror.h"
 #include "core/tags/genrenames.h"
-#include "core/tags/tid3v1.h"
 #include "gui/dialogs/shutdowncountdown.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
 #include "gui/dialogs/tsetform.h"
 #include "gui/dropdownlist.h"
+#include "gui/skin/progressmeter.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
@@ -47,7 +45,6 @@
 #include <QSet>
 #include <QShortcut>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -86,17 +83,6 @@ QString convertTip(const TargetFormat &format)
         break;
     }
     return QStringLiteral("Convert to ") + format.name;
-}
-
-// What the batch summary says: "5 converted, 2 skipped, 1 failed".
-QString batchCounts(int converted, int skipped, int failed)
-{
-    QString info = QStringLiteral("%1 converted").arg(converted);
-    if (skipped > 0)
-        info += QStringLiteral(", %1 skipped").arg(skipped);
-    if (failed > 0)
-        info += QStringLiteral(", %1 failed").arg(failed);
-    return info;
 }
 
 // Where the main window's own widgets sit on the skin.
@@ -145,39 +131,6 @@ bool matchesOpenDialogFilter(const QString &fileName)
     return false;
 }
 
-// Colours the "Status" column so that a failed or stopped row stands out.
-class StatusDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        QColor colour;
-        switch (JobStatus(index.data(JobListModel::StatusRole).toInt())) {
-        case JobStatus::Failed:
-            colour = QColor(0xf0, 0x7a, 0x6a);
-            break;
-        case JobStatus::Stopped:
-            colour = QColor(0xe0, 0xb0, 0x5a);
-            break;
-        case JobStatus::Finish:
-            colour = QColor(0x6f, 0xd3, 0xc0);
-            break;
-        case JobStatus::Skipped: // left alone, its output was there: neither done nor wrong
-            colour = QColor(0x8e, 0xa8, 0xc8);
-            break;
-        case JobStatus::Unconvert:
-        case JobStatus::Converting:
-            break;
-        }
-        if (colour.isValid() && !(option->state & QStyle::State_Selected))
-            option->palette.setColor(QPalette::Text, colour);
-    }
-};
-
 } // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
@@ -188,8 +141,14 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
     setAcceptDrops(true);
 
     m_settings = std::make_unique<SettingsStore>();
-    m_rawNames = std::make_unique<RawNameLinks>();
-    m_model = new JobListModel(this);
+    m_session = new ConversionSession(this);
+    // What the user chose last time; the profile and the end action start from their
+    // defaults at every run.
+    ConversionOptions options;
+    options.outputDir = m_settings->LoadOutputDir();
+    options.jobsAtOnce = m_settings->readJobs();
+    options.naming = m_settings->readNaming();
+    m_session->setOptions(options);
     m_skin = new TSkin(this);
     m_skin->setObjectName(QStringLiteral("Skin1"));
     connect(m_skin, &TSkin::OnClick, this, [this](SkinElement *source) {
@@ -197,9 +156,24 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
         DispatchCommand(source ? source->GetElementName() : QString());
     });
     setupWidgets();
+    connectSession();
 }
 
-TMainForm::~TMainForm() = default;
+// The session goes first: its encoders end before the widgets that show them.
+TMainForm::~TMainForm()
+{
+    delete m_session;
+}
+
+JobListModel *TMainForm::model() const
+{
+    return m_session->model();
+}
+
+quint8 TMainForm::IdleFlag() const
+{
+    return m_ready && !m_commandRunning && !m_converting && m_session->isIdle() ? 1 : 0;
+}
 
 void TMainForm::setupWidgets()
 {
@@ -207,7 +181,7 @@ void TMainForm::setupWidgets()
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(ListGeometry);
     ListView1->setTabKeyNavigation(false); // Tab leaves the list; the arrows move in it
-    ListView1->setModel(m_model);
+    ListView1->setModel(model());
     ListView1->setShowGrid(true);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -225,13 +199,13 @@ void TMainForm::setupWidgets()
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
     connect(ListView1, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex &index) { editTagsAt(index.row()); });
+            [this](const QModelIndex &index) { openTagEditorAt(index.row()); });
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TMainForm::showListMenu);
     // New rows come into view, wherever the list was scrolled to.
-    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+    connect(model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int, int last) {
-                ListView1->scrollTo(m_model->index(last, JobListModel::TitleColumn));
+                ListView1->scrollTo(model()->index(last, JobListModel::TitleColumn));
             });
     fitColumns();
 
@@ -285,21 +259,24 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
     ID3Form = id3Form;
     dirForm = dirFormIn;
     SetForm = setForm;
-    if (ID3Form)
-        ID3Form->setModel(m_model);
+    if (ID3Form) {
+        ID3Form->setModel(model());
+        for (const char *name : GenreNames)
+            ID3Form->ComboBox1->addItem(QString::fromLatin1(name));
+    }
     if (SetForm) {
-        connect(SetForm, &TSetForm::namingChanged, this,
-                [this](const NamingOptions &naming) { Naming = naming; });
+        // The dialog stores each choice; the session takes it from the next job on.
+        connect(SetForm, &TSetForm::namingChanged, m_session, &ConversionSession::setNaming);
         SetForm->setExampleProvider([this](const QString &dir, const NamingOptions &naming) {
             return namingExample(dir, naming);
         });
         connect(SetForm, &TSetForm::outputDirChanged, this, [this](const QString &dir) {
-            OutputDir = dir;
+            m_session->setOutputDir(dir);
             showOutputDir();
         });
-        connect(SetForm, &TSetForm::finishActionChanged, this,
-                [this](EndAction action) { FinishAction = action; });
-        connect(SetForm, &TSetForm::jobsChanged, this, [this](int jobs) { JobsAtOnce = jobs; });
+        connect(SetForm, &TSetForm::finishActionChanged, m_session,
+                &ConversionSession::setFinishAction);
+        connect(SetForm, &TSetForm::jobsChanged, m_session, &ConversionSession::setJobsAtOnce);
     }
 }
 
@@ -320,7 +297,6 @@ void TMainForm::FormShow()
         move(*saved);
     else if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
-    Profile = EncodingProfile::defaults();
     try {
         BindSkin();
     } catch (const SkinError &e) {
@@ -329,70 +305,34 @@ void TMainForm::FormShow()
         QMessageBox::critical(this, QStringLiteral("Wavetransmuter"), m_startupError);
         return;
     }
-    setIdleFlag(1);
+    m_ready = true;
+    updateGate();
     ShowProgress(0, 100);
-    FinishAction = EndAction::Nothing;
-    EncoderPath = ResolveEncoderPath();
-    QString settingsError;
-    OutputDir = m_settings->LoadOutputDir(&settingsError);
+    // The music folder (or the stored one) is made when missing; a failure is left for the
+    // first job to report.
+    ConversionSession::prepareOutputDir(m_session->options().outputDir);
     showOutputDir();
-    JobsAtOnce = m_settings->readJobs();
-    Naming = m_settings->readNaming();
-    m_tag = std::make_unique<TID3v1>();
     // Told once, after the window is up: without an encoder no file gets a time or a
     // conversion, and the user should learn why before adding any.
     QStringList notices;
-    const QString encoderProblem = EncoderProblem(EncoderPath);
+    const QString encoderProblem = EncoderProblem(m_session->encoderPath());
     if (!encoderProblem.isEmpty())
         notices << encoderProblem;
-    if (!settingsError.isEmpty())
-        notices << settingsError + QStringLiteral("; the music folder is used instead.");
+    if (!m_settings->readError().isEmpty())
+        notices << m_settings->readError() + QStringLiteral("; the music folder is used instead.");
     if (!notices.isEmpty())
         QTimer::singleShot(0, this,
                            [this, notices] { notify(notices.join(QLatin1String("\n\n"))); });
-
-    m_adder = new FileAdder(m_model, m_tag.get(), this);
-    m_adder->setEncoderPath(EncoderPath);
-    m_adder->setBitrateSource([this] { return Profile.Bitrate; });
-    connect(m_adder, &FileAdder::finished, this, &TMainForm::onAddFinished);
-
-    m_sequencer = new BatchSequencer(m_model, m_tag.get(), this);
-    m_sequencer->setEncoderPath(EncoderPath);
-    m_sequencer->setProfileSource([this] { return Profile; });
-    m_sequencer->setOutputDirSource([this] { return OutputDir; });
-    m_sequencer->setNamingSource([this] { return Naming; });
-    connect(m_sequencer, &BatchSequencer::progress, this, [this](int done, int total) {
-        if (!showsWholeBatch())
-            ShowProgress(done, total);
-    });
-    connect(m_sequencer, &BatchSequencer::batchProgress, this,
-            [this](int done, int total, int left) {
-                if (showsWholeBatch())
-                    ShowBatchProgress(done, total, left);
-            });
-    connect(m_sequencer, &BatchSequencer::jobStarted, this,
-            [this](int row) { ListView1->selectRow(row); });
-    connect(m_sequencer, &BatchSequencer::jobEnded, this, [this](int, JobStatus status) {
-        m_converted += status == JobStatus::Finish;
-        m_failed += status == JobStatus::Failed;
-        m_skipped += status == JobStatus::Skipped;
-    });
-    connect(m_sequencer, &BatchSequencer::batchFinished, this, &TMainForm::onBatchFinished);
-    connect(m_sequencer, &BatchSequencer::batchStopped, this, [this] {
-        if (showsWholeBatch())
-            ShowProgress(0, 100);
-        if (SetForm)
-            SetForm->setBatchRunning(false);
-        const QString info =
-            QStringLiteral("Stopped: ") + batchCounts(m_converted, m_skipped, m_failed);
-        setProgressInfo(info);
-    });
-
-    if (ID3Form) {
-        for (const char *name : GenreNames)
-            ID3Form->ComboBox1->addItem(QString::fromLatin1(name));
-    }
     setupKeyboard();
+}
+
+void TMainForm::connectSession()
+{
+    connect(m_session, &ConversionSession::idleChanged, this, &TMainForm::updateGate);
+    connect(m_session, &ConversionSession::progress, this, &TMainForm::showSessionProgress);
+    connect(m_session, &ConversionSession::jobStarted, this,
+            [this](int row) { ListView1->selectRow(row); });
+    connect(m_session, &ConversionSession::batchEnded, this, &TMainForm::onBatchEnded);
 }
 
 void TMainForm::setupKeyboard()
@@ -422,7 +362,7 @@ void TMainForm::setupKeyboard()
     }
     // F2 (and Enter in the list) edits the tags of the selected row.
     connect(new QShortcut(QKeySequence(Qt::Key_F2), this), &QShortcut::activated, this,
-            [this] { editTagsAt(ListView1->currentIndex().row()); });
+            [this] { openTagEditorAt(ListView1->currentIndex().row()); });
 }
 
 void TMainForm::fitColumns()
@@ -451,23 +391,32 @@ void TMainForm::fitColumns()
     header->setSectionResizeMode(JobListModel::TitleColumn, QHeaderView::Stretch);
 }
 
-void TMainForm::setIdleFlag(quint8 idle)
+void TMainForm::setCommandRunning(bool running)
 {
-    IdleFlag = idle;
-    SkinWindow *skinWindow = m_skin->isLoaded() ? m_skin->GetWindowSkin(this) : nullptr;
-    if (!skinWindow)
-        return;
-    QStringList gated;
-    for (const char *name : GatedCommands)
-        gated << QString::fromLatin1(name);
-    for (const TargetFormat &format : TargetFormats())
-        gated << format.command;
-    skinWindow->setElementsEnabled(gated, idle == 1);
+    m_commandRunning = running;
+    updateGate();
+}
+
+void TMainForm::updateGate()
+{
+    const quint8 idle = IdleFlag();
+    if (idle != m_shownGate && m_skin->isLoaded()) {
+        m_shownGate = idle;
+        QStringList gated;
+        for (const char *name : GatedCommands)
+            gated << QString::fromLatin1(name);
+        for (const TargetFormat &format : TargetFormats())
+            gated << format.command;
+        m_skin->GetWindowSkin(this)->setElementsEnabled(gated, idle == 1);
+    }
+    // Paths from a drop or a later start waited for this.
+    if (idle == 1 && !m_pendingPaths.isEmpty())
+        QTimer::singleShot(0, this, &TMainForm::addPendingPaths);
 }
 
 void TMainForm::showOutputDir()
 {
-    const QString shown = QDir::toNativeSeparators(OutputDir);
+    const QString shown = QDir::toNativeSeparators(m_session->options().outputDir);
     const QString prefix = QStringLiteral("Output: ");
     const QFontMetrics metrics(OutputLabel->font());
     const int room = OutputLabel->width() - metrics.horizontalAdvance(prefix) - 2;
@@ -477,7 +426,7 @@ void TMainForm::showOutputDir()
 
 void TMainForm::openOutputDir()
 {
-    openFolder(OutputDir);
+    openFolder(m_session->options().outputDir);
 }
 
 void TMainForm::openFolder(const QString &dir)
@@ -509,7 +458,7 @@ void TMainForm::showListMenu(const QPoint &pos)
         m_listMenu->setObjectName(QStringLiteral("ListMenu"));
     }
     m_listMenu->clear();
-    const bool idle = IdleFlag == 1;
+    const bool idle = IdleFlag() == 1;
     auto add = [this](const char *name, const QString &text, bool enabled, auto run) {
         QAction *action = m_listMenu->addAction(text);
         action->setObjectName(QString::fromLatin1(name));
@@ -519,25 +468,25 @@ void TMainForm::showListMenu(const QPoint &pos)
     add("RemoveAction", QStringLiteral("Remove"), idle && row >= 0,
         [this] { DispatchCommand(QStringLiteral("remove")); });
     add("TagsAction", QStringLiteral("Tags..."), idle && row >= 0,
-        [this, row] { editTagsAt(row); });
+        [this, row] { openTagEditorAt(row); });
     add("ShowInFolderAction", QStringLiteral("Show in folder"), row >= 0,
         [this, row] { showInFolder(row); });
     m_listMenu->addSeparator();
     bool ended = false;
-    for (int r = 0; r < m_model->rowCount() && !ended; ++r)
-        ended = m_model->run(r).hasEnded();
+    for (int r = 0; r < model()->rowCount() && !ended; ++r)
+        ended = model()->run(r).hasEnded();
     add("SaveReportAction", QStringLiteral("Save report..."), ended, [this] { saveReport(); });
     m_listMenu->popup(ListView1->viewport()->mapToGlobal(pos));
 }
 
 void TMainForm::showInFolder(int row)
 {
-    if (row < 0 || row >= m_model->rowCount())
+    if (row < 0 || row >= model()->rowCount())
         return;
     // The output's folder once the row has one there; else where its source lies.
-    const QString output = m_model->run(row).output;
+    const QString output = model()->run(row).output;
     const bool written = !output.isEmpty() && QFileInfo(output).isFile();
-    openFolder(QFileInfo(written ? output : m_model->entry(row).SourcePath).path());
+    openFolder(QFileInfo(written ? output : model()->entry(row).SourcePath).path());
 }
 
 void TMainForm::saveReport()
@@ -546,41 +495,21 @@ void TMainForm::saveReport()
     if (m_reportFile)
         path = m_reportFile();
     else
-        path =
-            QFileDialog::getSaveFileName(this, QStringLiteral("Save report"),
-                                         QDir(OutputDir).filePath(QStringLiteral("report.jsonl")),
-                                         QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
+        path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Save report"),
+            QDir(m_session->options().outputDir).filePath(QStringLiteral("report.jsonl")),
+            QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        for (int row = 0; row < m_model->rowCount(); ++row) {
-            if (m_model->run(row).hasEnded())
-                file.write(ReportLine(*m_model, row, m_rawNames.get()) + '\n');
-        }
-        if (file.commit())
-            return;
-    }
+    if (file.open(QIODevice::WriteOnly) && file.write(m_session->report()) >= 0 && file.commit())
+        return;
     notify(QStringLiteral("Cannot write the report %1: %2").arg(path, file.errorString()));
 }
 
 QString TMainForm::namingExample(const QString &outputDir, const NamingOptions &naming) const
 {
-    ID3info entry;
-    if (m_model->rowCount() > 0) {
-        entry = m_model->entry(0);
-    } else {
-        entry.Title = "Title";
-        entry.Artist = "Artist";
-        entry.Album = "Album";
-        entry.Year = "2024";
-        entry.Track = 1;
-        entry.SourcePath = QDir(outputDir).filePath(QStringLiteral("song.wav"));
-    }
-    const QString extension = m_sequencer && !m_sequencer->TargetExtension.isEmpty()
-                                  ? m_sequencer->TargetExtension
-                                  : TargetFormats().first().extension;
-    return QDir::toNativeSeparators(DecideOutput(outputDir, entry, extension, naming).path);
+    return QDir::toNativeSeparators(m_session->examplePath(outputDir, naming));
 }
 
 void TMainForm::setProgressInfo(const QString &text)
@@ -675,9 +604,12 @@ void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
         drawProgress(*frame, secondsLeft);
 }
 
-bool TMainForm::showsWholeBatch() const
+void TMainForm::showSessionProgress(int done, int total, int secondsLeft)
 {
-    return m_sequencer && m_sequencer->jobsAtOnce() > 1;
+    if (secondsLeft < 0 && !m_session->showsWholeBatch())
+        ShowProgress(done, total);
+    else
+        ShowBatchProgress(done, total, secondsLeft);
 }
 
 void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
@@ -722,14 +654,14 @@ void TMainForm::DispatchCommand(const QString &name)
     for (const Command &c : commands) {
         if (name != QLatin1String(c.name))
             continue;
-        if (c.gated && IdleFlag != 1)
+        if (c.gated && IdleFlag() != 1)
             return;
         setProgressInfo(QString()); // the last batch's summary lasts until the next command
         c.run();
         return;
     }
     if (const TargetFormat *format = TargetFormatForCommand(name)) {
-        if (IdleFlag == 1) {
+        if (IdleFlag() == 1) {
             setProgressInfo(QString());
             StartConversion(*format);
         }
@@ -768,16 +700,17 @@ void TMainForm::notify(const QString &text)
 
 void TMainForm::AddFiles()
 {
-    setIdleFlag(0);
+    setCommandRunning(true);
     QStringList chosen = chooseFiles();
     for (QString &path : chosen)
         path = QFileInfo(path).absoluteFilePath();
-    addPaths(DialogAppendOrder(chosen));
+    m_session->addFiles(DialogAppendOrder(chosen));
+    setCommandRunning(false);
 }
 
 void TMainForm::AddFolder()
 {
-    setIdleFlag(0);
+    setCommandRunning(true);
     QString picked;
     bool subfolders = false;
     if (dirForm) {
@@ -796,51 +729,36 @@ void TMainForm::AddFolder()
     QStringList skipped;
     const QStringList files = picked.isEmpty()
                                   ? QStringList()
-                                  : ScanFolder(picked, subfolders, m_rawNames.get(), &skipped);
+                                  : ScanFolder(picked, subfolders, m_session->rawNames(), &skipped);
     if (!skipped.isEmpty())
         notify(QStringLiteral("These files could not be added:\n") +
                skipped.join(QLatin1Char('\n')));
-    addPaths(files, picked);
-}
-
-void TMainForm::addPaths(const QStringList &paths, const QString &baseFolder)
-{
-    // The list commands stay closed until the last probe has reported.
-    if (paths.isEmpty() || !m_adder) {
-        setIdleFlag(1);
-        return;
-    }
-    m_adder->addFiles(paths, baseFolder);
-}
-
-void TMainForm::onAddFinished()
-{
-    if (!m_sequencer || !m_sequencer->isRunning())
-        setIdleFlag(1);
+    m_session->addFiles(files, picked);
+    setCommandRunning(false);
 }
 
 void TMainForm::RemoveSelected()
 {
-    setIdleFlag(0);
+    setCommandRunning(true);
     const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
-    if (!selected.isEmpty() && m_model->rowCount() > 0) {
-        m_model->removeEntry(selected.first().row());
-        if (m_model->rowCount() > 0)
+    if (!selected.isEmpty() && model()->rowCount() > 0) {
+        model()->removeEntry(selected.first().row());
+        if (model()->rowCount() > 0)
             ListView1->selectRow(0);
     }
-    setIdleFlag(1);
+    setCommandRunning(false);
 }
 
 void TMainForm::ClearList()
 {
-    setIdleFlag(0);
+    setCommandRunning(true);
     QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
                     QStringLiteral("Are you sure to remove all the files from filelist?\r"
                                    "Not delete from your computer."),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     if (box.exec() == QMessageBox::Ok)
-        m_model->clear();
-    setIdleFlag(1);
+        model()->clear();
+    setCommandRunning(false);
 }
 
 void TMainForm::EditTags(int row)
@@ -850,13 +768,13 @@ void TMainForm::EditTags(int row)
     ID3Form->setStartRow(row);
     ID3Form->exec();
     ListView1->viewport()->update();
-    if (m_model->rowCount() > 0)
+    if (model()->rowCount() > 0)
         ListView1->selectRow(0);
 }
 
-void TMainForm::editTagsAt(int row)
+void TMainForm::openTagEditorAt(int row)
 {
-    if (IdleFlag != 1)
+    if (IdleFlag() != 1)
         return;
     setProgressInfo(QString());
     EditTags(std::max(0, row));
@@ -867,30 +785,25 @@ void TMainForm::showSettings()
     if (!SetForm)
         return;
     // Greyed only while a batch runs: an add does not read the output folder.
-    SetForm->prepare(OutputDir, FinishAction, m_sequencer && m_sequencer->isRunning(), JobsAtOnce);
-    SetForm->setNaming(Naming);
+    const ConversionOptions &options = m_session->options();
+    SetForm->prepare(options.outputDir, options.finishAction, m_session->isConverting(),
+                     options.jobsAtOnce);
+    SetForm->setNaming(options.naming);
     SetForm->exec();
 }
 
 void TMainForm::StartConversion(const TargetFormat &format)
 {
-    if (!m_sequencer)
-        return;
-    setIdleFlag(0);
-    m_sequencer->setMaxJobs(JobsAtOnce);
-    if (!confirmSameOutputs(format) || !m_sequencer->StartConversion(format)) {
-        setIdleFlag(1);
-        return;
-    }
-    m_converted = 0;
-    m_failed = 0;
-    m_skipped = 0;
+    setCommandRunning(true);
+    if (confirmSameOutputs(format))
+        m_converting = m_session->startConversion(format);
+    setCommandRunning(false);
 }
 
 bool TMainForm::confirmSameOutputs(const TargetFormat &format)
 {
     // The later row's output replaces the earlier one's; fine when meant, so ask.
-    const QVector<PlannedOutput> plan = PlanOutputs(*m_model, OutputDir, format, Profile, Naming);
+    const QVector<PlannedOutput> plan = m_session->planOutputs(format);
     QStringList groups;
     QSet<QString> listed;
     for (int row = 0; row < plan.size(); ++row) {
@@ -903,7 +816,7 @@ bool TMainForm::confirmSameOutputs(const TargetFormat &format)
         QStringList sources;
         for (int r : std::as_const(rows))
             sources << QStringLiteral("%1 (%2)").arg(r + 1).arg(
-                QFileInfo(m_model->entry(r).SourcePath).fileName());
+                QFileInfo(model()->entry(r).SourcePath).fileName());
         groups << QStringLiteral("%1 \u2190 rows %2")
                       .arg(QFileInfo(plan[row].path).fileName(),
                            sources.join(QStringLiteral(", ")));
@@ -929,28 +842,24 @@ bool TMainForm::confirmSameOutputs(const TargetFormat &format)
 
 void TMainForm::stop()
 {
-    if (m_adder)
-        m_adder->cancel();
-    if (m_sequencer)
-        m_sequencer->stop();
-    setIdleFlag(1);
+    m_session->stop();
+    m_converting = false; // its end is told later; the gate opens now
+    updateGate();
 }
 
-void TMainForm::onBatchFinished()
+void TMainForm::onBatchEnded(const BatchTally &tally)
 {
-    setIdleFlag(1);
-    if (showsWholeBatch())
-        ShowProgress(0, 100);
+    m_converting = false;
     if (SetForm)
         SetForm->setBatchRunning(false);
-    const QString info = batchCounts(m_converted, m_skipped, m_failed);
-    setProgressInfo(info);
-    runFinishAction();
+    setProgressInfo(tally.text());
+    if (!tally.wasStopped)
+        runFinishAction();
 }
 
 void TMainForm::runFinishAction()
 {
-    switch (FinishAction) {
+    switch (m_session->options().finishAction) {
     case EndAction::OpenFolder:
         openOutputDir();
         break;
@@ -969,29 +878,30 @@ void TMainForm::runFinishAction()
 
 void TMainForm::suiComboBox1Change(int index)
 {
-    Profile.SampleRate = ProfileTables::sampleRateAt(index);
+    EncodingProfile profile = m_session->options().profile;
+    profile.SampleRate = ProfileTables::sampleRateAt(index);
+    m_session->setProfile(profile);
 }
 
 void TMainForm::suiComboBox2Change(int index)
 {
-    Profile.Bitrate = ProfileTables::bitrateAt(index);
-    m_model->RecomputeSizes(Profile.Bitrate);
+    EncodingProfile profile = m_session->options().profile;
+    profile.Bitrate = ProfileTables::bitrateAt(index);
+    m_session->setProfile(profile);
 }
 
 void TMainForm::suiComboBox3Change(int index)
 {
-    Profile.Channels = ProfileTables::channelsAt(index);
+    EncodingProfile profile = m_session->options().profile;
+    profile.Channels = ProfileTables::channelsAt(index);
+    m_session->setProfile(profile);
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     // The encoder must not outlive the window, nor leave half a file behind.
-    if (m_sequencer)
-        m_sequencer->shutdown();
-    if (m_adder)
-        m_adder->cancel();
-    m_pendingPaths.clear(); // the adder's tag object goes next
-    m_tag.reset();
+    m_session->shutdown();
+    m_pendingPaths.clear();
     // The next start opens where this one was; a settings file that cannot be
     // written costs only that.
     if (m_shown)
@@ -1002,7 +912,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
     // While busy a drop would be dropped like any gated command: say so with the cursor.
-    if (event->mimeData()->hasUrls() && IdleFlag == 1)
+    if (event->mimeData()->hasUrls() && IdleFlag() == 1)
         event->acceptProposedAction();
     else
         event->ignore();
@@ -1010,7 +920,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    if (IdleFlag != 1) {
+    if (IdleFlag() != 1) {
         event->ignore(); // dropped like any gated command
         return;
     }
@@ -1031,28 +941,20 @@ void TMainForm::addPathsFromOutside(const QStringList &paths)
 
 void TMainForm::addPendingPaths()
 {
-    if (m_pendingPaths.isEmpty())
-        return;
-    // IdleFlag is set from many places; a short poll while paths wait is simpler
-    // than hooking every one of them. A modal dialog (tags, settings) counts as busy.
-    if (IdleFlag != 1 || QApplication::activeModalWidget()) {
-        if (!m_pendingTimer) {
-            m_pendingTimer = new QTimer(this);
-            m_pendingTimer->setInterval(150);
-            connect(m_pendingTimer, &QTimer::timeout, this, &TMainForm::addPendingPaths);
-        }
-        m_pendingTimer->start();
+    if (m_pendingPaths.isEmpty() || IdleFlag() != 1)
+        return; // the gate's opening brings them back here
+    // A modal dialog (tags, settings, a message) counts as busy: they wait until it closes.
+    if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+        connect(dialog, &QDialog::finished, this, &TMainForm::updateGate, Qt::SingleShotConnection);
         return;
     }
-    if (m_pendingTimer)
-        m_pendingTimer->stop();
     // Each folder's files with the folder, for "Keep folder structure"; files by themselves.
     QVector<QPair<QStringList, QString>> groups;
     for (const QString &path : std::as_const(m_pendingPaths)) {
         const QFileInfo info(path);
         if (info.isDir()) {
             const QString folder = QDir::cleanPath(info.absoluteFilePath());
-            groups.append({ScanFolder(folder, false, m_rawNames.get()), folder});
+            groups.append({ScanFolder(folder, false, m_session->rawNames()), folder});
         } else if (info.isFile() && matchesOpenDialogFilter(info.fileName())) {
             if (groups.isEmpty() || !groups.last().second.isEmpty())
                 groups.append({{}, QString()});
@@ -1060,15 +962,12 @@ void TMainForm::addPendingPaths()
         }
     }
     m_pendingPaths.clear();
-    if (!m_adder ||
-        std::all_of(groups.begin(), groups.end(), [](const auto &g) { return g.first.isEmpty(); }))
+    if (std::all_of(groups.begin(), groups.end(), [](const auto &g) { return g.first.isEmpty(); }))
         return;
     setProgressInfo(QString());
-    setIdleFlag(0);
-    for (const auto &[files, folder] : std::as_const(groups)) {
-        if (!files.isEmpty())
-            m_adder->addFiles(files, folder);
-    }
+    for (const auto &[files, folder] : std::as_const(groups))
+        m_session->addFiles(files, folder);
+    updateGate();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
@@ -1076,7 +975,7 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
     if (watched == ListView1 && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            editTagsAt(ListView1->currentIndex().row());
+            openTagEditorAt(ListView1->currentIndex().row());
             return true;
         }
     }
@@ -1084,7 +983,7 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
         // Drops on the list are the window's drops.
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto *drag = static_cast<QDragMoveEvent *>(event);
-            if (drag->mimeData()->hasUrls() && IdleFlag == 1)
+            if (drag->mimeData()->hasUrls() && IdleFlag() == 1)
                 drag->acceptProposedAction();
             else
                 drag->ignore();

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "core/convert/encodingprofile.h"
-#include "core/convert/endaction.h"
 #include "core/convert/outputnaming.h"
-#include "core/convert/progressmeter.h"
+#include "gui/skin/progressmeter.h"
 
 #include <QPointer>
 #include <QString>
@@ -12,28 +10,26 @@
 #include <functional>
 #include <memory>
 
-class BatchSequencer;
+class ConversionSession;
 class DropDownList;
-class FileAdder;
 class JobListModel;
 class QComboBox;
 class QMenu;
-class RawNameLinks;
 class QLabel;
 class QPushButton;
 class QTableView;
-class QTimer;
 class SettingsStore;
 class SkinElement;
 class TdirForm;
 class TID3Form;
-class TID3v1;
 class TSetForm;
 class TSkin;
+struct BatchTally;
 struct TargetFormat;
 
 // The main window. Its face is drawn by the skin; the job list and the three
-// profile lists sit on it. Every command arrives by name through DispatchCommand.
+// profile lists sit on it. Every command arrives by name through DispatchCommand. The
+// conversion session it drives does the work: the window only shows it and takes commands.
 class TMainForm : public QWidget
 {
     Q_OBJECT
@@ -54,19 +50,13 @@ public:
     // With several conversions at once the band shows the whole batch, with the time left.
     void ShowBatchProgress(int done, int total, int secondsLeft);
 
-    JobListModel *model() const { return m_model; }
-    BatchSequencer *sequencer() const { return m_sequencer; }
-    FileAdder *adder() const { return m_adder; }
+    ConversionSession *session() const { return m_session; }
+    JobListModel *model() const;
     TSkin *skin() const { return m_skin; }
 
-    // What the program reads from and writes to while it runs.
-    quint8 IdleFlag = 0;
-    EndAction FinishAction = EndAction::Nothing;
-    EncodingProfile Profile;
-    QString EncoderPath;
-    QString OutputDir;
-    NamingOptions Naming; // how outputs are named, kept in the settings file
-    int JobsAtOnce = 1;   // conversions at once, from the next batch on
+    // 1 while the gated commands are accepted: after the first show, while nothing is added
+    // or converted and no command is at work.
+    quint8 IdleFlag() const;
 
     // Overrides for tests and for running from unusual places.
     void setSkinPath(const QString &path) { m_skinPath = path; }
@@ -115,9 +105,13 @@ private:
     void setupWidgets();
 
     void setupKeyboard();
+    void connectSession();
     void fitColumns();
-    // IdleFlag, and the gated commands' look in the skin with it.
-    void setIdleFlag(quint8 idle);
+    // A command of the window's own is at work (a dialog, a question): the gate is closed.
+    void setCommandRunning(bool running);
+    // The gated commands' look in the skin follows IdleFlag(); paths waiting for the gate
+    // are added once it opens.
+    void updateGate();
     void showOutputDir();
     void openOutputDir();
     // Through the replaceable open-folder handler, as the end action opens the output folder.
@@ -141,18 +135,15 @@ private:
     void ClearList();
     // The tag editor, opened on the given row.
     void EditTags(int row = 0);
-    // Gated as "id3" is.
-    void editTagsAt(int row);
+    // A double click, F2 or Enter on a row: gated as "id3" is.
+    void openTagEditorAt(int row);
     void showSettings();
     void StartConversion(const TargetFormat &format);
     void stop();
-    // `baseFolder`: the folder a folder add took the files from (for "Keep folder structure").
-    void addPaths(const QStringList &paths, const QString &baseFolder = QString());
     void addPendingPaths();
-    void onAddFinished();
-    void onBatchFinished();
+    void onBatchEnded(const BatchTally &tally);
+    void showSessionProgress(int done, int total, int secondsLeft);
     void drawProgress(const ProgressFrame &frame, int secondsLeft = -1);
-    bool showsWholeBatch() const;
     void runFinishAction();
     QStringList chooseFiles();
     void notify(const QString &text);
@@ -162,11 +153,7 @@ private:
     void suiComboBox3Change(int index);
 
     std::unique_ptr<SettingsStore> m_settings;
-    std::unique_ptr<TID3v1> m_tag;
-    std::unique_ptr<RawNameLinks> m_rawNames; // lives as long as the rows that use its links
-    JobListModel *m_model = nullptr;
-    FileAdder *m_adder = nullptr;
-    BatchSequencer *m_sequencer = nullptr;
+    ConversionSession *m_session = nullptr;
     TSkin *m_skin = nullptr;
     SkinElement *m_progressBarElement = nullptr;
     SkinElement *m_progressTextElement = nullptr;
@@ -185,16 +172,16 @@ private:
     QPointer<TSetForm> SetForm;
 
     bool m_shown = false;
+    bool m_ready = false; // the first show bound the skin: commands may run
+    bool m_commandRunning = false;
+    bool m_converting = false; // from a batch's start until the window has heard it ended
+    quint8 m_shownGate = 2;    // the IdleFlag the skin shows; 2 before the first show
     QString m_skinPath;
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
     QString m_progressInfo;
     int m_shutdownSeconds = 30;
-    // What the running batch has done so far.
-    int m_converted = 0;
-    int m_failed = 0;
-    int m_skipped = 0;
     QMenu *m_moreMenu = nullptr;
     QMenu *m_listMenu = nullptr;
     std::function<QString()> m_reportFile;
@@ -202,5 +189,4 @@ private:
     std::function<void(const QString &)> m_openFolder;
     std::function<void(const QString &)> m_notice;
     QStringList m_pendingPaths;
-    QTimer *m_pendingTimer = nullptr;
 };

@@ -16,7 +16,9 @@ class QTreeView;
 // The folder picker: a tree of the file system's folders, and a path field that follows
 // the selection and takes a typed or pasted path. The caller sets the caption, runs
 // exec() and reads PickedFolder(). The tree keeps its selection from one showing to the
-// next; the first showing has the home folder selected and in view.
+// next; the first showing has the home folder selected and in view, unless the caller
+// gives a folder to start at. "New folder" makes a folder under the selected one; a typed
+// folder that does not exist is made when the user agrees.
 class TdirForm : public QDialog
 {
     Q_OBJECT
@@ -33,9 +35,15 @@ public:
     void setSubfolderChoice(bool shown, bool checked = false);
     bool includeSubfolders() const;
 
+    // Selects folder and brings it into view, for this or the next showing: the nearest
+    // folder above it that exists when it does not. An empty path changes nothing.
+    void setStartFolder(const QString &folder);
+
 public slots:
     void Button1Click();
     void Button2Click();
+    // Asks for a name and makes a folder of that name under the selected one.
+    void NewFolderClick();
     void reject() override;
 
 protected:
@@ -43,9 +51,13 @@ protected:
 
 private:
     QString selectedFolder() const;
-    // The typed path as an absolute folder path ("~" is the home folder), empty when it
-    // names no existing folder.
+    // The typed path as an absolute, clean path ("~" is the home folder); empty when nothing
+    // is typed.
+    QString typedPath() const;
+    // The typed path when it names an existing folder, else empty.
     QString typedFolder() const;
+    // Offers to make the typed folder that does not exist; true when it is there now.
+    bool offerToMake(const QString &path);
     void goToTypedFolder();
     void showFolder(const QString &path);
     void scrollToCurrent();
@@ -58,8 +70,11 @@ private:
     QLineEdit *PathEdit;
     QCheckBox *HiddenCheck;
     QCheckBox *SubfoldersCheck;
+    QPushButton *NewFolderButton;
     QPushButton *Button1;
     QPushButton *Button2;
     QString m_pickedFolder;
-    bool m_shownBefore = false;
+    // While the folder to start at (or the home folder) is still being listed, each folder
+    // on the way down that comes in moves it, so it is scrolled to again.
+    bool m_followLoading = true;
 };

@@ -23,6 +23,22 @@
 
 namespace {
 
+// A path cut at its start so that it fits `width`: whole folders go first
+// ("…/First Light/03 - Title.mp3"); a name longer than the room loses its start too.
+QString elidePathStart(const QFontMetrics &metrics, const QString &path, int width)
+{
+    if (metrics.horizontalAdvance(path) <= width)
+        return path;
+    const QString ellipsis(QChar(0x2026));
+    for (qsizetype slash = path.indexOf(u'/', 1); slash > 0;
+         slash = path.indexOf(u'/', slash + 1)) {
+        const QString rest = ellipsis + path.mid(slash);
+        if (metrics.horizontalAdvance(rest) <= width)
+            return rest;
+    }
+    return metrics.elidedText(path, Qt::ElideLeft, width);
+}
+
 void openInFileManager(const QString &dir)
 {
     if (!dir.isEmpty())
@@ -210,8 +226,16 @@ void TSetForm::showExample()
                                                ? this->palette().color(QPalette::WindowText)
                                                : QColor(0xc0, 0x30, 0x20));
     Label4->setPalette(palette);
-    Label4->setText(
-        QFontMetrics(Label4->font()).elidedText(text, Qt::ElideMiddle, Label4->width()));
+    // The end of the example is what tells the naming apart: the path loses its start.
+    const QFontMetrics metrics(Label4->font());
+    if (problem.isEmpty()) {
+        const QString prefix = QStringLiteral("Example: ");
+        Label4->setText(
+            prefix +
+            elidePathStart(metrics, path, Label4->width() - metrics.horizontalAdvance(prefix)));
+    } else {
+        Label4->setText(metrics.elidedText(text, Qt::ElideMiddle, Label4->width()));
+    }
     Label4->setToolTip(text);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/convert/endaction.h"
 #include "core/convert/outputnaming.h"
+#include "core/session/endaction.h"
 
 #include <QDialog>
 #include <QString>

@@ -37,8 +37,9 @@ QRect SkinElement::paintArea() const
     QRect painted = area();
     if (m_kind == Kind::Button) {
         // Pressed buttons are drawn a pixel down and right.
-        painted =
-            painted.adjusted(-1, -1, 2, 2) | m_statesBounds.toAlignedRect().adjusted(-1, -1, 2, 2);
+        painted = painted.adjusted(-1, -1, 2, 2);
+        if (!m_statesBounds.isNull())
+            painted |= m_statesBounds.toAlignedRect().adjusted(-1, -1, 2, 2);
         if (m_focusProxy)
             painted |= area().adjusted(-FocusRingMargin, -FocusRingMargin, FocusRingMargin,
                                        FocusRingMargin);
@@ -112,19 +113,38 @@ void SkinElement::setStates(const QStringList &states)
     m_states = states;
 }
 
-void SkinElement::setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds,
-                              const QRectF &statesBounds)
+void SkinElement::replaceRect(const SkinPlacement &placement)
 {
+    if (m_rect) {
+        const QRectF design = m_placement.unmapRect(QRectF(*m_rect));
+        if (m_rect->isEmpty()) {
+            const QPointF corner = placement.map(design.topLeft());
+            m_rect = QRect(qRound(corner.x()), qRound(corner.y()), 0, 0);
+        } else {
+            const QRectF placed = placement.mapRect(design);
+            m_rect = QRect(QPoint(qRound(placed.left()), qRound(placed.top())),
+                           QPoint(qRound(placed.right()) - 1, qRound(placed.bottom()) - 1));
+        }
+    }
+    m_placement = placement;
+}
+
+void SkinElement::setGeometry(const QRectF &documentBounds, const QRectF &designBounds,
+                              const QRectF &designStatesBounds, const SkinPlacement &placement)
+{
+    replaceRect(placement);
     m_documentBounds = documentBounds;
-    m_pictureBounds = pictureBounds;
-    m_statesBounds = statesBounds;
+    m_pictureBounds = placement.mapRect(designBounds);
+    m_statesBounds = designStatesBounds.isNull() ? QRectF() : placement.mapRect(designStatesBounds);
     m_shownArea = area();
     if (m_focusProxy)
         m_focusProxy->setGeometry(rect());
 }
 
-void SkinElement::setTextStyle(const TextStyle &style, const QString &initialText)
+void SkinElement::setTextStyle(const TextStyle &style, const QString &initialText,
+                               const SkinPlacement &placement)
 {
+    replaceRect(placement);
     m_textStyle = style;
     m_text = initialText;
     m_shownArea = area();

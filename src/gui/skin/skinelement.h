@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gui/skin/skinplacement.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPointer>
@@ -32,7 +34,8 @@ public:
     QString GetElementName() const { return m_name; }
     void SetElementText(const QString &text);
     // Where the element shows: its picture is clipped to r (not moved or
-    // scaled). An empty rectangle hides it.
+    // scaled). An empty rectangle hides it. When the window's size changes, the rectangle
+    // moves and stretches with the element (until the program sets a new one).
     void SetElementRect(const QRect &r);
     // The same as a Win32 RECT: right and bottom are exclusive, so
     // (12, 310, 12, 322) is empty and (12, 310, 481, 322) is 469 wide.
@@ -57,8 +60,12 @@ public:
     QString text() const { return m_text; }
     bool hasRect() const { return m_rect.has_value(); }
     QRect rect() const; // the set rectangle, or the picture's bounds
+    // The whole picture at the window's present size, whatever rectangle is set: for the
+    // progress fill, the full band.
     QRectF pictureBounds() const { return m_pictureBounds; }
     QRectF documentBounds() const { return m_documentBounds; }
+    // How the picture is moved and stretched from the skin's own size to the window's.
+    const SkinPlacement &placement() const { return m_placement; }
     QRect area() const; // what the element paints now
     bool contains(const QPoint &pos) const;
 
@@ -76,11 +83,16 @@ public:
     // Set up by the skin engine.
     void setKind(Kind kind) { m_kind = kind; }
     void setStates(const QStringList &states);
-    void setGeometry(const QRectF &documentBounds, const QRectF &pictureBounds,
-                     const QRectF &statesBounds = QRectF());
-    void setTextStyle(const TextStyle &style, const QString &initialText);
+    // Bounds in the skin's coordinates, then at the skin's own size in the window's.
+    void setGeometry(const QRectF &documentBounds, const QRectF &designBounds,
+                     const QRectF &designStatesBounds, const SkinPlacement &placement);
+    void setTextStyle(const TextStyle &style, const QString &initialText,
+                      const SkinPlacement &placement = SkinPlacement());
 
 private:
+    // Carries a rectangle the program set over a change of placement.
+    void replaceRect(const SkinPlacement &placement);
+
     SkinWindow *m_owner;
     QString m_name;
     Kind m_kind;
@@ -90,6 +102,7 @@ private:
     QRectF m_documentBounds; // in the skin's own coordinates
     QRectF m_pictureBounds;  // in the window's coordinates
     QRectF m_statesBounds;   // all its states' pictures, in the window's coordinates
+    SkinPlacement m_placement;
     std::optional<QRect> m_rect;
     QString m_text;
     TextStyle m_textStyle;

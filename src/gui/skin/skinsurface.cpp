@@ -4,6 +4,7 @@
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QHelpEvent>
 #include <QImage>
@@ -13,6 +14,8 @@
 #include <QSvgRenderer>
 #include <QToolTip>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,6 +27,11 @@ constexpr qreal SynthesizedDisabledOpacity = 0.38;
 
 // Opaque enough to count as part of the window's shape.
 constexpr int ShapeAlpha = 128;
+
+// How close to an edge of a window that can grow a press resizes it, and how far from a
+// corner along an edge it resizes both ways.
+constexpr int ResizeMargin = 5;
+constexpr int ResizeCorner = 16;
 
 } // namespace
 
@@ -43,17 +51,25 @@ void SkinSurface::skinChanged()
     update();
 }
 
-void SkinSurface::renderId(QPainter &painter, const QString &id) const
+void SkinSurface::renderId(QPainter &painter, const QString &id,
+                           const SkinPlacement &placement) const
 {
-    const QSvgRenderer *renderer = m_owner->skin()->renderer();
+    QSvgRenderer *renderer = m_owner->skin()->renderer();
     const QRectF bounds = renderer->transformForElement(id).mapRect(renderer->boundsOnElement(id));
     // An empty target would make the renderer stretch the element over the whole device.
     if (bounds.isEmpty())
         return;
-    painter.save();
-    painter.setTransform(m_owner->toWindow(), true);
-    m_owner->skin()->renderer()->render(&painter, id, bounds);
-    painter.restore();
+    // A stretched picture is drawn once for each part, clipped to it.
+    const QList<SkinPlacement::Part> parts = placement.parts();
+    for (const SkinPlacement::Part &part : parts) {
+        painter.save();
+        if (parts.size() > 1)
+            painter.setClipRect(part.target, Qt::IntersectClip);
+        painter.setTransform(part.transform, true);
+        painter.setTransform(m_owner->toWindow(), true);
+        renderer->render(&painter, id, bounds);
+        painter.restore();
+    }
 }
 
 QRegion SkinSurface::formShape()
@@ -65,7 +81,7 @@ QRegion SkinSurface::formShape()
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        renderId(painter, m_owner->formName());
+        renderId(painter, m_owner->formName(), m_owner->formPlacement());
     }
 
     // Rows with the same runs of opaque pixels become one band of rectangles.
@@ -114,7 +130,7 @@ void SkinSurface::paintBody(QPainter &painter)
             QPainter bodyPainter(&m_body);
             bodyPainter.setRenderHint(QPainter::Antialiasing);
             bodyPainter.setRenderHint(QPainter::SmoothPixmapTransform);
-            renderId(bodyPainter, m_owner->formName());
+            renderId(bodyPainter, m_owner->formName(), m_owner->formPlacement());
         }
     }
     painter.drawPixmap(0, 0, m_body);
@@ -132,6 +148,7 @@ SkinSurface::State SkinSurface::stateOf(const SkinElement &element) const
 void SkinSurface::paintPicture(QPainter &painter, const SkinElement &element, State state)
 {
     const QString name = element.GetElementName();
+    const SkinPlacement &placement = element.placement();
     painter.save();
     if (element.hasRect())
         painter.setClipRect(element.rect(), Qt::IntersectClip);
@@ -143,18 +160,18 @@ void SkinSurface::paintPicture(QPainter &painter, const SkinElement &element, St
                                                      : QString();
     if (!element.isElementEnabled()) {
         if (element.hasState(QStringLiteral("disabled"))) {
-            renderId(painter, name);
-            renderId(painter, name + QStringLiteral(".disabled"));
+            renderId(painter, name, placement);
+            renderId(painter, name + QStringLiteral(".disabled"), placement);
         } else {
             painter.setOpacity(SynthesizedDisabledOpacity);
-            renderId(painter, name);
+            renderId(painter, name, placement);
         }
     } else if (stateName.isEmpty()) {
-        renderId(painter, name);
+        renderId(painter, name, placement);
     } else if (element.hasState(stateName)) {
         // A state is drawn over the element.
-        renderId(painter, name);
-        renderId(painter, name + QLatin1Char('.') + stateName);
+        renderId(painter, name, placement);
+        renderId(painter, name + QLatin1Char('.') + stateName, placement);
     } else {
         const QRect area = element.pictureBounds().toAlignedRect().adjusted(-1, -1, 1, 1);
         const qreal ratio = devicePixelRatioF();
@@ -165,7 +182,7 @@ void SkinSurface::paintPicture(QPainter &painter, const SkinElement &element, St
             QPainter layerPainter(&layer);
             layerPainter.setRenderHint(QPainter::Antialiasing);
             layerPainter.translate(-area.topLeft());
-            renderId(layerPainter, name);
+            renderId(layerPainter, name, placement);
             layerPainter.setCompositionMode(QPainter::CompositionMode_SourceAtop);
             layerPainter.fillRect(area, state == State::Hover ? SynthesizedHover : SynthesizedDown);
         }
@@ -186,7 +203,7 @@ void SkinSurface::paintFocusRing(QPainter &painter, const SkinElement &element)
         return;
     painter.save();
     if (element.hasState(QStringLiteral("focus"))) {
-        renderId(painter, element.GetElementName() + QStringLiteral(".focus"));
+        renderId(painter, element.GetElementName() + QStringLiteral(".focus"), element.placement());
     } else {
         // Without a drawing of its own, a ring in the desktop's highlight colour.
         QPen pen(palette().color(QPalette::Highlight), 2);
@@ -259,7 +276,8 @@ void SkinSurface::mousePressEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
-    if (SkinElement *button = m_owner->buttonAt(event->position().toPoint())) {
+    const QPoint pos = event->position().toPoint();
+    if (SkinElement *button = m_owner->buttonAt(pos)) {
         if (!button->isElementEnabled())
             return; // a disabled button neither runs nor moves the window
         m_pressed = button;
@@ -267,21 +285,110 @@ void SkinSurface::mousePressEvent(QMouseEvent *event)
         setUnder(button);
         return;
     }
-    // The background moves the window: by the window manager where it can, else by hand.
-    QWidget *top = window();
-    if (QWindow *handle = top->windowHandle(); handle && handle->startSystemMove())
+    m_pressGlobal = event->globalPosition().toPoint();
+    // The edges resize the window: by the window manager where it can, else by hand.
+    if (const Qt::Edges edges = resizeEdgesAt(pos)) {
+        QWindow *handle = window()->windowHandle();
+        if (handle && handle->startSystemResize(edges))
+            return;
+        m_resizing = edges;
+        m_resizeStart = window()->geometry();
         return;
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - top->pos();
+    }
+    // The rest of the background moves it, once the pointer goes.
+    m_movePending = true;
 }
 
 void SkinSurface::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_dragging) {
-        window()->move(event->globalPosition().toPoint() - m_dragOffset);
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_resizing) {
+        resizeByHand(global);
         return;
     }
-    setUnder(liveButtonAt(event->position().toPoint()));
+    if (m_movePending) {
+        if (!(event->buttons() & Qt::LeftButton)) {
+            m_movePending = false;
+        } else if ((global - m_pressGlobal).manhattanLength() >=
+                   QApplication::startDragDistance()) {
+            // By the window manager where it can, else by hand.
+            m_movePending = false;
+            QWidget *top = window();
+            if (QWindow *handle = top->windowHandle(); handle && handle->startSystemMove())
+                return;
+            m_dragging = true;
+            m_dragOffset = m_pressGlobal - top->pos();
+        } else {
+            return;
+        }
+    }
+    if (m_dragging) {
+        window()->move(global - m_dragOffset);
+        return;
+    }
+    SkinElement *button = liveButtonAt(event->position().toPoint());
+    setUnder(button);
+    showResizeCursor(button ? Qt::Edges() : resizeEdgesAt(event->position().toPoint()));
+}
+
+Qt::Edges SkinSurface::resizeEdgesAt(const QPoint &pos) const
+{
+    const Qt::Orientations grows = m_owner->resizable();
+    const QWidget *top = window();
+    if (!grows || top->isMaximized() || top->isFullScreen())
+        return {};
+    const bool nearLeftOrRight = pos.x() < ResizeMargin || pos.x() >= width() - ResizeMargin;
+    const bool nearTopOrBottom = pos.y() < ResizeMargin || pos.y() >= height() - ResizeMargin;
+    const bool cornerX = pos.x() < ResizeCorner || pos.x() >= width() - ResizeCorner;
+    const bool cornerY = pos.y() < ResizeCorner || pos.y() >= height() - ResizeCorner;
+    const bool both = grows == (Qt::Horizontal | Qt::Vertical);
+    Qt::Edges edges;
+    if (grows.testFlag(Qt::Horizontal) && (nearLeftOrRight || (both && nearTopOrBottom && cornerX)))
+        edges |= pos.x() < width() / 2 ? Qt::LeftEdge : Qt::RightEdge;
+    if (grows.testFlag(Qt::Vertical) && (nearTopOrBottom || (both && nearLeftOrRight && cornerY)))
+        edges |= pos.y() < height() / 2 ? Qt::TopEdge : Qt::BottomEdge;
+    return edges;
+}
+
+void SkinSurface::showResizeCursor(Qt::Edges edges)
+{
+    const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+    const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+    if (horizontal && vertical) {
+        const bool falling =
+            edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+        setCursor(falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+    } else if (horizontal) {
+        setCursor(Qt::SizeHorCursor);
+    } else if (vertical) {
+        setCursor(Qt::SizeVerCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void SkinSurface::resizeByHand(const QPoint &globalPos)
+{
+    QWidget *top = window();
+    const QPoint moved = globalPos - m_pressGlobal;
+    const QSize least = top->minimumSize();
+    const QSize most = top->maximumSize();
+    const QRect start = m_resizeStart;
+    QRect next = start;
+    // The edge opposite the one dragged stays; the size keeps within the window's limits.
+    if (m_resizing & Qt::LeftEdge)
+        next.setLeft(std::clamp(start.left() + moved.x(), start.right() + 1 - most.width(),
+                                start.right() + 1 - least.width()));
+    else if (m_resizing & Qt::RightEdge)
+        next.setRight(std::clamp(start.right() + moved.x(), start.left() + least.width() - 1,
+                                 start.left() + most.width() - 1));
+    if (m_resizing & Qt::TopEdge)
+        next.setTop(std::clamp(start.top() + moved.y(), start.bottom() + 1 - most.height(),
+                               start.bottom() + 1 - least.height()));
+    else if (m_resizing & Qt::BottomEdge)
+        next.setBottom(std::clamp(start.bottom() + moved.y(), start.top() + least.height() - 1,
+                                  start.top() + most.height() - 1));
+    top->setGeometry(next);
 }
 
 void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
@@ -290,8 +397,10 @@ void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
-    if (m_dragging) {
+    m_movePending = false;
+    if (m_dragging || m_resizing) {
         m_dragging = false;
+        m_resizing = {};
         return;
     }
     SkinElement *pressed = m_pressed;
@@ -301,6 +410,25 @@ void SkinSurface::mouseReleaseEvent(QMouseEvent *event)
     setUnder(under);
     if (pressed && pressed == under)
         activate(pressed);
+}
+
+void SkinSurface::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // A double click on the caption maximises a window that can grow, or brings it back.
+    const QPoint pos = event->position().toPoint();
+    const SkinElement *caption = m_owner->FindElement(QStringLiteral("caption"));
+    if (event->button() == Qt::LeftButton && caption && caption->contains(pos) &&
+        !m_owner->buttonAt(pos) && m_owner->resizable() && !resizeEdgesAt(pos)) {
+        m_movePending = false;
+        QWidget *top = window();
+        if (top->isMaximized())
+            top->showNormal();
+        else
+            top->showMaximized();
+        return;
+    }
+    // Elsewhere the second click is a press like the first.
+    mousePressEvent(event);
 }
 
 void SkinSurface::activate(SkinElement *element)
@@ -327,6 +455,8 @@ void SkinSurface::leaveEvent(QEvent *event)
 {
     if (!m_pressed)
         setUnder(nullptr);
+    if (!m_resizing)
+        unsetCursor();
     QWidget::leaveEvent(event);
 }
 

@@ -142,8 +142,14 @@ void SkinWindow::clearForm()
 void SkinWindow::assignForm(const QString &formName)
 {
     m_formName = formName;
-    const QSizeF size = m_skin->skinFile().size();
-    m_window->setFixedSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+    // The skin's size is the smallest; a window that grows keeps a size it was given.
+    const QSize design = designSize();
+    const Qt::Orientations grows = resizable();
+    if (!grows || !m_window->testAttribute(Qt::WA_Resized))
+        m_window->resize(design);
+    m_window->setMinimumSize(design);
+    m_window->setMaximumSize(grows.testFlag(Qt::Horizontal) ? QWIDGETSIZE_MAX : design.width(),
+                             grows.testFlag(Qt::Vertical) ? QWIDGETSIZE_MAX : design.height());
 
     // Elements that stay keep their objects, so that pointers the program holds stay good.
     std::vector<std::unique_ptr<SkinElement>> previous = std::move(m_elements);
@@ -236,6 +242,47 @@ void SkinWindow::orderFocusChain()
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
 }
 
+QSize SkinWindow::designSize() const
+{
+    const QSizeF size = m_skin->skinFile().size();
+    return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
+}
+
+Qt::Orientations SkinWindow::resizable() const
+{
+    return m_formName.isEmpty() ? Qt::Orientations() : m_skin->skinFile().resizable();
+}
+
+QSizeF SkinWindow::growth() const
+{
+    // The window's present size, also before a hidden window has had its resize event.
+    if (!m_window || m_formName.isEmpty())
+        return QSizeF();
+    const QSize design = designSize();
+    return QSizeF(m_window->width() - design.width(), m_window->height() - design.height());
+}
+
+QRect SkinWindow::place(const QRect &designRect, Qt::Edges anchors) const
+{
+    const QRectF placed =
+        SkinPlacement::forPicture(designRect, anchors, QMarginsF(), growth()).mapRect(designRect);
+    return QRect(QPoint(qRound(placed.left()), qRound(placed.top())),
+                 QPoint(qRound(placed.right()) - 1, qRound(placed.bottom()) - 1));
+}
+
+void SkinWindow::anchorWidget(QWidget *widget, const QRect &designRect, Qt::Edges anchors)
+{
+    m_anchoredWidgets.erase(std::remove_if(m_anchoredWidgets.begin(), m_anchoredWidgets.end(),
+                                           [widget](const AnchoredWidget &a) {
+                                               return !a.widget || a.widget == widget;
+                                           }),
+                            m_anchoredWidgets.end());
+    if (!widget)
+        return;
+    m_anchoredWidgets.append({widget, designRect, anchors});
+    widget->setGeometry(place(designRect, anchors));
+}
+
 void SkinWindow::updateGeometry()
 {
     if (!m_window || !m_surface)
@@ -245,30 +292,49 @@ void SkinWindow::updateGeometry()
         return;
 
     const QSvgRenderer *renderer = m_skin->renderer();
+    const SkinFile &file = m_skin->skinFile();
     const QRectF box = renderer->viewBoxF();
+    const QSize design = designSize();
     m_toWindow = QTransform();
     if (!box.isEmpty()) {
-        m_toWindow.scale(m_window->width() / box.width(), m_window->height() / box.height());
+        m_toWindow.scale(design.width() / box.width(), design.height() / box.height());
         m_toWindow.translate(-box.x(), -box.y());
     }
+    const QSizeF growing = growth();
+    // Slices are lengths in the skin's units.
+    auto scaled = [this](const QMarginsF &slice) {
+        return QMarginsF(slice.left() * m_toWindow.m11(), slice.top() * m_toWindow.m22(),
+                         slice.right() * m_toWindow.m11(), slice.bottom() * m_toWindow.m22());
+    };
+    auto boundsOf = [renderer](const QString &id) {
+        return renderer->transformForElement(id).mapRect(renderer->boundsOnElement(id));
+    };
+
+    const SkinFile::Element *form = file.element(m_formName);
+    m_formPlacement =
+        SkinPlacement::forPicture(m_toWindow.mapRect(boundsOf(m_formName)),
+                                  Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge,
+                                  form ? scaled(form->slice) : QMarginsF(), growing);
 
     for (const auto &element : m_elements) {
         const QString name = element->GetElementName();
+        const SkinFile::Element *source = file.element(name);
         if (element->kind() == SkinElement::Kind::Text) {
-            const SkinFile::Element *source = m_skin->skinFile().element(name);
+            const SkinPlacement placement = SkinPlacement::forText(source->anchors, growing);
+            SkinElement::TextStyle style = textStyleOf(*source, m_toWindow, m_surface->font());
+            style.anchor = placement.map(style.anchor);
             // Keep a text the program has set when only the size changed.
             const QString text = element->text().isNull() ? source->text : element->text();
-            element->setTextStyle(textStyleOf(*source, m_toWindow, m_surface->font()), text);
+            element->setTextStyle(style, text, placement);
         } else {
-            auto boundsOf = [renderer](const QString &id) {
-                return renderer->transformForElement(id).mapRect(renderer->boundsOnElement(id));
-            };
             const QRectF bounds = boundsOf(name);
             QRectF states;
-            const QStringList stateNames = m_skin->skinFile().states(name);
-            for (const QString &state : stateNames)
+            for (const QString &state : source->states)
                 states |= boundsOf(name + QLatin1Char('.') + state);
-            element->setGeometry(bounds, m_toWindow.mapRect(bounds), m_toWindow.mapRect(states));
+            const QRectF atDesign = m_toWindow.mapRect(bounds);
+            element->setGeometry(bounds, atDesign, m_toWindow.mapRect(states),
+                                 SkinPlacement::forPicture(atDesign, source->anchors,
+                                                           scaled(source->slice), growing));
         }
     }
     m_surface->skinChanged();
@@ -277,4 +343,10 @@ void SkinWindow::updateGeometry()
         m_window->clearMask();
     else
         m_window->setMask(shape);
+
+    for (const AnchoredWidget &anchored : std::as_const(m_anchoredWidgets)) {
+        if (anchored.widget)
+            anchored.widget->setGeometry(place(anchored.designRect, anchored.anchors));
+    }
+    emit m_skin->layoutChanged(m_window);
 }

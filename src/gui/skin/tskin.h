@@ -48,6 +48,9 @@ public:
 signals:
     // A button was clicked: pressed and released on it.
     void OnClick(SkinElement *source);
+    // The skin of window has been laid out anew: its form was assigned, or its size (or
+    // font) changed. Widgets given to SkinWindow::anchorWidget() are in place by then.
+    void layoutChanged(QWidget *window);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,20 +1,20 @@
 #include "programs/cli/clisession.h"
 
+#include "core/base/durationtext.h"
+#include "core/base/progresspercent.h"
+#include "core/base/sizeestimate.h"
 #include "core/convert/batchprogress.h"
-#include "core/convert/batchsequencer.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/outputplan.h"
-#include "core/convert/progressmeter.h"
 #include "core/convert/reportline.h"
 #include "core/convert/targetformat.h"
-#include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/joblist/rawnamelinks.h"
+#include "core/session/conversionsession.h"
 #include "core/settings/settingsstore.h"
 #include "core/tags/tagtext.h"
-#include "core/tags/tid3v1.h"
 #include "programs/cli/signalwatcher.h"
 
 #include <QDir>
@@ -63,19 +63,17 @@ QByteArray fields(const QList<QByteArray> &parts)
 } // namespace
 
 CliSession::CliSession(const CliOptions &options, RawNameLinks *links, QObject *parent)
-    : QObject(parent), m_options(options), m_links(links), m_model(new JobListModel(this)),
-      m_tag(new TID3v1), m_adder(new FileAdder(m_model, m_tag, this)),
-      m_batch(new BatchSequencer(m_model, m_tag, this))
+    : QObject(parent), m_options(options), m_links(links), m_session(new ConversionSession(this)),
+      m_model(m_session->model())
 {
     m_progressToTerminal = ::isatty(STDERR_FILENO) == 1;
+    // Ctrl+C reaches only us; the encoders are stopped as "stop" stops them.
+    m_session->setEncoderInOwnProcessGroup(true);
 }
 
 CliSession::~CliSession()
 {
-    m_batch->shutdown();
-    delete m_batch;
-    delete m_adder;
-    delete m_tag;
+    delete m_session; // ends the encoders and removes their work files
     if (m_report && m_report != stdout)
         std::fclose(m_report);
 }
@@ -86,14 +84,13 @@ int CliSession::run()
     connect(signals_, &SignalWatcher::received, this, &CliSession::onSignal);
 
     // Without an encoder no row could get a time or an output: refused before anything.
-    m_encoder = ResolveEncoderPath();
-    if (const QString problem = EncoderProblem(m_encoder); !problem.isEmpty()) {
+    if (const QString problem = EncoderProblem(m_session->encoderPath()); !problem.isEmpty()) {
         complain(problem);
         return 2;
     }
     QString error;
     QVector<Files> files;
-    if (!collectFiles(files, error) || !openReport(error) || !prepareOutputDir(error)) {
+    if (!collectFiles(files, error) || !openReport(error) || !chooseOutputDir(error)) {
         complain(error);
         return 2;
     }
@@ -105,15 +102,22 @@ int CliSession::run()
     // Rows are made as "addfile" and "addfolder" make them: tag, title, probe, size. A real
     // run does not probe: each conversion reports its file's duration itself, so nothing
     // comes before the first conversion but reading the tags.
-    const QString bitrate = m_options.profile.Bitrate;
-    m_adder->setEncoderPath(m_encoder);
-    m_adder->setProbeDurations(m_options.dryRun);
-    m_adder->setBitrateSource([bitrate] { return bitrate; });
-    connect(m_adder, &FileAdder::finished, &m_loop, [this] { m_loop.exit(0); });
+    ConversionOptions conversion = m_session->options();
+    conversion.profile = m_options.profile;
+    conversion.naming = m_options.naming;
+    conversion.jobsAtOnce = m_options.jobs;
+    m_session->setOptions(conversion);
+    m_session->setProbeDurations(m_options.dryRun);
+    const QMetaObject::Connection added =
+        connect(m_session, &ConversionSession::addFinished, &m_loop, [this] {
+            if (!m_session->isAdding())
+                m_loop.exit(0);
+        });
     for (const Files &group : std::as_const(files))
-        m_adder->addFiles(group.paths, group.baseFolder);
-    if (m_adder->isBusy())
+        m_session->addFiles(group.paths, group.baseFolder);
+    if (m_session->isAdding())
         m_loop.exec();
+    disconnect(added);
     if (m_interrupted)
         return ExitInterrupted;
 
@@ -140,34 +144,24 @@ bool CliSession::collectFiles(QVector<Files> &files, QString &error) const
     return true;
 }
 
-bool CliSession::prepareOutputDir(QString &error)
+bool CliSession::chooseOutputDir(QString &error)
 {
     QString dir = m_options.outputDir;
     if (dir.isEmpty()) {
         // The saved folder (or the music folder), made when missing as at the desktop's start.
-        SettingsStore store;
-        dir = store.readOutputDir(&error);
+        const SettingsStore store;
+        dir = store.LoadOutputDir(&error);
         if (!error.isEmpty())
             return false;
-        if (dir.isEmpty())
-            dir = SettingsStore::defaultOutputDir();
     }
-    m_outputDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
-    if (!QFileInfo::exists(m_outputDir)) {
-        if (m_options.dryRun && QFileInfo(QFileInfo(m_outputDir).path()).isDir()) {
-            // A dry run changes nothing; it only says what the run would do.
-            complain(QStringLiteral("output folder %1 does not exist; it would be created")
-                         .arg(m_outputDir));
-            return true;
-        }
-        QDir().mkdir(m_outputDir); // one level, as the default folder is made
+    dir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    m_session->setOutputDir(dir);
+    if (m_options.dryRun && !QFileInfo::exists(dir) && QFileInfo(QFileInfo(dir).path()).isDir()) {
+        // A dry run changes nothing; it only says what the run would do.
+        complain(QStringLiteral("output folder %1 does not exist; it would be created").arg(dir));
+        return true;
     }
-    if (!QFileInfo(m_outputDir).isDir()) {
-        error = QStringLiteral("output folder %1 does not exist and cannot be created")
-                    .arg(m_outputDir);
-        return false;
-    }
-    return true;
+    return ConversionSession::prepareOutputDir(dir, &error);
 }
 
 bool CliSession::openReport(QString &error)
@@ -189,14 +183,14 @@ int CliSession::dryRun()
 {
     const TargetFormat &format = *m_options.format;
     m_model->RecomputeSizes(format.sizeBitrate(m_options.profile));
-    const QVector<PlannedOutput> plan =
-        PlanOutputs(*m_model, m_outputDir, format, m_options.profile, m_options.naming);
+    const QVector<PlannedOutput> plan = m_session->planOutputs(format);
     bool wouldFail = false;
     for (int row = 0; row < plan.size(); ++row) {
         const PlannedOutput &out = plan.at(row);
         QList<QByteArray> line = {
             EscapeLineField(TagTextToDisplay(m_model->entry(row).Title).toUtf8()),
-            m_model->time(row).toUtf8(), m_model->size(row).toUtf8(), shown(out.path)};
+            DurationText(m_model->seconds(row)).toUtf8(),
+            SizeText(m_model->sizeBytes(row)).toUtf8(), shown(out.path)};
         if (!out.sameOutputRows.isEmpty()) {
             QStringList others;
             for (int other : out.sameOutputRows)
@@ -222,34 +216,20 @@ int CliSession::dryRun()
 
 int CliSession::convert()
 {
-    const EncodingProfile profile = m_options.profile;
-    const QString outputDir = m_outputDir;
-    const NamingOptions naming = m_options.naming;
-    m_batch->setEncoderPath(m_encoder);
-    m_batch->setProfileSource([profile] { return profile; });
-    m_batch->setOutputDirSource([outputDir] { return outputDir; });
-    m_batch->setNamingSource([naming] { return naming; });
-    m_batch->setEncoderInOwnProcessGroup(true);
-    m_batch->setMaxJobs(m_options.jobs);
-    m_batch->setTimeFromEncoder(true);
-    connect(m_batch, &BatchSequencer::jobStarted, this, [this](int row) { m_currentRow = row; });
-    connect(m_batch, &BatchSequencer::progress, this, &CliSession::showProgress);
-    connect(m_batch, &BatchSequencer::batchProgress, this, &CliSession::showBatchProgress);
-    connect(m_batch, &BatchSequencer::jobEnded, this, &CliSession::onJobEnded);
-    connect(m_batch, &BatchSequencer::batchFinished, &m_loop, [this] { m_loop.exit(0); });
+    connect(m_session, &ConversionSession::jobStarted, this,
+            [this](int row) { m_currentRow = row; });
+    connect(m_session, &ConversionSession::progress, this, &CliSession::showProgress);
+    connect(m_session, &ConversionSession::jobEnded, this, &CliSession::onJobEnded);
+    connect(m_session, &ConversionSession::batchEnded, &m_loop, [this] { m_loop.exit(0); });
 
-    if (!m_batch->StartConversion(*m_options.format))
+    if (!m_session->startConversion(*m_options.format))
         return 1;
     m_loop.exec();
     printHeldLines(true); // rows after one that never ended (interrupted) still say theirs
     if (m_interrupted)
         return ExitInterrupted;
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        const JobStatus status = m_model->status(row);
-        if (status != JobStatus::Finish && status != JobStatus::Skipped)
-            return 1;
-    }
-    return 0;
+    const BatchTally &tally = m_session->tally();
+    return tally.failed > 0 || tally.stopped > 0 ? 1 : 0;
 }
 
 void CliSession::onSignal()
@@ -257,46 +237,37 @@ void CliSession::onSignal()
     if (m_interrupted)
         return;
     m_interrupted = true;
-    m_adder->cancel();
     // Our own encoder only, ended and its partial output removed before we exit.
-    m_batch->shutdown();
+    m_session->shutdown();
     clearProgressLine();
-    m_loop.exit(ExitInterrupted);
+    // After the rows the stop ended have said so: the session tells them from the event loop.
+    QMetaObject::invokeMethod(
+        &m_loop, [this] { m_loop.exit(ExitInterrupted); }, Qt::QueuedConnection);
 }
 
-bool CliSession::showsWholeBatch() const
+void CliSession::showProgress(int done, int total, int secondsLeft)
 {
-    // One row, or one job at a time: the running file is the whole story.
-    return m_batch->jobsAtOnce() > 1 && m_model->rowCount() > 1;
-}
-
-void CliSession::showProgress(int done, int total)
-{
-    if (!m_progressToTerminal || showsWholeBatch() || m_currentRow < 0 ||
-        m_currentRow >= m_model->rowCount())
+    if (!m_progressToTerminal)
         return;
-    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
-    if (!frame)
+    const std::optional<int> percent = ProgressPercent(done, total);
+    if (!percent)
+        return;
+    const QString percentText = QString::number(*percent) + QLatin1Char('%');
+    if (m_session->showsWholeBatch()) {
+        writeProgressLine(QStringLiteral("[%1/%2 done, %3 converting] %4")
+                              .arg(m_endedRows)
+                              .arg(m_model->rowCount())
+                              .arg(m_session->runningJobs())
+                              .arg(BatchProgressText(percentText, secondsLeft))
+                              .toLocal8Bit());
+        return;
+    }
+    if (m_currentRow < 0 || m_currentRow >= m_model->rowCount())
         return;
     const QString title = TagTextToDisplay(m_model->entry(m_currentRow).Title);
     writeProgressLine(
         QStringLiteral("[%1/%2] ").arg(m_currentRow + 1).arg(m_model->rowCount()).toLocal8Bit() +
-        EscapeLineField(title.toUtf8()) + "  " + frame->text.toLocal8Bit());
-}
-
-void CliSession::showBatchProgress(int done, int total, int secondsLeft)
-{
-    if (!m_progressToTerminal || !showsWholeBatch())
-        return;
-    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
-    if (!frame)
-        return;
-    writeProgressLine(QStringLiteral("[%1/%2 done, %3 converting] %4")
-                          .arg(m_endedRows)
-                          .arg(m_model->rowCount())
-                          .arg(m_batch->runningJobs())
-                          .arg(BatchProgressText(frame->text, secondsLeft))
-                          .toLocal8Bit());
+        EscapeLineField(title.toUtf8()) + "  " + percentText.toLocal8Bit());
 }
 
 void CliSession::writeProgressLine(const QByteArray &line)
@@ -332,7 +303,7 @@ void CliSession::onJobEnded(int row)
     const QByteArray line =
         m_report == stdout
             ? report
-            : fields({JobStatusText(status).toUtf8(), source, shown(m_batch->endedJob().OutFile)});
+            : fields({JobStatusText(status).toUtf8(), source, shown(m_model->run(row).output)});
     // A skipped row is no fault: why it was skipped is in the report, not on standard error.
     m_held.insert(row,
                   {line, source, status == JobStatus::Skipped ? QString() : m_model->reason(row)});

@@ -10,14 +10,13 @@
 
 #include <cstdio>
 
-class BatchSequencer;
-class FileAdder;
+class ConversionSession;
 class JobListModel;
 class RawNameLinks;
-class TID3v1;
 
 // One run of the command-line front end: rows are made and converted by the same
-// list, adder and batch code the desktop program uses, without any window.
+// conversion session the desktop program drives, without any window. What is its own: the
+// arguments, the terminal's lines, the report file and the exit status.
 class CliSession : public QObject
 {
     Q_OBJECT
@@ -32,7 +31,7 @@ public:
     int run();
 
 private:
-    bool prepareOutputDir(QString &error);
+    bool chooseOutputDir(QString &error);
     // Each PATH's files with the folder they came from (empty for a file given itself).
     struct Files
     {
@@ -44,9 +43,7 @@ private:
     int dryRun();
     int convert();
     void onSignal();
-    void showProgress(int done, int total);
-    void showBatchProgress(int done, int total, int secondsLeft);
-    bool showsWholeBatch() const;
+    void showProgress(int done, int total, int secondsLeft);
     void writeProgressLine(const QByteArray &line);
     void onJobEnded(int row);
     void printHeldLines(bool all);
@@ -55,12 +52,8 @@ private:
 
     CliOptions m_options;
     RawNameLinks *m_links;
-    QString m_outputDir;
-    QString m_encoder;
+    ConversionSession *m_session;
     JobListModel *m_model;
-    TID3v1 *m_tag;
-    FileAdder *m_adder;
-    BatchSequencer *m_batch;
     QEventLoop m_loop;
     FILE *m_report = nullptr; // the --report stream, standard output for "-"
     bool m_interrupted = false;

@@ -1,15 +1,15 @@
 #include "common/testcommon.h"
 
+#include "core/base/encodingprofile.h"
+#include "core/base/workfilename.h"
 #include "core/convert/batchprogress.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/encoderreport.h"
-#include "core/convert/encodingprofile.h"
 #include "core/convert/namerules.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/outputnaming.h"
 #include "core/convert/profiletables.h"
-#include "core/convert/progressmeter.h"
 #include "core/convert/progressparser.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/rawnamelinks.h"
@@ -188,7 +188,7 @@ private slots:
         QFETCH(QString, refusal);
         const TargetFormat *format = TargetFormatForExtension(extension);
         QVERIFY(format);
-        QCOMPARE(format->sizeBitrate(profile), sizeBitrate);
+        QCOMPARE(format->sizeBitrate(profile), sizeBitrate.toLongLong());
         QCOMPARE(format->refusal(profile), refusal);
     }
 
@@ -719,38 +719,6 @@ private slots:
         QCOMPARE(feed({data}), QList<int>(31, 0));
     }
 
-    void progressFrame_data()
-    {
-        QTest::addColumn<int>("done");
-        QTest::addColumn<int>("total");
-        QTest::addColumn<int>("right"); // -1: nothing drawn
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << 0 << 100 << 12 << u"0%"_qs;
-        QTest::newRow("full") << 100 << 100 << 481 << u"100%"_qs;
-        QTest::newRow("one third") << 1 << 3 << 12 + 156 << u"33%"_qs;
-        QTest::newRow("two thirds") << 2 << 3 << 12 + 313 << u"66%"_qs;
-        QTest::newRow("past the total") << 101 << 100 << -1 << QString();
-        QTest::newRow("zero total") << 0 << 0 << 12 << u"0%"_qs;
-        QTest::newRow("report on zero total") << 5 << 0 << -1 << QString();
-        QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << 481 << u"99%"_qs;
-        QTest::newRow("negative done") << -5 << 100 << 12 << u"0%"_qs;
-    }
-
-    void progressFrame()
-    {
-        QFETCH(int, done);
-        QFETCH(int, total);
-        QFETCH(int, right);
-        QFETCH(QString, text);
-        const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
-        QCOMPARE(frame.has_value(), right >= 0);
-        if (frame) {
-            QCOMPARE(frame->right, right);
-            QCOMPARE(frame->text, text);
-            QCOMPARE(QString::number(frame->percent) + u'%', text);
-        }
-    }
-
     void batchFraction_data()
     {
         QTest::addColumn<QString>("rows");
@@ -796,33 +764,6 @@ private slots:
         QFETCH(QString, percent);
         QFETCH(QString, text);
         QCOMPARE(BatchProgressText(percent, BatchSecondsLeft(fraction, elapsedMs)), text);
-    }
-
-    void mulDiv_data()
-    {
-        QTest::addColumn<int>("number");
-        QTest::addColumn<int>("numerator");
-        QTest::addColumn<int>("denominator");
-        QTest::addColumn<int>("result");
-        QTest::newRow("half up") << 1 << 3 << 2 << 2;
-        QTest::newRow("negative half away from zero") << -1 << 3 << 2 << -2;
-        QTest::newRow("negative denominator") << 5 << 1 << -2 << -3;
-        QTest::newRow("all negative") << -5 << -1 << -2 << -3;
-        QTest::newRow("below half") << 1 << 1 << 3 << 0;
-        QTest::newRow("above half") << 2 << 1 << 3 << 1;
-        QTest::newRow("divide by zero") << 7 << 1 << 0 << -1;
-        QTest::newRow("64-bit product") << INT_MAX << INT_MAX << INT_MAX << INT_MAX;
-        QTest::newRow("result too big") << INT_MAX << 2 << 1 << -1;
-        QTest::newRow("result too small") << INT_MIN << 1 << 1 << -1;
-    }
-
-    void mulDiv()
-    {
-        QFETCH(int, number);
-        QFETCH(int, numerator);
-        QFETCH(int, denominator);
-        QFETCH(int, result);
-        QCOMPARE(MulDiv(number, numerator, denominator), result);
     }
 
     // What ffmpeg 5.1 says it writes, from recorded runs: AAC settles on 132 kb/s where

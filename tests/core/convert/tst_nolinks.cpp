@@ -92,18 +92,16 @@ private slots:
             entry.Title = title;
             entry.SourcePath = dir.filePath(QString::fromLatin1(title) + u".wav"_qs);
             QVERIFY(writeFile(entry.SourcePath, QByteArray(4000, 'S')));
-            model.appendEntry(entry, u"00:00:03"_qs, QString());
+            model.appendEntry(entry, 3);
         }
         TID3v1 tag;
         BatchSequencer batch(&model, &tag);
         batch.setEncoderPath(FakeEncoder::path());
-        batch.setOutputDirSource([out] { return out; });
-        batch.setNamingSource([policy] {
-            NamingOptions naming;
-            naming.existing = ExistingOutput(policy);
-            return naming;
-        });
-        batch.setMaxJobs(2);
+        ConversionOptions options;
+        options.outputDir = out;
+        options.naming.existing = ExistingOutput(policy);
+        options.jobsAtOnce = 2;
+        batch.setOptions(options);
         QSignalSpy finished(&batch, &BatchSequencer::batchFinished);
         QVERIFY(batch.StartConversion(*TargetFormatForExtension(u".mp3"_qs)));
         QVERIFY(finished.wait(10000));

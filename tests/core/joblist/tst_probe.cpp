@@ -1,5 +1,8 @@
 #include "common/testcommon.h"
 
+#include "core/base/durationtext.h"
+#include "core/base/runandcapture.h"
+#include "core/base/sizeestimate.h"
 #include "core/joblist/mediaprobe.h"
 
 #include <QElapsedTimer>
@@ -34,7 +37,8 @@ QString probeAsync(const QString &encoder, const QString &path, int timeoutMs = 
     if (!spy.wait(timeoutMs + 10000) || probe.isRunning())
         return QStringLiteral("<no end>");
     QTest::qWait(50);
-    return spy.count() == 1 ? spy.first().first().toString() : QStringLiteral("<twice>");
+    return spy.count() == 1 ? DurationText(spy.first().first().value<std::optional<int>>())
+                            : QStringLiteral("<twice>");
 }
 
 // The process whose id the fake encoder wrote has ended; the file is removed for the next run.
@@ -270,7 +274,7 @@ private slots:
         QVERIFY(spy.wait(10000));
         QTest::qWait(100);
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.first().first().toString(), QStringLiteral("01:02:03"));
+        QCOMPARE(spy.first().first().value<std::optional<int>>(), std::optional<int>(3723));
     }
 
     void realEncoder()

@@ -2,6 +2,7 @@
 #include "common/testcommon.h"
 #include "common/testguard.h"
 
+#include "core/session/conversionsession.h"
 #include "core/settings/settingsstore.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tsetform.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -120,6 +122,8 @@ private slots:
     void subfoldersSwitch();
     void naming_data();
     void naming();
+    void exampleShowsItsEnd_data();
+    void exampleShowsItsEnd();
 
     void dirFormStartsAtHome();
     void dirFormShowsFoldersOnly();
@@ -127,6 +131,10 @@ private slots:
     void dirFormLeftWithoutOk();
     void dirFormPathField_data();
     void dirFormPathField();
+    void dirFormStartFolder_data();
+    void dirFormStartFolder();
+    void dirFormNewFolder_data();
+    void dirFormNewFolder();
 
     void radioButtonsSetFinishAction_data();
     void radioButtonsSetFinishAction();
@@ -187,6 +195,9 @@ void TestSettings::loadOutputDir()
     SettingsStore store;
     QString error;
     QCOMPARE(store.LoadOutputDir(&error), expected);
+    QVERIFY(!QFileInfo::exists(expected)); // reading makes nothing
+    // The program's start makes a missing last level.
+    ConversionSession::prepareOutputDir(store.LoadOutputDir());
     const bool tooLarge = content.size() > SettingsStore::MaxFileSize;
     QCOMPARE(error, tooLarge ? QStringLiteral("The settings file %1 is larger than 1 MiB and was "
                                               "not read")
@@ -287,13 +298,14 @@ void TestSettings::jobs_data()
 {
     QTest::addColumn<QByteArray>("content"); // empty: no file at all
     QTest::addColumn<int>("expected");       // at most one per core; 0: one per core
-    QTest::newRow("no file") << QByteArray() << 1;
-    QTest::newRow("a file from before the key") << QByteArray("[operate]\nOutpath=/m\n") << 1;
+    QTest::newRow("no file: one per core") << QByteArray() << 0;
+    QTest::newRow("a file from before the key: one per core")
+        << QByteArray("[operate]\nOutpath=/m\n") << 0;
     QTest::newRow("one") << QByteArray("[operate]\nOutpath=/m\nJobs=1\n") << 1;
     QTest::newRow("any spelling") << QByteArray("[OPERATE]\njobs=2\n") << 2;
     QTest::newRow("zero") << QByteArray("[operate]\nJobs=0\n") << 1;
     QTest::newRow("negative") << QByteArray("[operate]\nJobs=-3\n") << 1;
-    QTest::newRow("no number") << QByteArray("[operate]\nJobs=many\n") << 1;
+    QTest::newRow("no number: one per core") << QByteArray("[operate]\nJobs=many\n") << 0;
     QTest::newRow("more than the cores") << QByteArray("[operate]\nJobs=100000\n") << 0;
 }
 
@@ -403,6 +415,46 @@ void TestSettings::naming()
     QCOMPARE(stored.existing, ExistingOutput::Number);
     if (content.contains("Outpath"))
         QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
+}
+
+void TestSettings::exampleShowsItsEnd_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("shown"); // the end of what is shown, at least
+    QTest::addColumn<bool>("cut");      // at its start; before a folder where one fits
+    const QString deep = QStringLiteral("/home/someone/Music/converted/The Long Named Band/"
+                                        "First Light/03 - Title.mp3");
+    QTest::newRow("short: whole") << QStringLiteral("/m/03 - Title.mp3")
+                                  << QStringLiteral("/m/03 - Title.mp3") << false;
+    QTest::newRow("long: whole folders go")
+        << deep + deep << QStringLiteral("/First Light/03 - Title.mp3") << true;
+    QTest::newRow("a name longer than the room")
+        << QStringLiteral("/m/") + QString(120, u'x') + QStringLiteral(" end.mp3")
+        << QStringLiteral("x end.mp3") << true;
+}
+
+// The example path loses its start, never its end, which tells the namings apart; the
+// tooltip has all of it.
+void TestSettings::exampleShowsItsEnd()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, shown);
+    QFETCH(bool, cut);
+    SetFormFixture f;
+    f.form.setExampleProvider([&path](const QString &, const NamingOptions &) { return path; });
+    f.show(QStringLiteral("/m"));
+    auto *example = f.form.findChild<QLabel *>(QStringLiteral("Label4"));
+    const QString text = example->text();
+    const QString prefix = cut ? QStringLiteral("Example: \u2026") : QStringLiteral("Example: ");
+    QVERIFY2(text.startsWith(prefix) && text.endsWith(shown), qPrintable(text));
+    // What follows is the path's end, from a folder on where one fits.
+    const QString end = text.mid(prefix.size());
+    QVERIFY2(path.endsWith(end) && !end.contains(u'\u2026'), qPrintable(text));
+    if (cut && shown.startsWith(u'/'))
+        QVERIFY2(end.startsWith(u'/'), qPrintable(text));
+    QVERIFY(QFontMetrics(example->font()).horizontalAdvance(text) <= example->width());
+    QCOMPARE(example->toolTip(), QStringLiteral("Example: ") + path);
+    saveShot(&f.form, QStringLiteral("setform-long-example.png"));
 }
 
 void TestSettings::windowPos_data()
@@ -544,31 +596,41 @@ void TestSettings::dirFormPathField_data()
 {
     QTest::addColumn<QString>("typed"); // "~" is the home folder
     QTest::addColumn<bool>("enterFirst");
+    QTest::addColumn<QString>("answer"); // to the message that comes; empty: none comes
     QTest::addColumn<QString>("picked"); // below the home folder; empty: nothing
-    QTest::newRow("a path, Ok") << QStringLiteral("HOME/typed/one") << false
+    QTest::newRow("a path, Ok") << QStringLiteral("HOME/typed/one") << false << QString()
                                 << QStringLiteral("typed/one");
-    QTest::newRow("~, Enter, Ok") << QStringLiteral("~/typed") << true << QStringLiteral("typed");
-    QTest::newRow("a hidden folder, Enter, Ok")
-        << QStringLiteral("~/typed/.secret") << true << QStringLiteral("typed/.secret");
-    QTest::newRow("no such folder") << QStringLiteral("~/typed/none") << false << QString();
+    QTest::newRow("~, Enter, Ok") << QStringLiteral("~/typed") << true << QString()
+                                  << QStringLiteral("typed");
+    QTest::newRow("a hidden folder, Enter, Ok") << QStringLiteral("~/typed/.secret") << true
+                                                << QString() << QStringLiteral("typed/.secret");
+    QTest::newRow("no such folder, not made")
+        << QStringLiteral("~/typed/none") << false << QStringLiteral("No") << QString();
+    QTest::newRow("no such folders, made")
+        << QStringLiteral("~/typed/new/deeper") << false << QStringLiteral("Yes")
+        << QStringLiteral("typed/new/deeper");
+    QTest::newRow("a file") << QStringLiteral("~/typed/song.mp3") << false << QStringLiteral("Ok")
+                            << QString();
 }
 
 // The path field takes a typed or pasted folder: Enter goes there in the tree (showing hidden
-// folders when it is one), Ok picks it; a folder that does not exist is refused with a
-// message and the picker stays open.
+// folders when it is one), Ok picks it; a folder that does not exist is made when the user
+// agrees, else the picker stays open; a file is refused.
 void TestSettings::dirFormPathField()
 {
     QFETCH(QString, typed);
     QFETCH(bool, enterFirst);
+    QFETCH(QString, answer);
     QFETCH(QString, picked);
     QDir home = QDir::home();
     QVERIFY(home.mkpath(QStringLiteral("typed/one")) &&
             home.mkpath(QStringLiteral("typed/.secret")));
+    QVERIFY(writeFile(home.filePath(QStringLiteral("typed/song.mp3")), "x"));
     typed.replace(QStringLiteral("HOME"), QDir::homePath());
     TdirForm form;
     auto *edit = form.findChild<QLineEdit *>(QStringLiteral("PathEdit"));
     auto *hidden = form.findChild<QCheckBox *>(QStringLiteral("HiddenCheck"));
-    QString current, refusal;
+    QString current, message;
     whenModal([&](QWidget *) {
         edit->setText(typed);
         if (enterFirst) {
@@ -577,10 +639,16 @@ void TestSettings::dirFormPathField()
             current = qobject_cast<QFileSystemModel *>(treeOf(form)->model())
                           ->filePath(treeOf(form)->currentIndex());
         }
-        if (picked.isEmpty()) {
+        if (!answer.isEmpty()) {
             whenModal(
                 [&](QWidget *box) {
-                    refusal = qobject_cast<QMessageBox *>(box)->text();
+                    auto *messageBox = qobject_cast<QMessageBox *>(box);
+                    message = messageBox->text();
+                    if (answer == QLatin1String("Yes")) {
+                        saveShot(box, QStringLiteral("dirform-make-typed.png"));
+                        messageBox->button(QMessageBox::Yes)->click();
+                        return;
+                    }
                     box->close();
                     QTimer::singleShot(0, &form, [&form] { button(form, "Button2")->click(); });
                 },
@@ -594,7 +662,115 @@ void TestSettings::dirFormPathField()
     if (enterFirst)
         QCOMPARE(current, expected);
     QCOMPARE(hidden->isChecked(), picked.contains(QLatin1String("/.")));
-    QCOMPARE(refusal.isEmpty(), !picked.isEmpty());
+    QCOMPARE(message.isEmpty(), answer.isEmpty());
+    if (!answer.isEmpty())
+        QVERIFY2(message.contains(
+                     QDir::toNativeSeparators(typed.replace(QLatin1String("~"), QDir::homePath()))),
+                 qPrintable(message));
+    if (answer == QLatin1String("No"))
+        QVERIFY(!QFileInfo::exists(typed)); // declined: nothing made
+    if (!expected.isEmpty())
+        QVERIFY(QFileInfo(expected).isDir());
+}
+
+void TestSettings::dirFormStartFolder_data()
+{
+    QTest::addColumn<QString>("start");    // below the test's folder; "-": none given
+    QTest::addColumn<QString>("selected"); // below the test's folder; "~": the home folder
+    QTest::newRow("a folder") << QStringLiteral("start/out put") << QStringLiteral("start/out put");
+    QTest::newRow("a folder not there yet")
+        << QStringLiteral("start/out put/gone/deeper") << QStringLiteral("start/out put");
+    QTest::newRow("none: the home folder") << QStringLiteral("-") << QStringLiteral("~");
+}
+
+// The picker opens at the folder the caller gives (the output folder), or as near as exists.
+void TestSettings::dirFormStartFolder()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, selected);
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("start/out put")));
+    TdirForm form;
+    if (start != QLatin1String("-"))
+        form.setStartFolder(m_dir.filePath(start));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView *tree = treeOf(form);
+    auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+    const QString expected =
+        selected == QLatin1String("~") ? QDir::homePath() : m_dir.filePath(selected);
+    QCOMPARE(model->filePath(tree->currentIndex()), expected);
+    QCOMPARE(form.findChild<QLineEdit *>(QStringLiteral("PathEdit"))->text(), expected);
+    QTRY_VERIFY(tree->viewport()->rect().contains(
+        QPoint(1, tree->visualRect(tree->currentIndex()).center().y())));
+}
+
+void TestSettings::dirFormNewFolder_data()
+{
+    QTest::addColumn<QString>("name");     // typed into the question; null: cancelled
+    QTest::addColumn<QString>("selected"); // afterwards, below the folder it was made in
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("a new name") << QStringLiteral(" Live 2024 ") << QStringLiteral("Live 2024")
+                                << false;
+    QTest::newRow("cancelled") << QString() << QString() << false;
+    QTest::newRow("a slash") << QStringLiteral("a/b") << QString() << true;
+    QTest::newRow("dot dot") << QStringLiteral("..") << QString() << true;
+    QTest::newRow("a name that is taken")
+        << QStringLiteral("taken") << QStringLiteral("taken") << true;
+}
+
+// "New folder" makes a folder under the selected one and selects it; bad and taken names are
+// refused with a word, a taken folder is selected.
+void TestSettings::dirFormNewFolder()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, selected);
+    QFETCH(bool, warned);
+    QTemporaryDir parent(m_dir.filePath(QStringLiteral("new-XXXXXX")));
+    QVERIFY(QDir(parent.path()).mkdir(QStringLiteral("taken")));
+    TdirForm form;
+    form.setStartFolder(parent.path());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    saveShot(&form, QStringLiteral("dirform-new-folder.png"));
+    QString warning;
+    whenModal(
+        [&](QWidget *modal) {
+            auto *ask = qobject_cast<QInputDialog *>(modal);
+            QVERIFY(ask);
+            QCOMPARE(ask->textValue(), QStringLiteral("New folder"));
+            if (name.isNull()) {
+                ask->reject();
+                return;
+            }
+            ask->setTextValue(name);
+            saveShot(ask, QStringLiteral("dirform-new-folder-name.png"));
+            if (warned)
+                whenModal(
+                    [&](QWidget *box) {
+                        warning = qobject_cast<QMessageBox *>(box)->text();
+                        box->close();
+                    },
+                    &form);
+            ask->accept();
+        },
+        &form);
+    QTest::mouseClick(button(form, "NewFolderButton"), Qt::LeftButton);
+    QTRY_COMPARE(warning.isEmpty(), !warned);
+    QTreeView *tree = treeOf(form);
+    auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+    const QString expected = selected.isEmpty() ? parent.path() : parent.filePath(selected);
+    QTRY_COMPARE(model->filePath(tree->currentIndex()), expected);
+    QCOMPARE(form.findChild<QLineEdit *>(QStringLiteral("PathEdit"))->text(), expected);
+    saveShot(&form, QStringLiteral("dirform-new-folder-made.png"));
+    // Nothing else was made.
+    QStringList made = QDir(parent.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    made.sort();
+    QCOMPARE(made, selected == QLatin1String("Live 2024")
+                       ? QStringList({QStringLiteral("Live 2024"), QStringLiteral("taken")})
+                       : QStringList(QStringLiteral("taken")));
+    // Ok picks it.
+    QTest::mouseClick(button(form, "Button1"), Qt::LeftButton);
+    QCOMPARE(form.PickedFolder(), expected);
 }
 
 void TestSettings::radioButtonsSetFinishAction_data()

@@ -56,7 +56,7 @@ struct Editor
     explicit Editor(const QVector<ID3info> &entries = fourEntries())
     {
         for (const ID3info &e : entries)
-            model.appendEntry(e, QStringLiteral("00:03:00"), QStringLiteral("2.75MB"));
+            model.appendEntry(e, 180, 128000);
         for (const char *name : GenreNames)
             form.ComboBox1->addItem(QString::fromLatin1(name));
         form.setModel(&model);

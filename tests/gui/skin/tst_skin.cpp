@@ -1,23 +1,30 @@
 #include "common/testguard.h"
 
 #include "core/skin/skinfile.h"
+#include "gui/skin/progressmeter.h"
 #include "gui/skin/skinelement.h"
 #include "gui/skin/skinwindow.h"
 #include "gui/skin/tskin.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QHash>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
 
+#include <climits>
+
 namespace {
 
 const QString ShippedSkin = QStringLiteral(WT_SOURCE_DIR "/skins/mp313.skn");
+constexpr Qt::Edges AllEdges = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
 const QStringList CommandNames =
     QStringLiteral(
         "addfile addfolder remove clear id3 settings tomp3 towav towma toaac torm more stop")
@@ -142,6 +149,13 @@ private slots:
     void loadFailures_data();
     void loadFailures();
     void skinWithoutProgress();
+    void fixedSkin();
+    void grownLayout_data();
+    void grownLayout();
+    void grownDrawing();
+    void resizeByHand_data();
+    void resizeByHand();
+    void doubleClickMaximises();
     void shippedSkin_data();
     void shippedSkin();
     void shippedSkinLayout();
@@ -151,6 +165,10 @@ private slots:
     void dragMovesWindow();
     void keyboardAndDisabled_data();
     void keyboardAndDisabled();
+    void progressFrame_data();
+    void progressFrame();
+    void mulDiv_data();
+    void mulDiv();
     void screenshots();
 };
 
@@ -184,6 +202,37 @@ void tst_Skin::loadFailures_data()
         << QStringLiteral("line 1: the picture is too large (8193 x 100; at most 8192 pixels");
     QTest::newRow("no form") << QStringLiteral("noform.skn") << head + "<g id=\"mainform\"/></svg>"
                              << QStringLiteral("the skin has no form \"wavtransform\"");
+
+    // How elements follow a window that grows.
+    const QByteArray form =
+        head + "<g id=\"wavtransform\"><rect width=\"10\" height=\"10\"/></g>\n";
+    QTest::newRow("unknown anchor")
+        << QStringLiteral("anchor.skn")
+        << form + "<rect id=\"go\" width=\"2\" height=\"2\" anchor=\"right middle\"/></svg>"
+        << QStringLiteral("line 3: the anchor \"right middle\" of \"go\" is not a list of left");
+    QTest::newRow("anchored form")
+        << QStringLiteral("form.skn") << head + "<g id=\"wavtransform\" anchor=\"right\"/></svg>"
+        << QStringLiteral("line 2: the form \"wavtransform\" always fills the window");
+    QTest::newRow("resize on an element")
+        << QStringLiteral("resize.skn")
+        << form + "<rect id=\"go\" width=\"2\" height=\"2\" resize=\"both\"/></svg>"
+        << QStringLiteral("line 3: only the form says how the window grows");
+    QTest::newRow("unknown resize")
+        << QStringLiteral("resize.skn") << head + "<g id=\"wavtransform\" resize=\"yes\"/></svg>"
+        << QStringLiteral("line 2: the resize \"yes\" is not none, horizontal, vertical or both");
+    QTest::newRow("negative slice")
+        << QStringLiteral("slice.skn")
+        << form + "<rect id=\"go\" width=\"2\" height=\"2\" slice=\"1 -2\"/></svg>"
+        << QStringLiteral("line 3: the slice \"1 -2\" of \"go\" is not one to four lengths");
+    QTest::newRow("five slices")
+        << QStringLiteral("slice.skn")
+        << form + "<rect id=\"go\" width=\"2\" height=\"2\" slice=\"1 1 1 1 1\"/></svg>"
+        << QStringLiteral("line 3: the slice \"1 1 1 1 1\" of \"go\"");
+    QTest::newRow("anchored state")
+        << QStringLiteral("state.skn")
+        << form + "<rect id=\"go\" width=\"2\" height=\"2\"/>\n"
+                  "<rect id=\"go.hover\" width=\"2\" height=\"2\" anchor=\"right\"/></svg>"
+        << QStringLiteral("line 4: the state \"go.hover\" takes its element's place");
 }
 
 void tst_Skin::loadFailures()
@@ -217,6 +266,182 @@ void tst_Skin::skinWithoutProgress()
     QCOMPARE(s.element(QStringLiteral("wavtransform")), nullptr);
     QVERIFY(s.element(QStringLiteral("go")));
     QCOMPARE(s.window.size(), QSize(200, 100));
+}
+
+// A skin that does not say the window grows keeps it at its own size, whatever the program
+// or the elements' anchors would like.
+void tst_Skin::fixedSkin()
+{
+    QTemporaryDir dir;
+    QByteArray svg = testSkin(true);
+    svg.replace("<rect id=\"pb\"",
+                "<rect id=\"pb\" anchor=\"bottom,right left\" slice=\"1 2px 3\"");
+    Skinned s(writeFile(dir, QStringLiteral("fixed.skn"), svg));
+    SkinWindow *skinWindow = s.skin.GetWindowSkin(&s.window);
+    QCOMPARE(s.skin.skinFile().resizable(), Qt::Orientations());
+    QCOMPARE(s.skin.skinFile().element(QStringLiteral("pb"))->anchors,
+             Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    QCOMPARE(s.skin.skinFile().element(QStringLiteral("pb"))->slice, QMarginsF(2, 1, 2, 3));
+    QCOMPARE(s.skin.skinFile().element(QStringLiteral("go"))->anchors, Qt::LeftEdge | Qt::TopEdge);
+    s.window.resize(400, 300);
+    QCOMPARE(s.window.size(), QSize(200, 100));
+    QCOMPARE(s.window.minimumSize(), QSize(200, 100));
+    QCOMPARE(s.window.maximumSize(), QSize(200, 100));
+    QCOMPARE(skinWindow->place(QRect(10, 60, 180, 10), AllEdges), QRect(10, 60, 180, 10));
+    QCOMPARE(s.element(QStringLiteral("pb"))->rect(), QRect(10, 60, 180, 10));
+}
+
+void tst_Skin::grownLayout_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("name"); // an element of the shipped skin, or a widget's place
+    QTest::addColumn<QRect>("change"); // added to its rectangle at the skin's size
+
+    const QSize large(900, 600); // 375 wider and 257 taller
+    const QSize wide(700, 343);
+    QTest::newRow("a list command stays") << large << "addfile" << QRect(0, 0, 0, 0);
+    QTest::newRow("a target stays") << large << "tomp3" << QRect(0, 0, 0, 0);
+    QTest::newRow("settings keeps to the right") << large << "settings" << QRect(375, 0, 0, 0);
+    QTest::newRow("stop keeps to the right") << large << "stop" << QRect(375, 0, 0, 0);
+    QTest::newRow("more keeps to the rail's end") << large << "more" << QRect(375, 0, 0, 0);
+    QTest::newRow("close keeps to the right") << large << "close" << QRect(375, 0, 0, 0);
+    QTest::newRow("the title band stretches across") << large << "caption" << QRect(0, 0, 375, 0);
+    QTest::newRow("the rail stretches across") << large << "rail" << QRect(0, 0, 375, 0);
+    QTest::newRow("the list frame stretches both ways")
+        << large << "listframe" << QRect(0, 0, 375, 257);
+    QTest::newRow("the labels keep to the right") << large << "outputlabels" << QRect(375, 0, 0, 0);
+    QTest::newRow("the band stretches at the bottom") << large << "pb" << QRect(0, 257, 375, 0);
+    QTest::newRow("the percentage keeps to the corner")
+        << large << "pbpos" << QRect(375, 257, 0, 0);
+    QTest::newRow("the summary keeps to the bottom") << large << "pbinfo" << QRect(0, 257, 0, 0);
+    QTest::newRow("only wider: the band stays at its height")
+        << wide << "pb" << QRect(0, 0, 175, 0);
+    QTest::newRow("place: the list") << large << "@ListView1" << QRect(0, 0, 375, 257);
+    QTest::newRow("place: a drop-down list") << large << "@suiComboBox2" << QRect(375, 0, 0, 0);
+    QTest::newRow("place: the open button")
+        << large << "@OpenOutputButton" << QRect(375, 257, 0, 0);
+    QTest::newRow("place: the output label") << large << "@OutputLabel" << QRect(0, 257, 375, 0);
+}
+
+// The shipped skin grows: elements and the program's widgets keep to their edges or stretch
+// between them.
+void tst_Skin::grownLayout()
+{
+    QFETCH(QSize, size);
+    QFETCH(QString, name);
+    QFETCH(QRect, change);
+    // The widgets' places at the skin's size, with their anchors (docs/skin-format.md).
+    const QHash<QString, QPair<QRect, Qt::Edges>> places = {
+        {QStringLiteral("@ListView1"), {QRect(12, 103, 332, 182), AllEdges}},
+        {QStringLiteral("@suiComboBox2"), {QRect(354, 209, 121, 21), Qt::TopEdge | Qt::RightEdge}},
+        {QStringLiteral("@OpenOutputButton"),
+         {QRect(284, 288, 60, 19), Qt::RightEdge | Qt::BottomEdge}},
+        {QStringLiteral("@OutputLabel"),
+         {QRect(12, 289, 268, 17), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge}},
+    };
+    Skinned s;
+    QVERIFY(s.show());
+    SkinWindow *skinWindow = s.skin.GetWindowSkin(&s.window);
+    QCOMPARE(s.skin.skinFile().resizable(), Qt::Horizontal | Qt::Vertical);
+    auto rectOf = [&] {
+        if (name.startsWith(u'@'))
+            return skinWindow->place(places[name].first, places[name].second);
+        SkinElement *element = s.element(name);
+        return element ? element->rect() : QRect();
+    };
+    const QRect before = rectOf();
+    QVERIFY(!before.isEmpty());
+    QSignalSpy laidOut(&s.skin, &TSkin::layoutChanged);
+    s.window.resize(size);
+    QCOMPARE(s.window.size(), size);
+    QCOMPARE(laidOut.count(), 1);
+    const QRect expected = before.adjusted(change.x(), change.y(), change.x() + change.width(),
+                                           change.y() + change.height());
+    QCOMPARE(rectOf(), expected);
+    // And back: nothing is left over from the larger size.
+    s.window.resize(525, 343);
+    QCOMPARE(rectOf(), before);
+}
+
+// Grown, the skin is drawn whole: the body reaches the far corner (the shape round there, too),
+// the progress band spans the new width, and a part of it set before follows it.
+void tst_Skin::grownDrawing()
+{
+    Skinned s;
+    QVERIFY(s.show());
+    SkinElement *bar = s.element(QStringLiteral("pb"));
+    bar->SetElementRect(12, 310, 12 + 469, 322);
+    s.window.resize(900, 600);
+    QCOMPARE(bar->pictureBounds(), QRectF(12, 567, 844, 12));
+    QCOMPARE(bar->rect(), QRect(12, 567, 844, 12));
+    const QImage image = s.window.grab().toImage();
+    const QColor track = colourAt(image, 450, 587 - 14); // the fill's middle
+    QVERIFY2(track.green() > 150 && track.red() < 120, qPrintable(track.name()));
+    const QColor body = colourAt(image, 880, 540);
+    QVERIFY2(body.red() > 25 && body.red() < 70, qPrintable(body.name()));
+    const QRegion mask = s.window.mask();
+    for (const QPoint &p : {QPoint(0, 0), QPoint(899, 0), QPoint(0, 599), QPoint(899, 599)})
+        QVERIFY(!mask.contains(p));
+    for (const QPoint &p :
+         {QPoint(450, 0), QPoint(0, 300), QPoint(899, 300), QPoint(450, 599), QPoint(894, 594)})
+        QVERIFY(mask.contains(p));
+}
+
+void tst_Skin::resizeByHand_data()
+{
+    QTest::addColumn<QPoint>("press"); // in the window, at 525 x 343
+    QTest::addColumn<QPoint>("move");
+    QTest::addColumn<QRect>("change"); // of the window's geometry
+
+    QTest::newRow("right edge") << QPoint(523, 171) << QPoint(100, 40) << QRect(0, 0, 100, 0);
+    QTest::newRow("bottom edge") << QPoint(262, 341) << QPoint(30, 60) << QRect(0, 0, 0, 60);
+    QTest::newRow("bottom right corner, along the edge")
+        << QPoint(523, 332) << QPoint(50, 60) << QRect(0, 0, 50, 60);
+    QTest::newRow("left edge") << QPoint(1, 171) << QPoint(-80, 0) << QRect(-80, 0, 80, 0);
+    QTest::newRow("top left corner") << QPoint(2, 8) << QPoint(-20, -30) << QRect(-20, -30, 20, 30);
+    QTest::newRow("not below the skin's size")
+        << QPoint(523, 341) << QPoint(-200, -100) << QRect(0, 0, 0, 0);
+    QTest::newRow("left edge inwards") << QPoint(1, 171) << QPoint(60, 0) << QRect(0, 0, 0, 0);
+    QTest::newRow("the background moves")
+        << QPoint(262, 200) << QPoint(40, 30) << QRect(40, 30, 0, 0);
+}
+
+// The edges of a window that can grow resize it (by hand where no window manager does).
+void tst_Skin::resizeByHand()
+{
+    QFETCH(QPoint, press);
+    QFETCH(QPoint, move);
+    QFETCH(QRect, change);
+    Skinned s;
+    s.window.move(300, 300);
+    QVERIFY(s.show());
+    const QRect start = s.window.geometry();
+    s.mouse(QTest::MousePress, press);
+    QTest::mouseMove(s.window.windowHandle(), press + move);
+    // Where the pointer is now, in the window as it has become.
+    s.mouse(QTest::MouseRelease, press + move - change.topLeft());
+    const QRect expected = start.adjusted(change.x(), change.y(), change.x() + change.width(),
+                                          change.y() + change.height());
+    QTRY_COMPARE(s.window.geometry(), expected);
+}
+
+// A double click on the title band maximises the window and brings it back; elsewhere it
+// does not, and the shape follows the size.
+void tst_Skin::doubleClickMaximises()
+{
+    Skinned s;
+    QVERIFY(s.show());
+    QSignalSpy clicks(&s.skin, &TSkin::OnClick);
+    QTest::mouseDClick(s.window.windowHandle(), Qt::LeftButton, {}, QPoint(262, 330));
+    QVERIFY(!s.window.isMaximized());
+    QTest::mouseDClick(s.window.windowHandle(), Qt::LeftButton, {}, QPoint(262, 12));
+    QTRY_VERIFY(s.window.isMaximized());
+    QTRY_VERIFY(s.window.width() > 525);
+    QTRY_VERIFY(s.window.mask().contains(QPoint(s.window.width() / 2, s.window.height() - 1)));
+    QTest::mouseDClick(s.window.windowHandle(), Qt::LeftButton, {}, QPoint(262, 12));
+    QTRY_VERIFY(!s.window.isMaximized());
+    QTRY_COMPARE(s.window.size(), QSize(525, 343));
+    QCOMPARE(clicks.count(), 0);
 }
 
 void tst_Skin::shippedSkin_data()
@@ -477,24 +702,45 @@ void tst_Skin::screenshots()
     };
 
     Skinned s;
+    SkinWindow *skinWindow = s.skin.GetWindowSkin(&s.window);
     QStandardItemModel model;
     model.setHorizontalHeaderLabels(QStringLiteral("File Title,Time,Size,Status").split(u','));
     auto *list = new QTreeView(&s.window);
     list->setObjectName(QStringLiteral("ListView1"));
     list->setRootIsDecorated(false);
     list->setModel(&model);
-    list->setGeometry(12, 103, 332, 182);
-    list->header()->resizeSection(0, 146);
+    skinWindow->anchorWidget(list, QRect(12, 103, 332, 182), AllEdges);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < 4; ++column)
+        list->header()->resizeSection(column, 62);
+    auto *output = new QLabel(QStringLiteral("/home/user/Music"), &s.window);
+    output->setObjectName(QStringLiteral("OutputLabel"));
+    skinWindow->anchorWidget(output, QRect(12, 289, 268, 17),
+                             Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    auto *open = new QPushButton(QStringLiteral("Open"), &s.window);
+    open->setObjectName(QStringLiteral("OpenOutputButton"));
+    skinWindow->anchorWidget(open, QRect(284, 288, 60, 19), Qt::RightEdge | Qt::BottomEdge);
     QComboBox *combos[3];
     const char *items[3] = {"44100 Hz", "128 Kbps", "Stereo"};
     for (int i = 0; i < 3; ++i) {
         combos[i] = new QComboBox(&s.window);
         combos[i]->setObjectName(QStringLiteral("suiComboBox%1").arg(i + 1));
         combos[i]->addItems({QString::fromLatin1(items[i]), QStringLiteral("Other")});
-        combos[i]->setGeometry(354, QList<int>({156, 209, 261}).at(i), 121, 21);
+        skinWindow->anchorWidget(combos[i], QRect(354, QList<int>({156, 209, 261}).at(i), 121, 21),
+                                 Qt::TopEdge | Qt::RightEdge);
     }
-    s.element(QStringLiteral("pb"))->SetElementRect(12, 310, 12 + 234, 322);
+    // Half the band, wherever the band is at the window's size.
+    auto showHalf = [&s] {
+        SkinElement *bar = s.element(QStringLiteral("pb"));
+        const QRect band = bar->pictureBounds().toAlignedRect();
+        bar->SetElementRect(band.left(), band.top(), band.left() + band.width() / 2,
+                            band.bottom() + 1);
+        bar->RedrawElement();
+    };
+    showHalf();
     s.element(QStringLiteral("pbpos"))->SetElementText(QStringLiteral("50%"));
+    s.element(QStringLiteral("pbinfo"))->SetElementText(QStringLiteral("5 converted, 1 failed"));
     QVERIFY(s.show());
     save("empty", &s.window);
 
@@ -511,9 +757,81 @@ void tst_Skin::screenshots()
     QCoreApplication::processEvents();
     save("rows-hover", &s.window);
 
+    // Grown: the list, the rails and the band stretch, the right column keeps to the edge.
+    QSignalSpy laidOut(&s.skin, &TSkin::layoutChanged);
+    s.window.resize(900, 600);
+    QTRY_COMPARE(s.window.size(), QSize(900, 600));
+    QVERIFY(!laidOut.isEmpty());
+    showHalf();
+    QTest::mouseMove(s.window.windowHandle(), s.at(QStringLiteral("settings")));
+    QCoreApplication::processEvents();
+    save("900x600", &s.window);
+    s.window.resize(525, 343);
+    QTRY_COMPARE(s.window.size(), QSize(525, 343));
+
     combos[1]->showPopup();
     QVERIFY(QTest::qWaitForWindowExposed(combos[1]->view()->window()));
     save("dropdown", combos[1]->view()->window());
+}
+
+// The band's arithmetic, in the skin's pixels.
+void tst_Skin::progressFrame_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("right"); // -1: nothing drawn
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << 0 << 100 << 12 << u"0%"_qs;
+    QTest::newRow("full") << 100 << 100 << 481 << u"100%"_qs;
+    QTest::newRow("one third") << 1 << 3 << 12 + 156 << u"33%"_qs;
+    QTest::newRow("two thirds") << 2 << 3 << 12 + 313 << u"66%"_qs;
+    QTest::newRow("past the total") << 101 << 100 << -1 << QString();
+    QTest::newRow("zero total") << 0 << 0 << 12 << u"0%"_qs;
+    QTest::newRow("report on zero total") << 5 << 0 << -1 << QString();
+    QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << 481 << u"99%"_qs;
+    QTest::newRow("negative done") << -5 << 100 << 12 << u"0%"_qs;
+}
+
+void tst_Skin::progressFrame()
+{
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(int, right);
+    QFETCH(QString, text);
+    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
+    QCOMPARE(frame.has_value(), right >= 0);
+    if (frame) {
+        QCOMPARE(frame->right, right);
+        QCOMPARE(frame->text, text);
+        QCOMPARE(QString::number(frame->percent) + u'%', text);
+    }
+}
+
+void tst_Skin::mulDiv_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("numerator");
+    QTest::addColumn<int>("denominator");
+    QTest::addColumn<int>("result");
+    QTest::newRow("half up") << 1 << 3 << 2 << 2;
+    QTest::newRow("negative half away from zero") << -1 << 3 << 2 << -2;
+    QTest::newRow("negative denominator") << 5 << 1 << -2 << -3;
+    QTest::newRow("all negative") << -5 << -1 << -2 << -3;
+    QTest::newRow("below half") << 1 << 1 << 3 << 0;
+    QTest::newRow("above half") << 2 << 1 << 3 << 1;
+    QTest::newRow("divide by zero") << 7 << 1 << 0 << -1;
+    QTest::newRow("64-bit product") << INT_MAX << INT_MAX << INT_MAX << INT_MAX;
+    QTest::newRow("result too big") << INT_MAX << 2 << 1 << -1;
+    QTest::newRow("result too small") << INT_MIN << 1 << 1 << -1;
+}
+
+void tst_Skin::mulDiv()
+{
+    QFETCH(int, number);
+    QFETCH(int, numerator);
+    QFETCH(int, denominator);
+    QFETCH(int, result);
+    QCOMPARE(MulDiv(number, numerator, denominator), result);
 }
 
 WT_SAFE_TEST_MAIN(tst_Skin)

@@ -460,8 +460,8 @@ void TestBadInput::listModel()
         QCOMPARE(entry.SourcePath, source.path);
         QCOMPARE(entry.Title, source.title);
         QCOMPARE(model.status(row), JobStatus::Unconvert);
-        QVERIFY2(size.match(model.size(row)).hasMatch(), qPrintable(model.size(row)));
-        QVERIFY(model.time(row).size() <= 8);
+        QVERIFY2(size.match(sizeShown(model, row)).hasMatch(), qPrintable(sizeShown(model, row)));
+        QVERIFY(timeShown(model, row).size() <= 8);
     }
     QCOMPARE(snapshot(in), before);
 }
@@ -492,8 +492,9 @@ void TestBadInput::listModelBatch()
 
     BatchSequencer batch(&model, &tag);
     batch.setEncoderPath(ffmpeg);
-    batch.setProfileSource([] { return EncodingProfile::defaults(); });
-    batch.setOutputDirSource([outDir] { return outDir; });
+    ConversionOptions options;
+    options.outputDir = outDir;
+    batch.setOptions(options);
     QSignalSpy done(&batch, &BatchSequencer::batchFinished);
     QVERIFY(batch.StartConversion(*TargetFormatForExtension(Mp3)));
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, RunBoundMs * 2);

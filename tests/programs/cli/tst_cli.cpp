@@ -1,6 +1,7 @@
 #include "common/testcommon.h"
 #include "common/testguard.h"
 
+#include "core/base/sizeestimate.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/mediaprobe.h"
 #include "core/tags/tid3v1.h"
@@ -99,10 +100,16 @@ private:
     // year when `fields` are given.
     QString taggedSource(const QString &path, const QByteArrayList &fields = {}, int genre = 255,
                          int track = 0);
+    // "--to FORMAT --out <the test's output folder>", then `more`.
+    QStringList to(const QString &format, const QStringList &more = {}) const
+    {
+        return QStringList{QStringLiteral("--to"), format, QStringLiteral("--out"), m_out} + more;
+    }
 
     QTemporaryDir m_tmp;
     QString m_ffmpeg;
     QString m_dir;
+    QString m_out; // the test's output folder, not made yet
 };
 
 void TestCli::initTestCase()
@@ -117,6 +124,7 @@ void TestCli::init()
 {
     static int round = 0;
     m_dir = m_tmp.filePath(QString::number(++round));
+    m_out = m_dir + QStringLiteral("/out");
     QVERIFY(QDir().mkpath(m_dir + QStringLiteral("/src")));
 }
 
@@ -311,10 +319,9 @@ void TestCli::convertsFilesAndFoldersInCommandLineOrder()
     QVERIFY(tag.WriteToFile(first));
     const QByteArray sourceTag = readFile(first).right(128);
 
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     const Run r =
-        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--keep-order"),
-             QStringLiteral("--out"), out, first, folder, last});
+        run(to(QStringLiteral("mp3"), {QStringLiteral("--keep-order"), first, folder, last}));
     QCOMPARE(r.code, 0);
     QVERIFY(QFileInfo(out).isDir()); // made, one level
 
@@ -353,7 +360,7 @@ void TestCli::defaultOutputIsTheSavedFolder()
 
 void TestCli::failedRowsGiveExitOne()
 {
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     QVERIFY(QDir().mkpath(out));
     const QString a = makeSource(m_dir + QStringLiteral("/src/a.wav"), 1);
     // A source in the output folder, titled so that its output would be itself.
@@ -363,9 +370,9 @@ void TestCli::failedRowsGiveExitOne()
     QVERIFY(tag.WriteToFile(self));
     const QByteArray selfBytes = readFile(self);
 
-    const Run low = run({QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--bitrate"),
-                         QStringLiteral("8000"), QStringLiteral("--keep-order"),
-                         QStringLiteral("--out"), out, a, self});
+    const Run low =
+        run(to(QStringLiteral("wma"), {QStringLiteral("--bitrate"), QStringLiteral("8000"),
+                                       QStringLiteral("--keep-order"), a, self}));
     QCOMPARE(low.code, 1);
     QCOMPARE(lines(low.out),
              QStringList({tabbed({QStringLiteral("Failed"), a, out + QStringLiteral("/a.wav.wma")}),
@@ -375,14 +382,13 @@ void TestCli::failedRowsGiveExitOne()
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.wav.wma")));
     QCOMPARE(readFile(self), selfBytes);
 
-    const Run good =
-        run({QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--out"), out, a});
+    const Run good = run(to(QStringLiteral("wma"), {a}));
     QCOMPARE(good.code, 0);
 }
 
 void TestCli::dryRunConvertsNothingAndFlagsClashes()
 {
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     QVERIFY(QDir().mkpath(out));
     const QString one = makeSource(m_dir + QStringLiteral("/src/one.wav"), 2);
     const QString two = makeSource(m_dir + QStringLiteral("/src/two.wav"), 1);
@@ -404,8 +410,7 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
         run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--dry-run"),
              QStringLiteral("--out"), m_dir + QStringLiteral("/src"), one, two, plain, theirs});
     QCOMPARE(r.code, 1); // the row that would overwrite a source would fail
-    const Run r2 = run({QStringLiteral("--to"), QStringLiteral("wav"), QStringLiteral("--dry-run"),
-                        QStringLiteral("--out"), out, self, plain});
+    const Run r2 = run(to(QStringLiteral("wav"), {QStringLiteral("--dry-run"), self, plain}));
     QCOMPARE(r2.code, 1);
     // 16-bit stereo at 44100 Hz.
     const QString wav2s = EstimateSize(QStringLiteral("00:00:02"), QStringLiteral("1411200"));
@@ -432,13 +437,11 @@ void TestCli::dryRunConvertsNothingAndFlagsClashes()
     QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase),
              QStringList({QStringLiteral("plain.wav.wav"), QStringLiteral("Self.wav")}));
 
-    const Run clean = run({QStringLiteral("--to"), QStringLiteral("mp3"),
-                           QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
+    const Run clean = run(to(QStringLiteral("mp3"), {QStringLiteral("--dry-run"), plain}));
     QCOMPARE(clean.code, 0);
     QCOMPARE(lines(clean.out).size(), 1);
     // A profile the format refuses is flagged as the run would refuse it.
-    const Run refused = run({QStringLiteral("--to"), QStringLiteral("opus"),
-                             QStringLiteral("--dry-run"), QStringLiteral("--out"), out, plain});
+    const Run refused = run(to(QStringLiteral("opus"), {QStringLiteral("--dry-run"), plain}));
     QCOMPARE(refused.code, 1);
     QVERIFY2(refused.out.endsWith("\tOpus takes only 8000, 12000, 16000, 24000 or 48000 Hz\n"),
              refused.out.constData());
@@ -490,11 +493,10 @@ void TestCli::namingPattern()
     QFETCH(QString, source);
     QFETCH(QString, expected);
     const QString src = m_dir + QStringLiteral("/src");
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     const QString path = taggedSource(src + u'/' + source, tag, 255, track);
     const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
-    const QStringList args =
-        QStringList{u"--to"_qs, u"mp3"_qs, u"--out"_qs, out} + options + QStringList{src};
+    const QStringList args = to(u"mp3"_qs) + options + QStringList{src};
 
     const Run dry = run(args + QStringList{u"--dry-run"_qs}, fake);
     QCOMPARE(dry.code, 0);
@@ -538,7 +540,7 @@ void TestCli::existingOutputs()
     QFETCH(bool, earlier);
     QFETCH(QByteArray, secondTitle);
     QFETCH(QStringList, expected);
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     QVERIFY(QDir().mkpath(out));
     const QString one = taggedSource(m_dir + QStringLiteral("/src/one.wav"), {"Song"});
     const QString two = taggedSource(m_dir + QStringLiteral("/src/two.wav"), {secondTitle});
@@ -548,9 +550,7 @@ void TestCli::existingOutputs()
     const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()},
                                          {u"FAKE_ARGS_LOG"_qs, argsLog}};
     // Lines in list order, though the rows may end in another.
-    const QStringList args = {
-        u"--to"_qs, u"mp3"_qs, u"--existing"_qs, mode, u"--keep-order"_qs, u"--out"_qs, out,
-        one,        two};
+    const QStringList args = to(u"mp3"_qs, {u"--existing"_qs, mode, u"--keep-order"_qs, one, two});
 
     QStringList flags;
     const QStringList planned =
@@ -591,7 +591,7 @@ void TestCli::reportLines()
 {
     const QString shortOne = makeSource(m_dir + QStringLiteral("/src/short.wav"), 1);
     const QString longOne = makeSource(m_dir + QStringLiteral("/src/long.wav"), 90, 44100);
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     const QString report = m_dir + QStringLiteral("/report.jsonl");
     auto parsed = [](const QByteArray &text) {
         QList<QJsonObject> objects;
@@ -607,8 +607,7 @@ void TestCli::reportLines()
     };
     QProcess p;
     p.start(QStringLiteral(WT_CLI_PROGRAM),
-            {u"--to"_qs, u"mp3"_qs, u"--rate"_qs, u"48000"_qs, u"--out"_qs, out, u"--report"_qs,
-             report, shortOne, longOne});
+            to(u"mp3"_qs, {u"--rate"_qs, u"48000"_qs, u"--report"_qs, report, shortOne, longOne}));
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(readFile(report).endsWith('\n'), 20000);
     QCOMPARE(p.state(), QProcess::Running);
@@ -649,8 +648,8 @@ void TestCli::reportLines()
     QCOMPARE(all.at(1).value(u"duration"_qs).toInt(), 90);
 
     // "-": the report instead of the status lines, a skipped row's output as it is.
-    const Run again = run({u"--to"_qs, u"mp3"_qs, u"--rate"_qs, u"48000"_qs, u"--existing"_qs,
-                           u"skip"_qs, u"--out"_qs, out, u"--report"_qs, u"-"_qs, shortOne});
+    const Run again = run(to(u"mp3"_qs, {u"--rate"_qs, u"48000"_qs, u"--existing"_qs, u"skip"_qs,
+                                         u"--report"_qs, u"-"_qs, shortOne}));
     QCOMPARE(again.code, 0);
     const QList<QJsonObject> skipped = parsed(again.out);
     QCOMPARE(skipped.size(), 1);
@@ -735,10 +734,9 @@ QStringList TestCli::prepare(const QString &kind, QMap<QString, QString> &env, Q
                              qint64 &fileSizeLimit)
 {
     const QString src = m_dir + QStringLiteral("/src");
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     QDir().mkpath(out);
-    const QStringList mp3 = {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
-                             out};
+    const QStringList mp3 = to(QStringLiteral("mp3"));
     const QString a = makeSource(src + QStringLiteral("/a.wav"), 1);
     const QString earlier = out + QStringLiteral("/a.wav.mp3");
     TID3v1 tag;
@@ -748,8 +746,7 @@ QStringList TestCli::prepare(const QString &kind, QMap<QString, QString> &env, Q
     };
     if (kind == QLatin1String("rerun")) {
         const QString b = makeSource(src + QStringLiteral("/b.wav"), 2);
-        const QStringList wma = {
-            QStringLiteral("--to"), QStringLiteral("wma"), QStringLiteral("--out"), out, a, b};
+        const QStringList wma = to(QStringLiteral("wma"), {a, b});
         if (run(wma + QStringList{QStringLiteral("--bitrate"), QStringLiteral("64000")}).code != 0)
             qWarning("the first, good run failed");
         return wma + QStringList{QStringLiteral("--bitrate"), QStringLiteral("8000")};
@@ -960,7 +957,7 @@ void TestCli::reproductions()
 void TestCli::severalAtOnceWithTheRealEncoder()
 {
     const QString src = m_dir + QStringLiteral("/src");
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     QStringList sources;
     QStringList expected;
     for (const auto &[name, seconds] :
@@ -970,9 +967,7 @@ void TestCli::severalAtOnceWithTheRealEncoder()
                             out + u'/' + QLatin1String(name) + QStringLiteral(".mp3")});
     }
     const QStringList args =
-        QStringList{QStringLiteral("--to"), QStringLiteral("mp3"),   QStringLiteral("--jobs"),
-                    QStringLiteral("2"),    QStringLiteral("--out"), out} +
-        sources;
+        to(QStringLiteral("mp3"), {QStringLiteral("--jobs"), QStringLiteral("2")}) + sources;
     // Lines as rows end; --keep-order: in list order.
     const Run r = run(args);
     QCOMPARE(r.code, 0);
@@ -1011,7 +1006,6 @@ void TestCli::severalAtOnceWithTheRealEncoder()
 void TestCli::progressLineOnlyOnATerminal()
 {
     const QString source = makeSource(m_dir + QStringLiteral("/src/long.wav"), 60, 44100);
-    const QString out = m_dir + QStringLiteral("/out");
     int master = -1;
     int slave = -1;
     QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
@@ -1019,8 +1013,7 @@ void TestCli::progressLineOnlyOnATerminal()
     // Standard error is the terminal; standard output stays a pipe.
     p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
     p.start(QStringLiteral(WT_CLI_PROGRAM),
-            {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
-             QStringLiteral("48000"), QStringLiteral("--out"), out, source});
+            to(QStringLiteral("mp3"), {QStringLiteral("--rate"), QStringLiteral("48000"), source}));
     QVERIFY(p.waitForStarted());
     ::close(slave);
     QByteArray terminal;
@@ -1041,8 +1034,7 @@ void TestCli::progressLineOnlyOnATerminal()
     QCOMPARE(lines(p.readAllStandardOutput()).size(), 1);
 
     // Not a terminal: no progress line.
-    const Run piped =
-        run({QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"), out, source});
+    const Run piped = run(to(QStringLiteral("mp3"), {source}));
     QCOMPARE(piped.code, 0);
     QVERIFY(!piped.err.contains('%'));
 }
@@ -1063,17 +1055,17 @@ void TestCli::signalStopsLikeStop()
     QFETCH(bool, wholeGroup);
     const QString source = makeSource(m_dir + QStringLiteral("/src/long.wav"), 90, 44100);
     const QString after = makeSource(m_dir + QStringLiteral("/src/after.wav"), 1);
-    const QString out = m_dir + QStringLiteral("/out");
+    const QString &out = m_out;
     const QString output = out + QStringLiteral("/long.wav.mp3");
     // A re-run: the earlier run's output survives the interrupted one.
     QVERIFY(QDir().mkpath(out));
     QVERIFY(writeFile(output, "an earlier run's output"));
     QProcess p;
     p.setChildProcessModifier([] { ::setpgid(0, 0); });
-    p.start(QStringLiteral(WT_CLI_PROGRAM),
-            {QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--rate"),
-             QStringLiteral("48000"), QStringLiteral("--jobs"), QStringLiteral("1"),
-             QStringLiteral("--out"), out, source, after});
+    p.start(
+        QStringLiteral(WT_CLI_PROGRAM),
+        to(QStringLiteral("mp3"), {QStringLiteral("--rate"), QStringLiteral("48000"),
+                                   QStringLiteral("--jobs"), QStringLiteral("1"), source, after}));
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(!workFilesIn(out).isEmpty() &&
                                  QFileInfo(out + u'/' + workFilesIn(out).first()).size() > 0,

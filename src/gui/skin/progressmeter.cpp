@@ -1,4 +1,6 @@
-#include "core/convert/progressmeter.h"
+#include "gui/skin/progressmeter.h"
+
+#include "core/base/progresspercent.h"
 
 #include <limits>
 
@@ -20,14 +22,10 @@ int MulDiv(int number, int numerator, int denominator)
 
 std::optional<ProgressFrame> ProgressFrameFor(int done, int total)
 {
-    if (total < done)
+    const std::optional<int> percent = ProgressPercent(done, total);
+    if (!percent)
         return std::nullopt;
-    if (total <= 0)
-        return ProgressFrame{ProgressGeometry::Left, 0, QStringLiteral("0%")};
-    if (done < 0)
-        done = 0;
-    const int width = MulDiv(done, ProgressGeometry::FullWidth, total);
-    const int percent = static_cast<int>(static_cast<qint64>(done) * 100 / total);
-    return ProgressFrame{ProgressGeometry::Left + width, percent,
-                         QString::number(percent) + QLatin1Char('%')};
+    const int width = total <= 0 ? 0 : MulDiv(qMax(done, 0), ProgressGeometry::FullWidth, total);
+    return ProgressFrame{ProgressGeometry::Left + width, *percent,
+                         QString::number(*percent) + QLatin1Char('%')};
 }

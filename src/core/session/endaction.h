@@ -1,15 +1,9 @@
 #pragma once
 
+#include "core/convert/conversionoptions.h"
+
 #include <QList>
 #include <QStringList>
-
-// What the program does once a batch has converted its last row.
-enum class EndAction
-{
-    Nothing = 0,
-    OpenFolder = 1,
-    Shutdown = 2
-};
 
 // The programs (each with its arguments) that end action 2 tries in turn until one
 // starts: $WAVETRANSMUTER_SHUTDOWN_COMMAND when set, else "systemctl poweroff" and then

@@ -1,4 +1,4 @@
-#include "core/convert/encodingprofile.h"
+#include "core/base/encodingprofile.h"
 
 EncodingProfile EncodingProfile::defaults()
 {

@@ -1,4 +1,4 @@
-#include "core/convert/endaction.h"
+#include "core/session/endaction.h"
 
 #include <QFileInfo>
 #include <QProcess>

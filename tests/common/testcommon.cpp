@@ -28,11 +28,14 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 QByteArray readFile(const QString &path)
 {
@@ -234,12 +237,58 @@ QMap<QString, QByteArray> snapshot(const QString &root)
     return state;
 }
 
+namespace {
+
+// This program and every process below it (the front end a test starts, its encoders).
+QList<qint64> ourProcesses()
+{
+    QHash<qint64, qint64> parents;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close >= 0)
+            parents.insert(pid, stat.mid(close + 2).split(' ').value(1).toLongLong());
+    }
+    QList<qint64> ours = {qint64(::getpid())};
+    for (qsizetype i = 0; i < ours.size(); ++i) {
+        for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+            if (it.value() == ours.at(i) && !ours.contains(it.key()))
+                ours.append(it.key());
+        }
+    }
+    return ours;
+}
+
+} // namespace
+
 QStringList workFilesIn(const QString &dir)
 {
     QStringList found;
     for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         if (IsWorkFileName(name))
             found.append(name);
+    }
+    // An unnamed work file shows in /proc as "<dir>/#<inode> (deleted)" while a job or its
+    // encoder holds it; it is reached from `dir` through that descriptor.
+    const QString unnamed = QDir::cleanPath(QFileInfo(dir).absoluteFilePath()) + u"/#"_qs;
+    QSet<QPair<quint64, quint64>> seen;
+    for (qint64 pid : ourProcesses()) {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System)) {
+            const QString path = fds + u'/' + fd;
+            struct stat st;
+            if (!QFileInfo(path).symLinkTarget().startsWith(unnamed) ||
+                ::stat(QFile::encodeName(path).constData(), &st) != 0 || st.st_nlink != 0)
+                continue;
+            if (!seen.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
+                seen.insert({quint64(st.st_dev), quint64(st.st_ino)});
+                found.append(QDir(dir).relativeFilePath(path));
+            }
+        }
     }
     return found;
 }
@@ -257,7 +306,7 @@ void reset()
          {"FAKE_DURATION", "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
           "FAKE_OUTPUT_BYTES", "FAKE_EXIT", "FAKE_MODE", "FAKE_HANG_ON", "FAKE_ARGS_LOG",
           "FAKE_PID_FILE", "FAKE_IGNORE_TERM", "FAKE_SLEEP_MS", "FAKE_SLOW_ON", "FAKE_FAIL_ON",
-          "FAKE_TIMES_LOG", "WT_SHUTDOWN_RECORD"})
+          "FAKE_TIMES_LOG", "FAKE_WRITE_DELAY_MS", "FAKE_WAIT_FOR", "WT_SHUTDOWN_RECORD"})
         qunsetenv(name);
 }
 

@@ -49,7 +49,9 @@ bool processAlive(qint64 pid);
 // Everything under `root`, by path: a regular file by the SHA-256 of its bytes, a folder as
 // "dir", a FIFO as "fifo", a symbolic link as "link to <target>". Never opens a FIFO.
 QMap<QString, QByteArray> snapshot(const QString &root);
-// The work files a conversion left in `dir` (hidden, see IsWorkFileName), by name.
+// The work files of conversions in `dir`: the named ones (hidden, see IsWorkFileName) by
+// name, and the unnamed ones this program or a process it started holds open, each as a path
+// relative to `dir` that reaches it (through /proc) while it is held.
 QStringList workFilesIn(const QString &dir);
 
 // The stand-in encoder of tests/fakeencoder: its path, and its knobs in the environment.

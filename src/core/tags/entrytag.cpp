@@ -15,7 +15,9 @@ ID3info EntryFromFile(TID3v1 &tag, const QString &path, const QString &fileName)
     return ReadMediaInfo(path, fileName, tag).entry;
 }
 
-bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
+namespace {
+
+void takeEntry(TID3v1 &tag, const ID3info &entry)
 {
     tag.ResetFields();
     tag.SetTitle(CutTagText(entry.Title, EntryTextLimit));
@@ -24,5 +26,18 @@ bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
     tag.SetYear(CutTagText(entry.Year, EntryTextLimit));
     tag.SetComment(CutTagText(entry.Comment, EntryTextLimit));
     tag.SetGenreIndex(entry.Genre);
+}
+
+} // namespace
+
+bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
+{
+    takeEntry(tag, entry);
     return tag.WriteToFile(outputPath);
+}
+
+bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, int fd)
+{
+    takeEntry(tag, entry);
+    return tag.WriteToFile(fd);
 }

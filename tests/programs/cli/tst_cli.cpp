@@ -32,6 +32,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -1326,14 +1327,21 @@ void TestCli::unreachableFilesAreNamed()
     QMap<QString, QString> env = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
     const QByteArray rawLib = QFile::encodeName(lib);
     // Trees the test's QTemporaryDir cannot remove by name; rm works by descriptor.
-    const auto removeTree = qScopeGuard([this] {
-        QProcess::execute(u"rm"_qs, {u"-rf"_qs, m_dir + QStringLiteral("/src/lib")});
+    const auto removeTree = qScopeGuard([lib] {
+        QFile::setPermissions(lib + QStringLiteral("/locked"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess::execute(u"rm"_qs, {u"-rf"_qs, lib});
     });
     bool dropReadAnything = false;
     if (kind == u"locked"_qs) {
         taggedSource(lib + QStringLiteral("/locked/hidden.wav"));
         QVERIFY(QFile::setPermissions(lib + QStringLiteral("/locked"), {}));
         dropReadAnything = true; // root reads any folder otherwise
+        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        ::syscall(SYS_capget, &header, caps);
+        if (::geteuid() == 0 && (caps[0].effective & (1u << CAP_SETPCAP)) == 0)
+            QSKIP("root without CAP_SETPCAP reads every folder");
     } else if (kind == u"deep"_qs) {
         // Made relative to open folders: no path this long can be used.
         int fd = ::open(rawLib.constData(), O_RDONLY | O_DIRECTORY);
@@ -1375,9 +1383,6 @@ void TestCli::unreachableFilesAreNamed()
     QCOMPARE(lines(err).size(), 1);
     QCOMPARE(lines(p.readAllStandardOutput()),
              QStringList{tabbed({u"Finish"_qs, good, m_out + QStringLiteral("/good.wav.mp3")})});
-    if (kind == u"locked"_qs)
-        QFile::setPermissions(lib + QStringLiteral("/locked"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // A folder PATH whose own name and subfolders' names are not UTF-8: with --keep-folders each

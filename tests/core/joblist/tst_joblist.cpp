@@ -4,6 +4,7 @@
 #include "core/joblist/fileadder.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/joblist/naturalorder.h"
 #include "core/tags/tid3v1.h"
 
 #include <QDir>
@@ -182,6 +183,30 @@ private slots:
                  (QStringList{QStringLiteral("Y"), QStringLiteral("Z"), QStringLiteral("X")}));
         QCOMPARE(DialogAppendOrder({QStringLiteral("X")}), QStringList{QStringLiteral("X")});
         QCOMPARE(DialogAppendOrder({}), QStringList());
+    }
+
+    void sortNaturally_data()
+    {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("numbers by value")
+            << QStringList{u"/m/10 x.mp3"_qs, u"/m/2 x.mp3"_qs, u"/m/1 x.mp3"_qs}
+            << QStringList{u"/m/1 x.mp3"_qs, u"/m/2 x.mp3"_qs, u"/m/10 x.mp3"_qs};
+        QTest::newRow("letter case aside")
+            << QStringList{u"/m/b.mp3"_qs, u"/m/A.mp3"_qs, u"/m/a2.mp3"_qs}
+            << QStringList{u"/m/A.mp3"_qs, u"/m/a2.mp3"_qs, u"/m/b.mp3"_qs};
+        QTest::newRow("the name before the folder") << QStringList{u"/a/2.mp3"_qs, u"/b/1.mp3"_qs}
+                                                    << QStringList{u"/b/1.mp3"_qs, u"/a/2.mp3"_qs};
+        QTest::newRow("equal names by folder")
+            << QStringList{u"/z/1.mp3"_qs, u"/a/1.mp3"_qs, u"/a10/1.mp3"_qs, u"/a9/1.mp3"_qs}
+            << QStringList{u"/a/1.mp3"_qs, u"/a9/1.mp3"_qs, u"/a10/1.mp3"_qs, u"/z/1.mp3"_qs};
+    }
+    void sortNaturally()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(QStringList, sorted);
+        SortNaturally(given);
+        QCOMPARE(given, sorted);
     }
 
     void removeKeepsRowsAndEntriesInStep()

@@ -5,16 +5,37 @@
 #include "core/base/workfilename.h"
 #include "core/joblist/joblistmodel.h"
 
+#include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpcfile.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 QByteArray readFile(const QString &path)
 {
@@ -82,6 +103,107 @@ bool decodesCleanly(const QString &path)
     return run.succeeded() && output.trimmed().isEmpty();
 }
 
+int ffmpegSeconds(const QString &path)
+{
+    QByteArray output;
+    RunAndCapture(ffmpegPath(), {QStringLiteral("-hide_banner"), QStringLiteral("-i"), path},
+                  output);
+    return SecondsFromOutput(output, path).value_or(-1);
+}
+
+namespace {
+
+TagLib::String tagLibString(const QString &text)
+{
+    return TagLib::String(text.toUtf8().constData(), TagLib::String::UTF8);
+}
+
+TagLib::ID3v2::AttachedPictureFrame *pictureFrame(const TagLib::ByteVector &png)
+{
+    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame->setDescription("cover");
+    frame->setMimeType("image/png");
+    frame->setPicture(png);
+    return frame;
+}
+
+TagLib::FLAC::Picture *flacPicture(const TagLib::ByteVector &png)
+{
+    auto *picture = new TagLib::FLAC::Picture;
+    picture->setType(TagLib::FLAC::Picture::FrontCover);
+    picture->setDescription("cover");
+    picture->setMimeType("image/png");
+    picture->setData(png);
+    return picture;
+}
+
+TagLib::APE::Tag *apeTagOf(TagLib::File *file)
+{
+    using namespace TagLib;
+    if (auto *wavPack = dynamic_cast<WavPack::File *>(file))
+        return wavPack->APETag(true);
+    if (auto *ape = dynamic_cast<APE::File *>(file))
+        return ape->APETag(true);
+    if (auto *mpc = dynamic_cast<MPC::File *>(file))
+        return mpc->APETag(true);
+    return nullptr;
+}
+
+void addPicture(TagLib::File *file, const TagLib::ByteVector &png)
+{
+    using namespace TagLib;
+    if (auto *mpeg = dynamic_cast<MPEG::File *>(file))
+        mpeg->ID3v2Tag(true)->addFrame(pictureFrame(png));
+    else if (auto *flac = dynamic_cast<FLAC::File *>(file))
+        flac->addPicture(flacPicture(png));
+    else if (auto *ogg = dynamic_cast<Ogg::File *>(file))
+        static_cast<Ogg::XiphComment *>(ogg->tag())->addPicture(flacPicture(png));
+    else if (auto *mp4 = dynamic_cast<MP4::File *>(file))
+        mp4->tag()->setItem("covr",
+                            MP4::CoverArtList().append(MP4::CoverArt(MP4::CoverArt::PNG, png)));
+    else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
+        ASF::Picture picture;
+        picture.setType(ASF::Picture::FrontCover);
+        picture.setDescription("cover");
+        picture.setMimeType("image/png");
+        picture.setPicture(png);
+        asf->tag()->addAttribute("WM/Picture", ASF::Attribute(picture));
+    } else if (auto *wav = dynamic_cast<RIFF::WAV::File *>(file))
+        wav->ID3v2Tag()->addFrame(pictureFrame(png));
+    else if (auto *aiff = dynamic_cast<RIFF::AIFF::File *>(file))
+        aiff->tag()->addFrame(pictureFrame(png));
+    else if (auto *tta = dynamic_cast<TrueAudio::File *>(file))
+        tta->ID3v2Tag(true)->addFrame(pictureFrame(png));
+    else if (APE::Tag *ape = apeTagOf(file))
+        ape->setData("Cover Art (Front)", ByteVector("cover.png", 10) + png);
+}
+
+} // namespace
+
+bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
+                    const QByteArray &png, int id3v2Version)
+{
+    TagLib::FileRef ref(QFile::encodeName(path).constData());
+    if (ref.isNull())
+        return false;
+    TagLib::PropertyMap map;
+    for (auto it = properties.begin(); it != properties.end(); ++it) {
+        TagLib::StringList values;
+        for (const QString &v : it.value())
+            values.append(tagLibString(v));
+        map.insert(tagLibString(it.key()), values);
+    }
+    ref.file()->setProperties(map);
+    if (!png.isEmpty())
+        addPicture(ref.file(), TagLib::ByteVector(png.constData(), unsigned(png.size())));
+    if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file()))
+        return mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
+                          id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4,
+                          TagLib::File::DoNotDuplicate);
+    return ref.file()->save();
+}
+
 bool processAlive(qint64 pid)
 {
     const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -115,12 +237,58 @@ QMap<QString, QByteArray> snapshot(const QString &root)
     return state;
 }
 
+namespace {
+
+// This program and every process below it (the front end a test starts, its encoders).
+QList<qint64> ourProcesses()
+{
+    QHash<qint64, qint64> parents;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close >= 0)
+            parents.insert(pid, stat.mid(close + 2).split(' ').value(1).toLongLong());
+    }
+    QList<qint64> ours = {qint64(::getpid())};
+    for (qsizetype i = 0; i < ours.size(); ++i) {
+        for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+            if (it.value() == ours.at(i) && !ours.contains(it.key()))
+                ours.append(it.key());
+        }
+    }
+    return ours;
+}
+
+} // namespace
+
 QStringList workFilesIn(const QString &dir)
 {
     QStringList found;
     for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         if (IsWorkFileName(name))
             found.append(name);
+    }
+    // An unnamed work file shows in /proc as "<dir>/#<inode> (deleted)" while a job or its
+    // encoder holds it; it is reached from `dir` through that descriptor.
+    const QString unnamed = QDir::cleanPath(QFileInfo(dir).absoluteFilePath()) + u"/#"_qs;
+    QSet<QPair<quint64, quint64>> seen;
+    for (qint64 pid : ourProcesses()) {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System)) {
+            const QString path = fds + u'/' + fd;
+            struct stat st;
+            if (!QFileInfo(path).symLinkTarget().startsWith(unnamed) ||
+                ::stat(QFile::encodeName(path).constData(), &st) != 0 || st.st_nlink != 0)
+                continue;
+            if (!seen.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
+                seen.insert({quint64(st.st_dev), quint64(st.st_ino)});
+                found.append(QDir(dir).relativeFilePath(path));
+            }
+        }
     }
     return found;
 }
@@ -138,7 +306,7 @@ void reset()
          {"FAKE_DURATION", "FAKE_TRANSCRIPT", "FAKE_CHUNK_BYTES", "FAKE_CHUNK_DELAY_MS",
           "FAKE_OUTPUT_BYTES", "FAKE_EXIT", "FAKE_MODE", "FAKE_HANG_ON", "FAKE_ARGS_LOG",
           "FAKE_PID_FILE", "FAKE_IGNORE_TERM", "FAKE_SLEEP_MS", "FAKE_SLOW_ON", "FAKE_FAIL_ON",
-          "FAKE_TIMES_LOG", "WT_SHUTDOWN_RECORD"})
+          "FAKE_TIMES_LOG", "FAKE_WRITE_DELAY_MS", "FAKE_WAIT_FOR", "WT_SHUTDOWN_RECORD"})
         qunsetenv(name);
 }
 

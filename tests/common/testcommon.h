@@ -32,6 +32,16 @@ bool makeSine(const QString &path, double seconds, int rate = 22050, int channel
 QString probeEntries(const QString &path, const QString &entries);
 // True when the real ffmpeg decodes the whole file without an error.
 bool decodesCleanly(const QString &path);
+// The whole seconds of the "Duration:" line `ffmpeg -i` prints for the file; -1 for none.
+int ffmpegSeconds(const QString &path);
+
+// Writes `properties` (TagLib's field names: TITLE, ALBUMARTIST, ...) into the file's tag
+// through TagLib, picking the format by the file's extension, and, unless `png` is empty,
+// adds it as a picture (front cover, "cover", image/png) where that format keeps pictures.
+// An MP3 gets an ID3v2 tag of `id3v2Version` alone (an ID3v1 block already there stays).
+// True when TagLib saved the file.
+bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
+                    const QByteArray &png = {}, int id3v2Version = 4);
 
 // True while the process runs (a zombie counts as gone).
 bool processAlive(qint64 pid);
@@ -39,7 +49,9 @@ bool processAlive(qint64 pid);
 // Everything under `root`, by path: a regular file by the SHA-256 of its bytes, a folder as
 // "dir", a FIFO as "fifo", a symbolic link as "link to <target>". Never opens a FIFO.
 QMap<QString, QByteArray> snapshot(const QString &root);
-// The work files a conversion left in `dir` (hidden, see IsWorkFileName), by name.
+// The work files of conversions in `dir`: the named ones (hidden, see IsWorkFileName) by
+// name, and the unnamed ones this program or a process it started holds open, each as a path
+// relative to `dir` that reaches it (through /proc) while it is held.
 QStringList workFilesIn(const QString &dir);
 
 // The stand-in encoder of tests/fakeencoder: its path, and its knobs in the environment.

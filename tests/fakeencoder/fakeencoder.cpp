@@ -20,6 +20,8 @@
 //   FAKE_PID_FILE      file to which each run appends its process id and a line feed
 //   FAKE_IGNORE_TERM   set and not empty: SIGTERM is ignored, so only a kill ends the run
 //   FAKE_SLEEP_MS      a conversion takes this long: it sleeps before it exits (default 0)
+//   FAKE_WRITE_DELAY_MS  a conversion waits this long before it opens OUT (default 0)
+//   FAKE_WAIT_FOR      a conversion, once it has written OUT, waits until this file exists
 //   FAKE_SLOW_ON       a conversion whose IN contains this text sleeps three times as long
 //   FAKE_FAIL_ON       a conversion whose IN contains this text says it cannot read it and
 //                      exits 1 without writing OUT
@@ -183,6 +185,8 @@ int main(int argc, char *argv[])
     }
 
     if (conversion) {
+        if (const long delayMs = envNumber("FAKE_WRITE_DELAY_MS", 0); delayMs > 0)
+            ::usleep(static_cast<useconds_t>(delayMs) * 1000);
         const long bytes = envNumber("FAKE_OUTPUT_BYTES", 1024);
         if (bytes >= 0) {
             std::ofstream file(out, std::ios::binary | std::ios::trunc);
@@ -195,6 +199,10 @@ int main(int argc, char *argv[])
         say("At least one output file must be specified\n");
     }
 
+    if (const char *gate = std::getenv("FAKE_WAIT_FOR"); conversion && gate && *gate) {
+        while (::access(gate, F_OK) != 0)
+            ::usleep(2000);
+    }
     long sleepMs = envNumber("FAKE_SLEEP_MS", 0);
     if (const char *slowOn = std::getenv("FAKE_SLOW_ON");
         slowOn && *slowOn && in.find(slowOn) != std::string::npos)

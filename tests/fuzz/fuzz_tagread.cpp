@@ -1,6 +1,6 @@
 // Any file of 0 to 300 bytes as a source: reading its tag, making the list entry,
 // showing the texts, and writing the tag back into a copy must all hold together.
-#include "fuzzcheck.h"
+#include "fuzzfiles.h"
 
 #include "core/tags/entrytag.h"
 #include "core/tags/genrenames.h"
@@ -8,27 +8,12 @@
 #include "core/tags/tid3v1.h"
 
 #include <QByteArrayView>
-#include <QFile>
 #include <QTemporaryDir>
 
 namespace {
 
 constexpr size_t MaxInput = 300;
 constexpr qsizetype BlockSize = 128;
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    return file.readAll();
-}
 
 bool endsInControl(const QByteArray &text)
 {
@@ -68,7 +53,7 @@ int FuzzTagRead(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString source = dir.filePath(QStringLiteral("source.mp3"));
     const QString copy = dir.filePath(QStringLiteral("copy.mp3"));
-    writeAll(source, bytes);
+    fuzzWriteFile(source, bytes);
 
     TID3v1 tag;
     tag.SetTitle(QByteArrayLiteral("left over")); // a read starts from a reset object
@@ -76,7 +61,7 @@ int FuzzTagRead(const uint8_t *data, size_t size)
     FUZZ_CHECK(tag.ReadFromFile(source) == longEnough);
     const QByteArray block = longEnough ? bytes.right(BlockSize) : QByteArray();
     FUZZ_CHECK(tag.HasTag == block.startsWith("TAG"));
-    FUZZ_CHECK(readAll(source) == bytes);
+    FUZZ_CHECK(fuzzReadFile(source) == bytes);
 
     if (!tag.HasTag) {
         FUZZ_CHECK(tag.Title.isEmpty() && tag.Artist.isEmpty() && tag.Album.isEmpty());
@@ -100,16 +85,19 @@ int FuzzTagRead(const uint8_t *data, size_t size)
 
     const QString fileName = QStringLiteral("source.mp3");
     const ID3info entry = EntryFromFile(tag, source, fileName);
-    FUZZ_CHECK(entry.Title == (tag.Title.isEmpty() ? fileName.toUtf8() : tag.Title));
     FUZZ_CHECK(entry.EditTitle == entry.Title && entry.SourcePath == source);
-    FUZZ_CHECK(entry.Artist == tag.Artist && entry.Comment == tag.Comment);
-    FUZZ_CHECK(entry.Genre == tag.GenreIndex && entry.GenreName == tag.GetGenreName());
+    // Without a fuller tag (fuzz_mediainfo covers those) the entry is the ID3v1 block's.
+    if (entry.Properties.isEmpty()) {
+        FUZZ_CHECK(entry.Title == (tag.Title.isEmpty() ? fileName.toUtf8() : tag.Title));
+        FUZZ_CHECK(entry.Artist == tag.Artist && entry.Comment == tag.Comment);
+        FUZZ_CHECK(entry.Genre == tag.GenreIndex && entry.GenreName == tag.GetGenreName());
+    }
 
     // Writing the tag back replaces the old block (or adds one) and reads back the same.
-    writeAll(copy, bytes);
+    fuzzWriteFile(copy, bytes);
     const TID3v1 original = tag;
     FUZZ_CHECK(original.WriteToFile(copy) == longEnough);
-    const QByteArray written = readAll(copy);
+    const QByteArray written = fuzzReadFile(copy);
     if (!longEnough) {
         FUZZ_CHECK(written == bytes);
         return 0;
@@ -125,7 +113,7 @@ int FuzzTagRead(const uint8_t *data, size_t size)
         FUZZ_CHECK(reread.HasTag && reread.Title.isEmpty() && reread.GenreIndex == 255);
 
     // The way a finished job tags its output: the entry's fields, no track number.
-    writeAll(copy, bytes);
+    fuzzWriteFile(copy, bytes);
     FUZZ_CHECK(WriteEntryTag(tag, entry, copy));
     FUZZ_CHECK(reread.ReadFromFile(copy) && reread.HasTag);
     FUZZ_CHECK(reread.Title == entry.Title && reread.Artist == entry.Artist);

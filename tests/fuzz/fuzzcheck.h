@@ -20,3 +20,4 @@ int FuzzTagRead(const uint8_t *data, size_t size);
 int FuzzProgress(const uint8_t *data, size_t size);
 int FuzzDuration(const uint8_t *data, size_t size);
 int FuzzSkinFile(const uint8_t *data, size_t size);
+int FuzzMediaInfo(const uint8_t *data, size_t size);

@@ -15,10 +15,8 @@ struct Target
 };
 
 const Target Targets[] = {
-    {"tagread", FuzzTagRead},
-    {"progress", FuzzProgress},
-    {"duration", FuzzDuration},
-    {"skinfile", FuzzSkinFile},
+    {"tagread", FuzzTagRead},   {"progress", FuzzProgress},   {"duration", FuzzDuration},
+    {"skinfile", FuzzSkinFile}, {"mediainfo", FuzzMediaInfo},
 };
 
 QString corpusDir(const char *target)

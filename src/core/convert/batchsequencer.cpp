@@ -95,11 +95,11 @@ bool BatchSequencer::StartJob()
     const QString &outFile = output.path;
     // The later of two rows that write the same file waits, so that its output stays.
     for (const ConversionJob *running : std::as_const(m_jobs)) {
-        if (!outFile.isEmpty() && running->record().OutFile == outFile)
+        if (!outFile.isEmpty() && running->record().OutKey == output.key)
             return false;
     }
     if (!outFile.isEmpty() && !output.skip)
-        m_claimed.insert(outFile, row);
+        m_claimed.insert(output.key, row);
     const EncodingProfile &profile = m_options.profile;
 
     intputrec rec;
@@ -107,7 +107,10 @@ bool BatchSequencer::StartJob()
     rec.InFile = entry.SourcePath;
     rec.OutFile = outFile;
     rec.OutputRoot = outputDir;
-    rec.KeepExisting = naming.existing != ExistingOutput::Replace;
+    rec.Existing = naming.existing;
+    rec.OutStem = output.stem;
+    rec.OutNumber = output.number;
+    rec.OutKey = output.key;
     rec.WorkDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     rec.TotalSeconds = m_model->seconds(row).value_or(0);
     rec.TagTitle = entry.Title;

@@ -118,8 +118,9 @@ private:
     ConversionOptions m_options;
     TargetFormat m_format;
     SourceFiles m_sources; // every row's source, taken when the batch starts
-    // The outputs the batch's started rows write, by path: under skip and number they count
-    // as taken, so no two jobs (running side by side or not) ever pick the same name.
+    // The outputs the batch's started rows write, by key (OutputDecision::key): under skip
+    // and number they count as taken, so no two jobs (running side by side or not) ever
+    // pick the same name.
     QHash<QString, int> m_claimed;
     int m_stopGraceMs = 3000;
     bool m_ownProcessGroup = false;

@@ -100,15 +100,25 @@ QString OutputTitle(const QByteArray &title, const QString &sourcePath)
     return stem;
 }
 
-QString SafeNameComponent(const QString &text, const QString &suffix)
+QString SafeNameComponent(const QString &text, const QString &suffix, const NameRules &rules)
 {
+    static const QString windowsRefused = QStringLiteral(":?\"*<>|\\");
     QString stem = text;
     // A newline or tab in a name breaks every line-based listing of the folder.
     for (QChar &c : stem) {
-        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+        const char16_t u = c.unicode();
+        if (u == u'/' || u < 0x20 || (u >= 0x7F && u <= 0x9F) ||
+            (rules.windowsNames && windowsRefused.contains(c)))
             c = QLatin1Char('_');
     }
-    return shortened(stem, suffix);
+    stem = shortened(stem, suffix);
+    if (rules.windowsNames) {
+        // Windows drops a trailing dot or blank, so FAT drivers refuse them.
+        for (qsizetype i = stem.size() - 1;
+             i >= 0 && (stem.at(i) == QLatin1Char('.') || stem.at(i) == QLatin1Char(' ')); --i)
+            stem[i] = QLatin1Char('_');
+    }
+    return stem;
 }
 
 QString OutputFileName(const QByteArray &title, const QString &sourcePath, const QString &extension)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/encodingprofile.h"
+#include "core/convert/namerules.h"
 #include "core/tags/id3info.h"
 
 #include <QByteArray>
@@ -29,7 +30,8 @@ QStringList ConversionArguments(const QString &in, const QString &out, const Enc
 QStringList MetadataArguments(const ID3info &entry);
 
 // The output file's name: the tag title, decoded as UTF-8 when valid, else as
-// ISO-8859-1, with "/" and control characters (below 0x20, and 0x7F) made "_",
+// ISO-8859-1, with "/" and control characters (below 0x20, 0x7F, and the C1 controls
+// U+0080..U+009F a UTF-8 text cut in a character gives) made "_",
 // followed by the extension. An empty title, "." and ".." fall back to the source's
 // file name, cleaned the same way. A name longer than 255 bytes in UTF-8 is cut (on a
 // character boundary) before the extension.
@@ -45,8 +47,12 @@ QString TagBytesToName(const QByteArray &bytes);
 
 // `text` made fit to be one component of a path, as OutputFileName() makes the title: "/"
 // and control characters become "_", and the text is cut on a character boundary so that
-// it and `suffix` (kept whole, e.g. the extension) fit in 255 bytes of UTF-8.
-QString SafeNameComponent(const QString &text, const QString &suffix = QString());
+// it and `suffix` (kept whole, e.g. the extension) fit in 255 bytes of UTF-8 (which is at
+// most 255 UTF-16 units, the limit of FAT, exFAT and NTFS). Where `rules` ask for Windows
+// names, : ? " * < > | and \ become "_" too, and so does each dot or blank at the end of
+// `text`.
+QString SafeNameComponent(const QString &text, const QString &suffix = QString(),
+                          const NameRules &rules = {});
 
 // outputDir, "/", OutputFileName().
 QString OutputPath(const QString &outputDir, const QByteArray &title, const QString &sourcePath,

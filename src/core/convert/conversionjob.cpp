@@ -14,7 +14,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
+
+// Numbered names a job tries past the one it was given before it gives up.
+constexpr int MaxNumber = 100000;
 
 QString encoderNotFound()
 {
@@ -61,19 +66,31 @@ void ConversionJob::start(const TargetFormat &format, const EncodingProfile &pro
     // Told before the encoder runs, in plain words, rather than as the encoder's own line.
     if (refusal.isEmpty())
         refusal = format.refusal(profile);
+    const NameRules rules = refusal.isEmpty() ? NameRulesFor(m_record.OutputRoot) : NameRules();
+    if (refusal.isEmpty() &&
+        m_output.openFolder(m_record.OutputRoot, QFileInfo(m_record.OutFile).path(), rules,
+                            &refusal))
+        m_output.removeStaleWorkFiles();
+    // Decided before anything is encoded, against every other run writing here.
+    bool skip = false;
+    if (refusal.isEmpty() && m_record.Existing != ExistingOutput::Replace)
+        refusal = claimOutput(rules, format.extension, &skip);
     if (refusal.isEmpty())
-        MakeOutputFolders(m_record.OutputRoot, m_record.OutFile, &refusal);
-    if (refusal.isEmpty()) {
-        m_record.WorkFile = CreateWorkFile(m_record.OutFile, &refusal);
-        m_ownsWorkFile = !m_record.WorkFile.isEmpty();
-    }
+        m_output.createWorkFile(QFileInfo(m_record.OutFile).fileName(), rules.unnamedFiles,
+                                &refusal);
     if (!refusal.isEmpty()) {
+        m_output.discard();
         m_refused = true;
-        m_status = JobStatus::Failed;
+        m_status = skip ? JobStatus::Skipped : JobStatus::Failed;
         m_reason = refusal;
         endLater();
         return;
     }
+    m_record.WorkFile = m_output.encoderPath();
+    m_record.WorkDescriptor = m_output.workDescriptor();
+    // /proc/self/fd/N names no format.
+    if (!format.muxer.isEmpty())
+        m_record.FormatArguments << QStringLiteral("-f") << format.muxer;
     m_runner = new EncoderRunner(this);
     m_runner->setOwnProcessGroup(ownProcessGroup);
     connect(m_runner, &EncoderRunner::progress, this, [this](int seconds) {
@@ -116,6 +133,46 @@ QString ConversionJob::refusalFor(const SourceFiles &sources) const
     return OutputRefusal(m_record.OutFile, m_record.InFile, sources);
 }
 
+QString ConversionJob::claimOutput(const NameRules &rules, const QString &extension, bool *skip)
+{
+    const QString folder = QFileInfo(m_record.OutFile).path();
+    QString name = QFileInfo(m_record.OutFile).fileName();
+    const bool numbering =
+        m_record.Existing == ExistingOutput::Number && !m_record.OutStem.isEmpty();
+    for (int number = m_record.OutNumber; number < MaxNumber; ++number) {
+        if (number != m_record.OutNumber)
+            name = NumberedFileName(m_record.OutStem, number, extension, rules);
+        QString error;
+        QString taken;
+        switch (m_output.claim(name, &error)) {
+        case OutputFile::Claim::Claimed:
+            m_record.OutFile = folder + QLatin1Char('/') + m_output.claimedName();
+            m_record.OutNumber = number;
+            m_record.OutKey = rules.key(m_record.OutFile);
+            return {};
+        case OutputFile::Claim::Failed:
+            return error;
+        case OutputFile::Claim::Output:
+            taken = QStringLiteral("The output exists already");
+            break;
+        case OutputFile::Claim::Busy:
+            taken = QStringLiteral("Another run writes this output");
+            break;
+        case OutputFile::Claim::Other:
+            if (!numbering) {
+                const QString problem = OutputPathProblem(folder + QLatin1Char('/') + name);
+                return problem.isEmpty() ? QStringLiteral("The output path is taken") : problem;
+            }
+            break;
+        }
+        if (!numbering) {
+            *skip = true;
+            return taken;
+        }
+    }
+    return QStringLiteral("No free output name");
+}
+
 void ConversionJob::settle(TID3v1 &tag, const TargetFormat &format, const ID3info &entry)
 {
     if (m_refused || m_status != JobStatus::Converting)
@@ -126,19 +183,22 @@ void ConversionJob::settle(TID3v1 &tag, const TargetFormat &format, const ID3inf
         m_reason = reason;
         return;
     }
-    const QString &work = m_record.WorkFile;
-    const qint64 encoded = QFileInfo(work).size();
+    // Through a description of the work file's own, as the encoder wrote it.
+    const int work = m_output.reopenWork();
+    const qint64 encoded = m_output.workSize();
     const bool tagged = !format.carriesId3v1 || WriteEntryTag(tag, entry, work);
     QString error;
     // A block cut off by accident ("TAG" at the end of the audio) whose replacement could
     // not follow leaves the audio short: that is no output.
-    if (!tagged && QFileInfo(work).size() != encoded)
+    if (!tagged && m_output.workSize() != encoded)
         error = QStringLiteral("Tag not written; the output would be incomplete");
-    if (error.isEmpty() && CommitWorkFile(work, m_record.OutFile, &error, !m_record.KeepExisting)) {
-        m_ownsWorkFile = false;
+    // Read from the work file: once it has its final name, that name is anybody's.
+    const QString note = error.isEmpty() ? bitrateNote(format, work) : QString();
+    if (work >= 0)
+        ::close(work);
+    if (error.isEmpty() && m_output.commit(QFileInfo(m_record.OutFile).fileName(), &error)) {
         m_status = JobStatus::Finish;
         const QString tagNote = tagged ? QString() : QStringLiteral("Tag not written");
-        const QString note = bitrateNote(format);
         m_reason = tagNote.isEmpty() || note.isEmpty() ? tagNote + note
                                                        : tagNote + QLatin1Char('\n') + note;
         return;
@@ -148,12 +208,12 @@ void ConversionJob::settle(TID3v1 &tag, const TargetFormat &format, const ID3inf
     m_reason = error;
 }
 
-QString ConversionJob::bitrateNote(const TargetFormat &format) const
+QString ConversionJob::bitrateNote(const TargetFormat &format, int work) const
 {
     if (format.sizeRule != TargetFormat::SizeRule::Bitrate)
         return {}; // uncompressed: no bitrate was chosen
     const EncoderReport report = ParseEncoderReport(m_runner->outputHead());
-    return BitrateNote(m_profile, EncodedBitrate(report, m_record.OutFile));
+    return BitrateNote(m_profile, EncodedBitrate(report, work));
 }
 
 QString ConversionJob::failure() const
@@ -182,7 +242,7 @@ QString ConversionJob::failure() const
     if (runner.exitCode() != 0)
         return last.isEmpty() ? QStringLiteral("Encoder exited with code %1").arg(runner.exitCode())
                               : last;
-    if (QFileInfo(m_record.WorkFile).size() <= 0)
+    if (m_output.workSize() <= 0)
         return last.isEmpty() ? QStringLiteral("No output file") : last;
     return {};
 }
@@ -208,7 +268,5 @@ void ConversionJob::stopAndWait(int graceMs)
 
 void ConversionJob::discard()
 {
-    if (m_ownsWorkFile)
-        DiscardWorkFile(m_record.WorkFile);
-    m_ownsWorkFile = false;
+    m_output.discard();
 }

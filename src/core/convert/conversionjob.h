@@ -2,6 +2,7 @@
 
 #include "core/base/encodingprofile.h"
 #include "core/convert/intputrec.h"
+#include "core/convert/outputfile.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
 
@@ -14,11 +15,11 @@ class SourceFiles;
 class TID3v1;
 struct TargetFormat;
 
-// One conversion of one row: its encoder run, its hidden work file (see outputfile.h) and
-// its outcome. The batch sequencer makes one per row it starts and keeps several when
-// several run at once. A job refuses what must not run (an output that is a source, a
-// FIFO, ...), tells "failed" from "done" by more than the encoder's word, writes the
-// entry's tag into its work file and only then gives the work file its final name; a
+// One conversion of one row: its encoder run, its output folder, claim and work file (see
+// OutputFile) and its outcome. The batch sequencer makes one per row it starts and keeps
+// several when several run at once. A job refuses what must not run (an output that is a
+// source, a FIFO, ...), tells "failed" from "done" by more than the encoder's word, writes
+// the entry's tag into its work file and only then gives the work file its final name; a
 // failed or stopped job leaves nothing behind and an earlier output as it was.
 class ConversionJob : public QObject
 {
@@ -49,8 +50,11 @@ public:
     const EncodingProfile &profile() const { return m_profile; }
 
     // Refuses the job (also for a profile the format refuses), or makes the output's folders
-    // below the record's OutputRoot and its work file and starts the encoder. encoderEnded()
-    // follows exactly once, always from the event loop, also for a refused job.
+    // below the record's OutputRoot, removes work files killed runs left there, claims the
+    // output's name under skip and number (ending "Skipped" when an output or another run's
+    // claim is there already, or numbering on past it), makes its work file and starts the
+    // encoder. encoderEnded() follows exactly once, always from the event loop, also for a
+    // refused or skipped job.
     void start(const TargetFormat &format, const EncodingProfile &profile,
                const SourceFiles &sources, bool ownProcessGroup);
     // Ends the job "Skipped" without running anything: its output is there already.
@@ -80,9 +84,13 @@ signals:
 
 private:
     QString refusalFor(const SourceFiles &sources) const;
+    // Claims the output's name on disk; why the job does not run when it cannot (with *skip
+    // set when it is skipped).
+    QString claimOutput(const NameRules &rules, const QString &extension, bool *skip);
     QString failure() const;
-    // How the bitrate the encoder wrote differs from the chosen one, for the row's tooltip.
-    QString bitrateNote(const TargetFormat &format) const;
+    // How the bitrate the encoder wrote (into `work`, open for reading) differs from the
+    // chosen one, for the row's tooltip.
+    QString bitrateNote(const TargetFormat &format, int work) const;
     void endLater();
 
     quint64 m_rowId;
@@ -97,5 +105,5 @@ private:
     JobStatus m_status = JobStatus::Converting;
     QString m_reason;
     bool m_refused = false;
-    bool m_ownsWorkFile = false; // made by us, neither renamed nor removed yet
+    OutputFile m_output; // what is ours in the output folder until it is settled
 };

@@ -103,11 +103,10 @@ int MpegFrameBitrate(const QByteArray &bytes)
     return frame.kbps * 1000;
 }
 
-int MpegFileBitrate(const QString &path)
+namespace {
+
+int openFileBitrate(QFile &file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
     const QByteArray start = file.read(10);
     const qsizetype tag = id3v2Length(start);
     if (tag > 0 && !file.seek(tag))
@@ -115,10 +114,26 @@ int MpegFileBitrate(const QString &path)
     return MpegFrameBitrate(tag > 0 ? file.read(16 * 1024) : start + file.read(16 * 1024));
 }
 
-int EncodedBitrate(const EncoderReport &report, const QString &outputPath)
+} // namespace
+
+int MpegFileBitrate(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? openFileBitrate(file) : 0;
+}
+
+int MpegFileBitrate(int fd)
+{
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !file.seek(0))
+        return 0;
+    return openFileBitrate(file);
+}
+
+int EncodedBitrate(const EncoderReport &report, int fd)
 {
     if (report.codec == QLatin1String("mp3"))
-        return MpegFileBitrate(outputPath);
+        return MpegFileBitrate(fd);
     return report.bitrate;
 }
 

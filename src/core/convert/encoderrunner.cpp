@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -72,8 +73,12 @@ void EncoderRunner::RunEncoder(const intputrec &job, const EncodingProfile &prof
         ConversionArguments(m_job.InFile, target, profile, m_job.FormatArguments, m_job.Metadata));
     m_process->setWorkingDirectory(m_job.WorkDir);
     const bool ownGroup = m_ownProcessGroup;
-    m_process->setChildProcessModifier([ownGroup] {
+    const int inherited = m_job.WorkDescriptor;
+    m_process->setChildProcessModifier([ownGroup, inherited] {
         RestoreFileSizeLimitSignal();
+        // The encoder writes through the job's open work file, never through a name.
+        if (inherited >= 0)
+            ::fcntl(inherited, F_SETFD, 0);
         if (ownGroup) {
             // Out of the terminal's group, but never an orphan: it ends when we do.
             ::setpgid(0, 0);

@@ -1,6 +1,7 @@
 #include "core/convert/outputnaming.h"
 
 #include "core/convert/commandline.h"
+#include "core/convert/outputfile.h"
 #include "core/tags/genrenames.h"
 
 #include <QDir>
@@ -8,7 +9,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <sys/stat.h>
+#include <climits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,42 +81,64 @@ QString substituted(const QString &component, const ID3info &entry)
 }
 
 // A folder of the output's path: never "." or "..", never empty.
-QString safeFolder(const QString &name)
+QString safeFolder(const QString &name, const NameRules &rules)
 {
-    const QString safe = SafeNameComponent(name);
+    const QString safe = SafeNameComponent(name, QString(), rules);
     if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String(".."))
         return QStringLiteral("_");
     return safe;
 }
 
+bool leadsOut(const QString &relative)
+{
+    return relative == QLatin1String("..") || relative.startsWith(QLatin1String("../")) ||
+           QDir::isAbsolutePath(relative);
+}
+
+// The folders of `source` below `base`, as raw names: through the link a name that is not
+// UTF-8 is reached by (RawNameLinks), whose target is the raw path.
+QList<QByteArray> rawFoldersBelow(const QString &base, const QString &source)
+{
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(QFile::encodeName(source).constData(), target, sizeof target);
+    const QByteArray prefix = QFile::encodeName(QDir::cleanPath(base)) + '/';
+    if (length <= 0 || size_t(length) >= sizeof target)
+        return {};
+    const QByteArray raw(target, length);
+    if (!raw.startsWith(prefix))
+        return {};
+    QList<QByteArray> parts = raw.mid(prefix.size()).split('/');
+    parts.removeLast(); // the file's own name
+    parts.removeAll(QByteArray());
+    if (parts.contains(".."))
+        return {};
+    parts.removeAll(".");
+    return parts;
+}
+
 // The source's folder below the folder its row was added from, as safe folder names.
-QStringList keptFolders(const ID3info &entry)
+QStringList keptFolders(const ID3info &entry, const NameRules &rules)
 {
     if (entry.BaseFolder.isEmpty())
         return {};
     const QString relative =
         QDir(entry.BaseFolder).relativeFilePath(QFileInfo(entry.SourcePath).path());
-    if (relative == QLatin1String(".") || relative.startsWith(QLatin1String("../")) ||
-        relative == QLatin1String("..") || QDir::isAbsolutePath(relative))
-        return {};
     QStringList folders;
+    if (relative == QLatin1String("."))
+        return {};
+    if (leadsOut(relative)) {
+        for (const QByteArray &raw : rawFoldersBelow(entry.BaseFolder, entry.SourcePath))
+            folders.append(safeFolder(TagBytesToName(raw), rules));
+        return folders;
+    }
     for (const QString &part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts))
-        folders.append(safeFolder(part));
+        folders.append(safeFolder(part, rules));
     return folders;
 }
 
-bool isThere(const QString &path)
+OutputState stateAt(const QString &path)
 {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
-// A file or a link, what "Skip" leaves alone; a folder or FIFO there is refused later.
-bool isFileThere(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
-           (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+    return OutputStateAt(AT_FDCWD, QFile::encodeName(path));
 }
 
 } // namespace
@@ -177,39 +203,52 @@ OutputDecision DecideOutput(const QString &outputDir, const ID3info &entry,
     OutputDecision decision;
     if (outputDir.isEmpty())
         return decision;
+    const NameRules rules = NameRulesFor(outputDir);
     const QString pattern =
         PatternProblem(naming.pattern).isEmpty() ? naming.pattern : NamingOptions::DefaultPattern();
     QStringList parts = pattern.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const QString stem = substituted(parts.takeLast(), entry);
+    decision.stem = substituted(parts.takeLast(), entry);
     QString folder = outputDir;
-    QStringList folders = naming.keepFolders ? keptFolders(entry) : QStringList();
+    QStringList folders = naming.keepFolders ? keptFolders(entry, rules) : QStringList();
     for (const QString &part : std::as_const(parts))
-        folders.append(safeFolder(substituted(part, entry)));
+        folders.append(safeFolder(substituted(part, entry), rules));
     for (const QString &name : std::as_const(folders))
         folder += QLatin1Char('/') + name;
-    auto pathWith = [&](const QString &suffix) {
-        return folder + QLatin1Char('/') + SafeNameComponent(stem, suffix + extension) + suffix +
-               extension;
+    auto pathWith = [&](int number) {
+        return folder + QLatin1Char('/') +
+               NumberedFileName(decision.stem, number, extension, rules);
     };
-    decision.path = pathWith(QString());
+    decision.path = pathWith(1);
 
     switch (naming.existing) {
     case ExistingOutput::Replace:
         break;
     case ExistingOutput::Skip:
-        if (claimed.contains(decision.path)) {
+        if (const auto row = claimed.constFind(rules.key(decision.path)); row != claimed.cend()) {
             decision.skip = true;
-            decision.reason = QStringLiteral("Row %1 writes this output too")
-                                  .arg(claimed.value(decision.path) + 1);
-        } else if (isFileThere(decision.path)) {
+            decision.reason = QStringLiteral("Row %1 writes this output too").arg(*row + 1);
+        } else if (stateAt(decision.path) == OutputState::Output) {
             decision.skip = true;
             decision.reason = QStringLiteral("The output exists already");
         }
         break;
     case ExistingOutput::Number:
-        for (int n = 2; claimed.contains(decision.path) || isThere(decision.path); ++n)
-            decision.path = pathWith(QStringLiteral(" (%1)").arg(n));
+        for (;;) {
+            const OutputState state = stateAt(decision.path);
+            if (!claimed.contains(rules.key(decision.path)) && state != OutputState::Output &&
+                state != OutputState::Other)
+                break;
+            decision.path = pathWith(++decision.number);
+        }
         break;
     }
+    decision.key = rules.key(decision.path);
     return decision;
+}
+
+QString NumberedFileName(const QString &stem, int number, const QString &extension,
+                         const NameRules &rules)
+{
+    const QString suffix = number > 1 ? QStringLiteral(" (%1)").arg(number) : QString();
+    return SafeNameComponent(stem, suffix + extension, rules) + suffix + extension;
 }

@@ -17,7 +17,8 @@ QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &out
     const QString profileRefusal = format.refusal(profile);
     const int rows = model.rowCount();
     QVector<PlannedOutput> plan(rows);
-    QHash<QString, QList<int>> rowsByPath;
+    QHash<QString, QList<int>> rowsByPath; // by key: where names fold case, "A" is "a"
+    QVector<QString> keys(rows);
     QHash<QString, int> claimed; // as the batch claims them, row after row
     for (int row = 0; row < rows; ++row) {
         const ID3info &entry = model.entry(row);
@@ -29,15 +30,16 @@ QVector<PlannedOutput> PlanOutputs(const JobListModel &model, const QString &out
             out.skipReason = decision.reason;
             continue;
         }
-        claimed.insert(out.path, row);
+        claimed.insert(decision.key, row);
         out.refusal = OutputRefusal(out.path, entry.SourcePath, sources);
         if (out.refusal.isEmpty())
             out.refusal = profileRefusal;
         out.replacesExistingFile = out.refusal.isEmpty() && QFileInfo(out.path).isFile();
-        rowsByPath[out.path].append(row);
+        rowsByPath[decision.key].append(row);
+        keys[row] = decision.key;
     }
     for (int row = 0; row < rows; ++row) {
-        for (int other : rowsByPath.value(plan[row].path)) {
+        for (int other : rowsByPath.value(keys.at(row))) {
             if (other != row)
                 plan[row].sameOutputRows.append(other);
         }

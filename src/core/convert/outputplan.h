@@ -18,7 +18,9 @@ struct TargetFormat;
 struct PlannedOutput
 {
     QString path;
-    QList<int> sameOutputRows;         // the other rows that write this very path; the later wins
+    // The other rows that write this very file (names compared as the output folder's file
+    // system compares them); the later wins.
+    QList<int> sameOutputRows;
     QString refusal;                   // why the batch will not run this row, or empty
     bool replacesExistingFile = false; // a file that is no source is there and gets replaced
     QString skipReason;                // why the row will be skipped (DecideOutput), or empty

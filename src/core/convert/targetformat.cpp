@@ -2,11 +2,12 @@
 
 namespace {
 
-TargetFormat format(const char *command, const char *extension, const char *name)
+TargetFormat format(const char *command, const char *extension, const char *muxer, const char *name)
 {
     TargetFormat f;
     f.command = QString::fromLatin1(command);
     f.extension = QString::fromLatin1(extension);
+    f.muxer = QString::fromLatin1(muxer);
     f.name = QString::fromLatin1(name);
     // Audio only: from a video source (or an MP3's cover picture) ffmpeg would otherwise put
     // a video stream into WMA, Ogg and M4A files and fail RealMedia ones. MP3 keeps its cover
@@ -18,9 +19,10 @@ TargetFormat format(const char *command, const char *extension, const char *name
 
 // A format of its own container: an ID3v1 block after it would be junk a strict reader
 // stumbles over (FLAC and Ogg readers do), and its own tags come from -metadata.
-TargetFormat taggedInside(const char *command, const char *extension, const char *name)
+TargetFormat taggedInside(const char *command, const char *extension, const char *muxer,
+                          const char *name)
 {
-    TargetFormat f = format(command, extension, name);
+    TargetFormat f = format(command, extension, muxer, name);
     f.carriesId3v1 = false;
     return f;
 }
@@ -95,14 +97,14 @@ QString TargetFormat::refusal(const EncodingProfile &profile) const
 const QVector<TargetFormat> &TargetFormats()
 {
     static const QVector<TargetFormat> formats = [] {
-        TargetFormat wav = format("towav", ".wav", "WAV");
+        TargetFormat wav = format("towav", ".wav", "wav", "WAV");
         wav.sizeRule = TargetFormat::SizeRule::Pcm;
-        TargetFormat wma = format("towma", ".wma", "WMA");
+        TargetFormat wma = format("towma", ".wma", "asf", "WMA");
         wma.minBitrate = 24000;
-        TargetFormat rm = format("torm", ".rm", "RealMedia");
+        TargetFormat rm = format("torm", ".rm", "rm", "RealMedia");
         rm.minSampleRate = 32000;
 
-        TargetFormat flac = taggedInside("toflac", ".flac", "FLAC");
+        TargetFormat flac = taggedInside("toflac", ".flac", "flac", "FLAC");
         flac.sizeRule = TargetFormat::SizeRule::Lossless;
         // A lossy source decodes to float samples, which ffmpeg would keep as 24-bit FLAC,
         // half as large again for nothing; 16 bits is what the WAV target writes, too.
@@ -110,7 +112,7 @@ const QVector<TargetFormat> &TargetFormats()
 
         // libvorbis's managed bitrate: what it accepts at each rate and channel count of
         // the drop-downs (bits per second, both ends included).
-        TargetFormat ogg = taggedInside("toogg", ".ogg", "Ogg Vorbis");
+        TargetFormat ogg = taggedInside("toogg", ".ogg", "ogg", "Ogg Vorbis");
         const struct
         {
             int rate, monoMin, monoMax, stereoMin, stereoMax;
@@ -126,17 +128,17 @@ const QVector<TargetFormat> &TargetFormats()
             ogg.bitrateWindows.append({v.rate, 2, v.stereoMin, v.stereoMax});
         }
 
-        TargetFormat opus = taggedInside("toopus", ".opus", "Opus");
+        TargetFormat opus = taggedInside("toopus", ".opus", "opus", "Opus");
         opus.sampleRates = {8000, 12000, 16000, 24000, 48000};
         opus.maxBitratePerChannel = 256000;
 
         // AAC in an MP4 container: players read its tags and seek in it, unlike raw ADTS.
-        TargetFormat m4a = taggedInside("tom4a", ".m4a", "M4A");
+        TargetFormat m4a = taggedInside("tom4a", ".m4a", "ipod", "M4A");
 
-        return QVector<TargetFormat>{format("tomp3", ".mp3", "MP3"),
+        return QVector<TargetFormat>{format("tomp3", ".mp3", "mp3", "MP3"),
                                      wav,
                                      wma,
-                                     format("toaac", ".aac", "AAC"),
+                                     format("toaac", ".aac", "adts", "AAC"),
                                      rm,
                                      flac,
                                      ogg,

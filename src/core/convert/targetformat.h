@@ -29,7 +29,8 @@ struct TargetFormat
     };
 
     QString command;   // skin command, e.g. "tomp3"
-    QString extension; // e.g. ".mp3"; the encoder picks the format from it
+    QString extension; // e.g. ".mp3"
+    QString muxer;     // the encoder's name for the format (-f), which the extension implies
     QString name;      // for people, e.g. "MP3"
     SizeRule sizeRule = SizeRule::Bitrate;
     // What the encoder refuses, as measured with ffmpeg 5.1 over every choice of the three

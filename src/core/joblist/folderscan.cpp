@@ -1,6 +1,8 @@
 #include "core/joblist/folderscan.h"
 
 #include "core/base/workfilename.h"
+#include "core/joblist/mediatypes.h"
+#include "core/joblist/naturalorder.h"
 #include "core/joblist/rawnamelinks.h"
 
 #include <QByteArrayView>
@@ -17,11 +19,7 @@
 
 bool IsAcceptedExtension(const QString &ext)
 {
-    static const QStringList accepted = {
-        QStringLiteral(".mp3"), QStringLiteral(".mpeg"), QStringLiteral(".wav"),
-        QStringLiteral(".mpg"), QStringLiteral(".wmv"),  QStringLiteral(".asf"),
-        QStringLiteral(".asx"), QStringLiteral(".wma"),  QStringLiteral(".aac")};
-    return accepted.contains(ext);
+    return ext.startsWith(QLatin1Char('.')) && IsMediaFileName(ext);
 }
 
 namespace {
@@ -34,6 +32,26 @@ struct Scan
     QSet<QByteArray> visited;
     QStringList files;
 };
+
+// A name as the user reads it: UTF-8 when it is, else ISO-8859-1.
+QString shownName(const QByteArray &raw)
+{
+    return QByteArrayView(raw).isValidUtf8() ? QFile::decodeName(raw) : QString::fromLatin1(raw);
+}
+
+// Raw names in natural order of their shown names.
+QList<QByteArray> naturallySorted(const QList<QByteArray> &raw)
+{
+    QStringList shown;
+    shown.reserve(raw.size());
+    for (const QByteArray &name : raw)
+        shown << shownName(name);
+    QList<QByteArray> sorted;
+    sorted.reserve(raw.size());
+    for (const qsizetype i : NaturalOrder(shown))
+        sorted << raw.at(i);
+    return sorted;
+}
 
 // Raw names, as the file system holds them: QDir would decode an invalid one lossily.
 void scanInto(const QByteArray &rawDir, Scan &scan)
@@ -50,6 +68,7 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
     DIR *stream = ::opendir(rawDir.constData());
     if (!stream)
         return;
+    QList<QByteArray> files;
     QList<QByteArray> subfolders;
     while (const dirent *item = ::readdir(stream)) {
         const QByteArray name(item->d_name);
@@ -59,16 +78,21 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         struct stat st;
         // Links to folders are not followed, so a link cannot lead the scan round in a loop.
         if (scan.recursive && ::lstat(rawPath.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            subfolders.append(rawPath + '/');
+            subfolders.append(name);
             continue;
         }
         const qsizetype dot = name.lastIndexOf('.');
-        const QString ext = dot < 0 ? QString() : QString::fromLatin1(name.mid(dot)).toLower();
+        const QString ext = dot < 0 ? QString() : QString::fromLatin1(name.mid(dot));
         if (!IsAcceptedExtension(ext))
             continue;
         // Only regular files (links to them included): a folder or FIFO named x.mp3 is no media.
         if (::stat(rawPath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
+        files.append(name);
+    }
+    ::closedir(stream);
+    for (const QByteArray &name : naturallySorted(files)) {
+        const QByteArray rawPath = rawDir + name;
         if (QByteArrayView(rawPath).isValidUtf8()) {
             if (!IsWorkFileName(QFile::decodeName(name)))
                 scan.files.append(QFile::decodeName(rawPath));
@@ -78,14 +102,10 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         if (!link.isEmpty())
             scan.files.append(link);
         else if (scan.skipped)
-            scan.skipped->append((QByteArrayView(rawDir).isValidUtf8()
-                                      ? QFile::decodeName(rawDir)
-                                      : QString::fromLatin1(rawDir)) +
-                                 QString::fromLatin1(name));
+            scan.skipped->append(shownName(rawDir) + shownName(name));
     }
-    ::closedir(stream);
-    for (const QByteArray &sub : std::as_const(subfolders))
-        scanInto(sub, scan);
+    for (const QByteArray &sub : naturallySorted(subfolders))
+        scanInto(rawDir + sub + '/', scan);
 }
 
 } // namespace
@@ -115,19 +135,11 @@ QStringList DialogAppendOrder(const QStringList &chosen)
 
 const QVector<FileFilter> &OpenDialogFilters()
 {
-    auto patterns = [](const char *list) {
-        return QString::fromLatin1(list).split(QLatin1Char(';'));
-    };
-    static const QVector<FileFilter> filters = {
-        {QStringLiteral("All Sapported Files"),
-         patterns(
-             "*.mp3;*.mpeg;*.wav;*.mpg;*.wmv;*.asf;*.asx;*.wma;*.aac;*.rm;*.ram;*.rmvb;*.avi")},
-        {QStringLiteral("MP3 Files(*.mp3,*.mpg,*.mpeg)"), patterns("*.mpg;*.mp3;*.mpeg")},
-        {QStringLiteral("WAV Files(*.wav)"), patterns("*.wav")},
-        {QStringLiteral("WMA Files(*.wma,*.wmv,*.asf,*.asx)"), patterns("*.wma;*.asf;*.asx;*.wmv")},
-        {QStringLiteral("AAC Files(*.aac)"), patterns("*.aac")},
-        {QStringLiteral("Rm Files(*.rm,*.ram,*.rmvb)"), patterns("*.rm;*.ram;*.rmvb")},
-        {QStringLiteral("AVI Files(*.avi)"), patterns("*.avi")},
-    };
+    static const QVector<FileFilter> filters = [] {
+        QVector<FileFilter> all{{QStringLiteral("All Sapported Files"), MediaPatterns()}};
+        for (const MediaFamily &f : MediaFamilies())
+            all.append({f.description, f.patterns});
+        return all;
+    }();
     return filters;
 }

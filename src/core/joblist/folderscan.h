@@ -5,13 +5,14 @@
 
 class RawNameLinks;
 
-// True exactly for the extensions the folder scan takes; the caller lower-cases.
+// True for the extensions (".flac", ".MP3") of the types the program takes (MediaFamilies),
+// in any letter case.
 bool IsAcceptedExtension(const QString &ext);
 
 // The accepted regular files directly inside `folder` (with or without its
-// trailing "/"), in the order the file system lists them; a directory or FIFO that
-// merely carries a media name is no file, and a work file left by a conversion that
-// never ended (IsWorkFileName) is no media. With `recursive`, each subfolder's files
+// trailing "/"), in natural order (NaturalOrder: "2 x" before "10 x"); a directory or
+// FIFO that merely carries a media name is no file, and a work file left by a conversion
+// that never ended (IsWorkFileName) is no media. With `recursive`, each subfolder's files
 // follow, subfolder after subfolder in the same order and so on down; links to
 // folders are not followed, so a link cannot lead the scan round in a loop.
 // A file whose path is not valid UTF-8 is reached through `links` when given; one that
@@ -24,6 +25,8 @@ QStringList ScanFolder(const QString &folder, bool recursive = false, RawNameLin
 QStringList DialogAppendOrder(const QStringList &chosen);
 
 // The open dialog's filters: the visible description, and the patterns it stands for.
+// The first, "All Sapported Files", takes every pattern of MediaFamilies(), the others
+// follow one per family.
 struct FileFilter
 {
     QString description;

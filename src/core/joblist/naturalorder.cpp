@@ -1,35 +1,42 @@
 #include "core/joblist/naturalorder.h"
 
 #include <QCollator>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
-void SortNaturally(QStringList &paths)
+QList<qsizetype> NaturalOrder(const QStringList &names)
 {
-    // The C locale's collator compares code points, numbers and letter case included.
-    const QLocale locale =
-        QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale();
-    QCollator collator(locale);
+    const QLocale locale;
+    QCollator collator(locale.language() == QLocale::C
+                           ? QLocale(QLocale::English, QLocale::UnitedStates)
+                           : locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    struct Keyed
-    {
-        QString name;
-        QString path;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(size_t(paths.size()));
-    for (const QString &path : std::as_const(paths))
-        keyed.push_back({QFileInfo(path).fileName(), path});
-    std::stable_sort(keyed.begin(), keyed.end(), [&collator](const Keyed &a, const Keyed &b) {
-        const int byName = collator.compare(a.name, b.name);
-        if (byName != 0)
-            return byName < 0;
-        const int byPath = collator.compare(a.path, b.path);
-        return byPath != 0 ? byPath < 0 : a.path < b.path;
+    // One key per name: comparing keys is far cheaper than collating pairs again and again.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(names.size()));
+    for (const QString &name : names)
+        keys.push_back(collator.sortKey(name));
+    QList<qsizetype> order(names.size());
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        const int byKey = keys[size_t(a)].compare(keys[size_t(b)]);
+        if (byKey != 0)
+            return byKey < 0;
+        const int byText = names.at(a).compare(names.at(b));
+        return byText != 0 ? byText < 0 : a < b;
     });
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        paths[i] = keyed[size_t(i)].path;
+    return order;
+}
+
+void SortNaturally(QStringList &names)
+{
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const qsizetype i : NaturalOrder(names))
+        sorted << names.at(i);
+    names = sorted;
 }

@@ -1,5 +1,6 @@
 #include "core/tags/entrytag.h"
 
+#include "core/tags/tagreader.h"
 #include "core/tags/tagtext.h"
 
 namespace {
@@ -11,24 +12,12 @@ constexpr qsizetype EntryTextLimit = 255;
 
 ID3info EntryFromFile(TID3v1 &tag, const QString &path, const QString &fileName)
 {
-    // A missing or unreadable file leaves the tag reset, which is all the entry needs.
-    tag.ReadFromFile(path);
-
-    ID3info entry;
-    entry.Title = tag.Title.isEmpty() ? fileName.toUtf8() : tag.Title;
-    entry.EditTitle = entry.Title;
-    entry.SourcePath = path;
-    entry.Artist = tag.Artist;
-    entry.Album = tag.Album;
-    entry.Year = tag.Year;
-    entry.GenreName = tag.GetGenreName();
-    entry.Genre = tag.GenreIndex;
-    entry.Comment = tag.Comment;
-    entry.Track = tag.Track;
-    return entry;
+    return ReadMediaInfo(path, fileName, tag).entry;
 }
 
-bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
+namespace {
+
+void takeEntry(TID3v1 &tag, const ID3info &entry)
 {
     tag.ResetFields();
     tag.SetTitle(CutTagText(entry.Title, EntryTextLimit));
@@ -37,5 +26,18 @@ bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
     tag.SetYear(CutTagText(entry.Year, EntryTextLimit));
     tag.SetComment(CutTagText(entry.Comment, EntryTextLimit));
     tag.SetGenreIndex(entry.Genre);
+}
+
+} // namespace
+
+bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath)
+{
+    takeEntry(tag, entry);
     return tag.WriteToFile(outputPath);
+}
+
+bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, int fd)
+{
+    takeEntry(tag, entry);
+    return tag.WriteToFile(fd);
 }

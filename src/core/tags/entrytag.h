@@ -5,9 +5,10 @@
 
 #include <QString>
 
-// Reads the file's tag into `tag` and makes the entry of a newly added row. Without a
-// tag title the row is titled by `fileName` (as UTF-8).
+// Makes the entry of a newly added row from the file's tags (ReadMediaInfo), leaving its
+// ID3v1 block in `tag`. Without a tag title the row is titled by `fileName` (as UTF-8).
 ID3info EntryFromFile(TID3v1 &tag, const QString &path, const QString &fileName);
-// Writes the entry's fields as the tag of `outputPath`; the track number only names
-// outputs, so the tag gets none.
+// Writes the entry's fields as the tag of `outputPath`, or of the file open at `fd` (a
+// conversion's work file); the track number only names outputs, so the tag gets none.
 bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, const QString &outputPath);
+bool WriteEntryTag(TID3v1 &tag, const ID3info &entry, int fd);

@@ -36,34 +36,16 @@ private:
     int m_fd;
 };
 
-// Opens `path` only when it names (or links to) an existing regular file of at least
-// `minSize` bytes; returns -1 otherwise. O_NONBLOCK keeps a FIFO swapped in between the
-// stat and the open from blocking us; fstat then refuses it. For writing, the owner's
-// write permission is added first (and left in place), so read-only files can be tagged.
-int openRegularFile(const QString &path, bool forWriting, qint64 minSize, qint64 *size)
+// The size of the regular file open at `fd`, when it has at least `minSize` bytes; -1
+// otherwise (a FIFO, device or folder included).
+qint64 regularSize(int fd, qint64 minSize, mode_t *mode = nullptr)
 {
-    const QByteArray native = QFile::encodeName(path);
     struct stat st;
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize)
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize)
         return -1;
-    if (forWriting && !(st.st_mode & S_IWUSR))
-        (void)::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR);
-
-    const int flags = (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    const int fd = ::open(native.constData(), flags);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minSize) {
-        ::close(fd);
-        return -1;
-    }
-    const int statusFlags = ::fcntl(fd, F_GETFL);
-    if (statusFlags == -1 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == -1) {
-        ::close(fd);
-        return -1;
-    }
-    *size = st.st_size;
-    return fd;
+    if (mode)
+        *mode = st.st_mode;
+    return st.st_size;
 }
 
 bool readExactly(int fd, char *data, qint64 length, qint64 offset)
@@ -98,28 +80,81 @@ bool writeExactly(int fd, const char *data, qint64 length, qint64 offset)
 
 } // namespace
 
-bool ReadTagBlock(const QString &path, QByteArray &block)
+// Opens `path` only when it names (or links to) an existing regular file of at least
+// `minSize` bytes; returns -1 otherwise. It is opened for reading first, without waiting on
+// a FIFO; for writing, the owner's write permission is added to that very file (and left in
+// place), so read-only files can be tagged, and it is opened again through the descriptor.
+int OpenRegularFile(const QString &path, bool forWriting, qint64 minSize, qint64 *size)
 {
-    qint64 size = 0;
-    FdGuard file(openRegularFile(path, false, TagBlockSize, &size));
-    if (file.fd() < 0)
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    mode_t mode = 0;
+    *size = regularSize(fd, minSize, &mode);
+    if (*size < 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    if (!forWriting) {
+        const int statusFlags = ::fcntl(fd, F_GETFL);
+        if (statusFlags == -1 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) == -1) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    if (!(mode & S_IWUSR))
+        (void)::fchmod(fd, (mode & 07777) | S_IWUSR);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const int writable = ::open(self.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ::close(fd);
+    return writable;
+}
+
+bool ReadTagBlock(int fd, QByteArray &block)
+{
+    const qint64 size = regularSize(fd, TagBlockSize);
+    if (size < 0)
         return false;
     QByteArray buffer(TagBlockSize, '\0');
-    if (!readExactly(file.fd(), buffer.data(), TagBlockSize, size - TagBlockSize))
+    if (!readExactly(fd, buffer.data(), TagBlockSize, size - TagBlockSize))
         return false;
     block = buffer;
     return true;
 }
 
+bool ReadTagBlock(const QString &path, QByteArray &block)
+{
+    qint64 size = 0;
+    FdGuard file(OpenRegularFile(path, false, TagBlockSize, &size));
+    return file.fd() >= 0 && ReadTagBlock(file.fd(), block);
+}
+
+bool CutTagBlock(int fd)
+{
+    const qint64 size = regularSize(fd, TagBlockSize);
+    return size >= 0 && ::ftruncate(fd, off_t(size - TagBlockSize)) == 0;
+}
+
 bool CutTagBlock(const QString &path)
 {
     qint64 size = 0;
-    FdGuard file(openRegularFile(path, true, TagBlockSize, &size));
-    if (file.fd() < 0)
+    FdGuard file(OpenRegularFile(path, true, TagBlockSize, &size));
+    return file.fd() >= 0 && CutTagBlock(file.fd()) && file.close();
+}
+
+bool AppendTagBlock(int fd, const QByteArray &block)
+{
+    const qint64 size = regularSize(fd, 0);
+    if (block.size() != TagBlockSize || size < 0)
         return false;
-    if (::ftruncate(file.fd(), off_t(size - TagBlockSize)) != 0)
+    if (!writeExactly(fd, block.constData(), TagBlockSize, size)) {
+        // A full disk may have taken part of the block; leave no torn tag behind.
+        const int restored = ::ftruncate(fd, off_t(size));
+        Q_UNUSED(restored);
         return false;
-    return file.close();
+    }
+    return true;
 }
 
 bool AppendTagBlock(const QString &path, const QByteArray &block)
@@ -127,16 +162,8 @@ bool AppendTagBlock(const QString &path, const QByteArray &block)
     if (block.size() != TagBlockSize)
         return false;
     qint64 size = 0;
-    FdGuard file(openRegularFile(path, true, 0, &size));
-    if (file.fd() < 0)
-        return false;
-    if (!writeExactly(file.fd(), block.constData(), TagBlockSize, size)) {
-        // A full disk may have taken part of the block; leave no torn tag behind.
-        const int restored = ::ftruncate(file.fd(), off_t(size));
-        Q_UNUSED(restored);
-        return false;
-    }
-    return file.close();
+    FdGuard file(OpenRegularFile(path, true, 0, &size));
+    return file.fd() >= 0 && AppendTagBlock(file.fd(), block) && file.close();
 }
 
 quint8 DetectTagVersion(const QByteArray &block)

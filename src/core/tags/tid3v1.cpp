@@ -53,6 +53,64 @@ bool hasMarker(const QByteArray &block)
     return block.startsWith(QByteArrayLiteral("TAG"));
 }
 
+// For a path or a descriptor alike (see tagblock.h).
+template <typename File> bool readTag(TID3v1 &tag, const File &file)
+{
+    tag.ResetFields();
+    QByteArray block;
+    if (!ReadTagBlock(file, block))
+        return false;
+    if (!hasMarker(block))
+        return true;
+
+    tag.HasTag = true;
+    tag.TagVersion = DetectTagVersion(block);
+    tag.Title = fieldText(block, TitleOffset, TextFieldSize);
+    tag.Artist = fieldText(block, ArtistOffset, TextFieldSize);
+    tag.Album = fieldText(block, AlbumOffset, TextFieldSize);
+    tag.Year = fieldText(block, YearOffset, YearFieldSize);
+    if (tag.TagVersion == 2) {
+        tag.Comment = fieldText(block, CommentOffset, Version2CommentSize);
+        tag.Track = quint8(block.at(TrackOffset));
+    } else {
+        tag.Comment = fieldText(block, CommentOffset, TextFieldSize);
+    }
+    tag.GenreIndex = quint8(block.at(GenreOffset));
+    return true;
+}
+
+template <typename File> bool removeTag(const File &file)
+{
+    QByteArray block;
+    if (!ReadTagBlock(file, block))
+        return false;
+    if (hasMarker(block))
+        return CutTagBlock(file);
+    return true;
+}
+
+QByteArray blockOf(const TID3v1 &tag)
+{
+    QByteArray block(TagBlockSize, '\0');
+    block.replace(0, 3, QByteArrayLiteral("TAG"));
+    putField(block, TitleOffset, tag.Title, TextFieldSize);
+    putField(block, ArtistOffset, tag.Artist, TextFieldSize);
+    putField(block, AlbumOffset, tag.Album, TextFieldSize);
+    putField(block, YearOffset, tag.Year, YearFieldSize);
+    putField(block, CommentOffset, tag.Comment, TextFieldSize);
+    if (tag.Track != 0) {
+        block[TrackMarkerOffset] = '\0';
+        block[TrackOffset] = char(tag.Track);
+    }
+    block[GenreOffset] = char(tag.GenreIndex);
+    return block;
+}
+
+template <typename File> bool writeTag(const TID3v1 &tag, const File &file)
+{
+    return removeTag(file) && AppendTagBlock(file, blockOf(tag));
+}
+
 } // namespace
 
 TID3v1::TID3v1()
@@ -75,57 +133,32 @@ void TID3v1::ResetFields()
 
 bool TID3v1::ReadFromFile(const QString &path)
 {
-    ResetFields();
-    QByteArray block;
-    if (!ReadTagBlock(path, block))
-        return false;
-    if (!hasMarker(block))
-        return true;
+    return readTag(*this, path);
+}
 
-    HasTag = true;
-    TagVersion = DetectTagVersion(block);
-    Title = fieldText(block, TitleOffset, TextFieldSize);
-    Artist = fieldText(block, ArtistOffset, TextFieldSize);
-    Album = fieldText(block, AlbumOffset, TextFieldSize);
-    Year = fieldText(block, YearOffset, YearFieldSize);
-    if (TagVersion == 2) {
-        Comment = fieldText(block, CommentOffset, Version2CommentSize);
-        Track = quint8(block.at(TrackOffset));
-    } else {
-        Comment = fieldText(block, CommentOffset, TextFieldSize);
-    }
-    GenreIndex = quint8(block.at(GenreOffset));
-    return true;
+bool TID3v1::ReadFromFile(int fd)
+{
+    return readTag(*this, fd);
 }
 
 bool TID3v1::WriteToFile(const QString &path) const
 {
-    QByteArray block(TagBlockSize, '\0');
-    block.replace(0, 3, QByteArrayLiteral("TAG"));
-    putField(block, TitleOffset, Title, TextFieldSize);
-    putField(block, ArtistOffset, Artist, TextFieldSize);
-    putField(block, AlbumOffset, Album, TextFieldSize);
-    putField(block, YearOffset, Year, YearFieldSize);
-    putField(block, CommentOffset, Comment, TextFieldSize);
-    if (Track != 0) {
-        block[TrackMarkerOffset] = '\0';
-        block[TrackOffset] = char(Track);
-    }
-    block[GenreOffset] = char(GenreIndex);
+    return writeTag(*this, path);
+}
 
-    if (!RemoveTag(path))
-        return false;
-    return AppendTagBlock(path, block);
+bool TID3v1::WriteToFile(int fd) const
+{
+    return writeTag(*this, fd);
 }
 
 bool TID3v1::RemoveTag(const QString &path) const
 {
-    QByteArray block;
-    if (!ReadTagBlock(path, block))
-        return false;
-    if (hasMarker(block))
-        return CutTagBlock(path);
-    return true;
+    return removeTag(path);
+}
+
+bool TID3v1::RemoveTag(int fd) const
+{
+    return removeTag(fd);
 }
 
 void TID3v1::SetTitle(const QByteArray &text)

@@ -14,10 +14,15 @@ public:
     // Resets, then decodes the file's tag; true when the last 128 bytes could be read,
     // tagged or not.
     bool ReadFromFile(const QString &path);
+    bool ReadFromFile(int fd);
     // Replaces any tag at the end of the file with one made from the fields.
     bool WriteToFile(const QString &path) const;
+    bool WriteToFile(int fd) const;
     // True when the file had no tag or its tag was cut off.
     bool RemoveTag(const QString &path) const;
+    bool RemoveTag(int fd) const;
+    // Each of the three comes for a path and for a descriptor open for reading and writing
+    // (see tagblock.h).
 
     // Trailing bytes 0..32 are removed, then the text is cut to the field's size.
     void SetTitle(const QByteArray &text);

@@ -6,11 +6,13 @@
 #include "core/convert/commandline.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/encoderreport.h"
+#include "core/convert/namerules.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/outputnaming.h"
 #include "core/convert/profiletables.h"
 #include "core/convert/progressparser.h"
 #include "core/convert/targetformat.h"
+#include "core/joblist/rawnamelinks.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,7 @@
 #include <climits>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -297,6 +300,14 @@ private slots:
         row("latin-1", "\xE9t\xE9", u"\u00E9t\u00E9.mp3"_qs);
         row("cut utf-8 is latin-1", "ab\xC3", u"ab\u00C3.mp3"_qs);
         row("overlong slash is latin-1", "a\xC0\xAF", u"a\u00C0\u00AF.mp3"_qs);
+        // C1 controls are controls: a UTF-8 text cut in a character reads as ISO-8859-1,
+        // its continuation bytes as U+0080..U+009F.
+        row("c1 controls in utf-8",
+            "a\xC2\x89"
+            "b\xC2\x9B",
+            u"a_b_.mp3"_qs);
+        row("utf-8 cut in a character", "x\xE2\x80\x89y\xE2\x80", u"x\u00E2__y\u00E2_.mp3"_qs);
+        row("latin-1 after c1", "\x9F\xA0", u"_\u00A0.mp3"_qs);
         // Names of more than 255 bytes are cut before the extension, never inside a character.
         row("255 bytes", QByteArray(251, 'a'), QString(251, u'a') + mp3);
         row("256 bytes", QByteArray(252, 'a'), QString(251, u'a') + mp3);
@@ -362,6 +373,89 @@ private slots:
         naming.pattern = pattern;
         naming.keepFolders = !baseFolder.isEmpty();
         QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, naming).path, expected);
+    }
+
+    // Folders kept from a folder add whose names are not UTF-8: the file is reached through a
+    // link with a valid name elsewhere, yet its output goes to its own folder's counterpart.
+    void keptFoldersWithRawNames_data()
+    {
+        QTest::addColumn<QByteArray>("folders"); // below the added folder, raw bytes
+        QTest::addColumn<QString>("expected");   // below the output folder
+        QTest::newRow("latin-1 folder") << QByteArray("Caf\xe9") << u"Caf\u00e9/T.mp3"_qs;
+        QTest::newRow("utf-8 folder inside latin-1")
+            << QByteArray("Ni\xf1o/\xc3\xa9t\xc3\xa9") << u"Ni\u00f1o/\u00e9t\u00e9/T.mp3"_qs;
+        QTest::newRow("latin-1 folder with a control") << QByteArray("a\x85z") << u"a_z/T.mp3"_qs;
+    }
+
+    void keptFoldersWithRawNames()
+    {
+        QFETCH(QByteArray, folders);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.filePath(u"added"_qs));
+        const QByteArray rawFolder = base + '/' + folders;
+        QVERIFY(QDir().mkpath(QFile::decodeName(base)));
+        QByteArray made = base;
+        for (const QByteArray &part : folders.split('/')) {
+            made += '/' + part;
+            QCOMPARE(::mkdir(made.constData(), 0755), 0);
+        }
+        const QByteArray rawFile = rawFolder + "/t.wav";
+        const int fd = ::open(rawFile.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        RawNameLinks links;
+        ID3info entry;
+        entry.Title = "T";
+        entry.SourcePath = links.linkTo(rawFile);
+        entry.BaseFolder = QFile::decodeName(base);
+        QVERIFY(!entry.SourcePath.isEmpty());
+        NamingOptions naming;
+        naming.keepFolders = true;
+        QCOMPARE(DecideOutput(u"/out"_qs, entry, u".mp3"_qs, naming).path, u"/out/"_qs + expected);
+    }
+
+    // On FAT, exFAT and NTFS names may not hold : ? " * < > | \ nor end in a dot or a blank;
+    // WAVETRANSMUTER_TEST_FAT_FOLDER makes a folder count as one.
+    void fatNames_data()
+    {
+        QTest::addColumn<QByteArray>("title");
+        QTest::addColumn<QByteArray>("artist");
+        QTest::addColumn<QString>("expected"); // below the output folder
+        auto row = [](const char *name, const QByteArray &title, const QByteArray &artist,
+                      const QString &expected) {
+            QTest::newRow(name) << title << artist << expected;
+        };
+        row("plain", "Song", "Band", u"Band/Song.mp3"_qs);
+        row("every refused character", "a:b?c\"d*e<f>g|h\\i", "Band",
+            u"Band/a_b_c_d_e_f_g_h_i.mp3"_qs);
+        row("trailing dot and blank", "Song. ", "The Band...", u"The Band___/Song__.mp3"_qs);
+        row("leading ones stay", " .Song", "Band", u"Band/ .Song.mp3"_qs);
+        row("controls, C1 included", "a\x01\xc2\x85", "b\x7f", u"b_/a__.mp3"_qs);
+        row("long name cut, then its end made safe", QByteArray(249, 'x') + " .yz", "Band",
+            u"Band/"_qs + QString(249, u'x') + u"__.mp3"_qs);
+    }
+
+    void fatNames()
+    {
+        QFETCH(QByteArray, title);
+        QFETCH(QByteArray, artist);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        qputenv("WAVETRANSMUTER_TEST_FAT_FOLDER", QFile::encodeName(dir.path()));
+        ID3info entry;
+        entry.Title = title;
+        entry.Artist = artist;
+        entry.SourcePath = u"/music/t.wav"_qs;
+        NamingOptions naming;
+        naming.pattern = u"{artist}/{title}"_qs;
+        const QString fat = DecideOutput(dir.path(), entry, u".mp3"_qs, naming).path;
+        // Elsewhere only "/" and controls are changed.
+        const QString elsewhere = DecideOutput(u"/out"_qs, entry, u".mp3"_qs, naming).path;
+        qunsetenv("WAVETRANSMUTER_TEST_FAT_FOLDER");
+        QCOMPARE(fat, dir.path() + u'/' + expected);
+        if (QTest::currentDataTag() == QByteArray("every refused character"))
+            QCOMPARE(elsewhere, u"/out/Band/a:b?c\"d*e<f>g|h\\i.mp3"_qs);
     }
 
     void isSameFile()
@@ -434,40 +528,77 @@ private slots:
     {
         QTemporaryDir dir;
         QString error;
+        OutputFile output;
+        QVERIFY2(output.openFolder(dir.path(), dir.path(), NameRules(), &error), qPrintable(error));
         for (const QString &name :
              {u"Song.mp3"_qs, u"a.wav.wav"_qs, QString(251, u'n') + u".aac"_qs,
               QString(125, QChar(0xE9)) + u".mp3"_qs}) {
-            const QString final = dir.filePath(name);
-            const QString work = CreateWorkFile(final, &error);
-            QVERIFY2(!work.isEmpty(), qPrintable(error));
-            const QFileInfo info(work);
+            QVERIFY2(output.createWorkFile(name, false, &error), qPrintable(error));
+            const QStringList work = workFilesIn(dir.path());
+            QCOMPARE(work.size(), 1);
+            const QFileInfo info(dir.filePath(work.first()));
             // Hidden, beside the final path, the same extension, a valid name, and new.
-            QCOMPARE(info.path(), dir.path());
             QVERIFY(info.fileName().startsWith(u'.'));
-            QCOMPARE(info.suffix(), QFileInfo(final).suffix());
+            QCOMPARE(info.suffix(), QFileInfo(name).suffix());
             QVERIFY(QFile::encodeName(info.fileName()).size() <= 255);
             QVERIFY(IsWorkFileName(info.fileName()));
             QVERIFY(!IsWorkFileName(name));
-            QCOMPARE(info.size(), 0);
-            QVERIFY(CreateWorkFile(final, &error) != work);
+            QCOMPARE(output.workSize(), 0);
+            QCOMPARE(output.encoderPath(), u"/proc/self/fd/%1"_qs.arg(output.workDescriptor()));
+            QVERIFY(output.createWorkFile(name, false, &error));
+            QVERIFY(workFilesIn(dir.path()) != work);
+            output.discard();
+            QCOMPARE(workFilesIn(dir.path()), QStringList());
+            QVERIFY(output.openFolder(dir.path(), dir.path(), NameRules(), &error));
         }
-        QCOMPARE(CreateWorkFile(dir.filePath(u"none/x.mp3"_qs), &error), QString());
-        QVERIFY2(
-            error.startsWith(u"Cannot create the output file in "_qs + dir.filePath(u"none"_qs)),
-            qPrintable(error));
+        const QString none = dir.filePath(u"none"_qs);
+        QVERIFY(!output.openFolder(none, none, NameRules(), &error));
+        QCOMPARE(error,
+                 u"Cannot open the output folder %1: No such file or directory"_qs.arg(none));
 
         // The commit replaces a link at the final path, never the file it points to.
         const QString target = dir.filePath(u"elsewhere.mp3"_qs);
         const QString link = dir.filePath(u"linked.mp3"_qs);
         QVERIFY(writeFile(target, "earlier"));
         QVERIFY(QFile::link(target, link));
-        const QString work = CreateWorkFile(link, &error);
-        QVERIFY(writeFile(work, "new"));
-        QVERIFY(CommitWorkFile(work, link, &error));
-        QVERIFY(!QFileInfo(link).isSymLink());
-        QCOMPARE(readFile(link), QByteArray("new"));
-        QCOMPARE(readFile(target), QByteArray("earlier"));
-        QVERIFY(!QFileInfo::exists(work));
+        for (bool unnamed : {true, false}) {
+            QVERIFY(output.openFolder(dir.path(), dir.path(), NameRules(), &error));
+            QVERIFY(output.createWorkFile(u"linked.mp3"_qs, unnamed, &error));
+            QCOMPARE(::pwrite(output.workDescriptor(), "new", 3, 0), 3);
+            QVERIFY2(output.commit(u"linked.mp3"_qs, &error), qPrintable(error));
+            QVERIFY(!QFileInfo(link).isSymLink());
+            QCOMPARE(readFile(link), QByteArray("new"));
+            QCOMPARE(readFile(target), QByteArray("earlier"));
+            QCOMPARE(workFilesIn(dir.path()), QStringList());
+            QVERIFY(::unlink(QFile::encodeName(link).constData()) == 0 &&
+                    QFile::link(target, link));
+        }
+    }
+
+    // Which file system holds an output folder, from /proc/self/mountinfo.
+    void mountTypeOf_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("type"); // of device 8:17
+        QTest::newRow("no optional fields")
+            << QByteArray("29 1 8:17 / /media/usb rw,relatime - vfat /dev/sdb1 rw,fmask=0022")
+            << QByteArray("vfat");
+        QTest::newRow("optional fields")
+            << QByteArray("36 35 8:17 / /media/My\\040Stick rw shared:1 master:2 - fuseblk "
+                          "/dev/sdb1 rw,user_id=0")
+            << QByteArray("fuseblk");
+        QTest::newRow("another device")
+            << QByteArray("29 1 8:1 / / rw - ext4 /dev/sda1 rw") << QByteArray();
+        QTest::newRow("a minor that only starts alike")
+            << QByteArray("29 1 8:170 / /mnt rw - exfat /dev/sdk rw") << QByteArray();
+    }
+
+    void mountTypeOf()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, type);
+        const QByteArray table = "22 1 0:21 / /proc rw - proc proc rw\n" + line + '\n';
+        QCOMPARE(MountTypeOf(table, 8, 17), type);
     }
 
     void encoderLocation()

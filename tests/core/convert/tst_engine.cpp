@@ -3,11 +3,13 @@
 
 #include "core/base/progresspercent.h"
 #include "core/base/runandcapture.h"
+#include "core/base/workfilename.h"
 #include "core/convert/batchsequencer.h"
 #include "core/convert/commandline.h"
 #include "core/convert/encoderrunner.h"
 #include "core/convert/outputfile.h"
 #include "core/convert/outputnaming.h"
+#include "core/convert/outputplan.h"
 #include "core/joblist/joblistmodel.h"
 #include "core/session/endaction.h"
 #include "core/tags/tid3v1.h"
@@ -16,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,7 +26,9 @@
 
 #include <algorithm>
 
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(JobStatus)
 Q_DECLARE_METATYPE(EncodingProfile)
@@ -31,6 +36,8 @@ Q_DECLARE_METATYPE(EncodingProfile)
 namespace {
 
 const QString Mp3 = QStringLiteral(".mp3");
+// Names a folder the engine treats as FAT (see NameRulesFor()).
+const char FatFolderVariable[] = "WAVETRANSMUTER_TEST_FAT_FOLDER";
 const QByteArray SourceBytes(4000, 'S');
 
 const TargetFormat &format(const QString &extension)
@@ -142,6 +149,34 @@ struct Batch
     }
 };
 
+// The file's type and permission bits, 0 when nothing is there.
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Another run's claim on a name: an empty file it holds locked, as a running job does.
+struct HeldClaim
+{
+    int fd = -1;
+    explicit HeldClaim(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~HeldClaim()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    HeldClaim(const HeldClaim &) = delete;
+    HeldClaim &operator=(const HeldClaim &) = delete;
+};
+
 // Delivers what is queued already: a signal that should not come would have come by now,
 // since everything that could send one has ended.
 void deliverQueued()
@@ -197,6 +232,19 @@ private slots:
     void stopWithSeveralRunning();
     void oneFailureLeavesTheOthers();
 
+    void linkRace_data();
+    void linkRace();
+    void outputFolderMovedWhileConverting_data();
+    void outputFolderMovedWhileConverting();
+    void twoRunsIntoOneFolder_data();
+    void twoRunsIntoOneFolder();
+    void existingThatIsNoOutput_data();
+    void existingThatIsNoOutput();
+    void staleWorkFilesAreRemoved();
+    void somethingWhereAFolderGoes_data();
+    void somethingWhereAFolderGoes();
+    void fatFolderNames();
+
     void shutdownCandidates_data();
     void shutdownCandidates();
     void endActionRunsOnceAfterTheLastRow();
@@ -246,14 +294,14 @@ private:
     {
         return QString::fromUtf8(readFile(m_argsLog)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
-    // The encoder's arguments for a job: the output is a work file beside `final`.
+    // The encoder's arguments for a job: it writes its work file through the descriptor it
+    // inherits, in the format `final`'s extension names.
     QRegularExpression argsFor(const QString &head, const QString &final) const
     {
-        const QFileInfo info(final);
+        const TargetFormat *target = TargetFormatForExtension(u'.' + QFileInfo(final).suffix());
         return QRegularExpression(QRegularExpression::anchoredPattern(
-            QRegularExpression::escape(head + QLatin1Char(' ') + info.path() +
-                                       QStringLiteral("/.")) +
-            QStringLiteral(".*\\.wt-[A-Za-z0-9]{6}\\.") + info.suffix()));
+            QRegularExpression::escape(head + QStringLiteral(" -f ") + target->muxer) +
+            QStringLiteral(" /proc/self/fd/\\d+")));
     }
     // The encoder has written into its work file in the output folder.
     bool waitForWorkFile() const
@@ -287,6 +335,7 @@ private:
 void TestEngine::initTestCase()
 {
     QVERIFY(m_tmp.isValid());
+    QVERIFY(QFileInfo(QStringLiteral(WT_LINK_RACER)).isExecutable());
     QVERIFY2(!ffmpegPath().isEmpty() && !ffprobePath().isEmpty(), "ffmpeg and ffprobe are needed");
     qRegisterMetaType<JobStatus>();
 }
@@ -294,6 +343,7 @@ void TestEngine::initTestCase()
 void TestEngine::init()
 {
     FakeEncoder::reset();
+    qunsetenv(FatFolderVariable);
     static int round = 0;
     ++round;
     const QString dir = m_tmp.filePath(QString::number(round));
@@ -843,8 +893,8 @@ void TestEngine::jobsReadFolderAndProfileWhenTheyStart()
     QCOMPARE(first.right(128), expectedTag(a));
     QVERIFY(!QFileInfo::exists(outOf(a, QStringLiteral(".aac"), second)));
     QCOMPARE(readFile(outOf(c, QStringLiteral(".aac"), second)).right(128), expectedTag(c));
-    // The profile each job started with, the entry's own metadata, and the work file beside
-    // the final path (each one argument: the fake encoder logs them joined by blanks).
+    // The profile each job started with, the entry's own metadata, and the work file (each
+    // one argument: the fake encoder logs them joined by blanks).
     auto metadata = [](const QString &title) {
         return QStringLiteral("-metadata title=%1 -metadata artist=Artist -metadata album=Album "
                               "-metadata date=2024 -metadata comment=Comment -metadata genre=Rock "
@@ -1125,6 +1175,368 @@ void TestEngine::oneFailureLeavesTheOthers()
     QTRY_COMPARE_WITH_TIMEOUT(readFile(record), QByteArray("shutdown \n"), 5000);
     QCOMPARE(b->finished, 1);
     QCOMPARE(b->log.last(), QStringLiteral("finished"));
+}
+
+// ---------------------------------------------------------------- shared folders
+
+// Another local user swaps names in a writable output folder for links to a file (or folder)
+// outside it while the batch converts. Nothing outside the output folder may change, and no
+// row may say Finish for an output that is not its own file at its path. The tests run as
+// root, whom no permission stops: the victim is safe only because no link is ever followed.
+void TestEngine::linkRace_data()
+{
+    QTest::addColumn<QString>("mode"); // what the racer swaps (see tests/linkracer)
+    QTest::addColumn<bool>("fat");     // named work files, as on FAT, instead of unnamed ones
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("reason"); // of every row, when the swaps must fail them all
+    const auto replace = int(ExistingOutput::Replace);
+    const auto number = int(ExistingOutput::Number);
+    const QString title = QStringLiteral("{title}");
+    const QString folders = QStringLiteral("{artist}/{title}");
+    QTest::newRow("named work files swapped before the encoder opens them")
+        << "work" << true << replace << title
+        << u"Another program removed or replaced the work file; the output was not kept"_qs;
+    QTest::newRow("unnamed work files") << "work" << false << replace << title << QString();
+    QTest::newRow("subfolders swapped") << "folders" << false << replace << folders << QString();
+    QTest::newRow("subfolders swapped, named work files")
+        << "folders" << true << number << folders << QString();
+    QTest::newRow("earlier outputs and claims swapped, named work files")
+        << "outputs" << true << number << title
+        << u"Another program wrote the output meanwhile; it is left as it was"_qs;
+    QTest::newRow("earlier outputs swapped") << "outputs" << false << replace << title << QString();
+}
+
+void TestEngine::linkRace()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, fat);
+    QFETCH(int, policy);
+    QFETCH(QString, pattern);
+    QFETCH(QString, reason);
+    if (fat)
+        qputenv(FatFolderVariable, QFile::encodeName(m_out));
+    const QString victimDir = QFileInfo(m_out).path() + QStringLiteral("/victim");
+    const QString victim = victimDir + QStringLiteral("/victim.bin");
+    QVERIFY(QDir().mkpath(victimDir));
+    QVERIFY(writeFile(victim, "the victim's own bytes"));
+    QCOMPARE(::chmod(QFile::encodeName(victim).constData(), 0444), 0);
+    const QMap<QString, QByteArray> before = snapshot(victimDir);
+
+    // The encoder opens its output late, so the racer surely sees the work file first.
+    FakeEncoder::set("FAKE_WRITE_DELAY_MS", "100");
+    FakeEncoder::set("FAKE_SLEEP_MS", "50");
+    auto b = batch();
+    b->jobs = 2;
+    b->naming.pattern = pattern;
+    b->naming.existing = ExistingOutput(policy);
+    const QList<QByteArray> titles = {"One", "Two", "Three"};
+    for (const QByteArray &title : titles) {
+        addRow(title);
+        if (mode == u"outputs"_qs)
+            QVERIFY(writeFile(m_out + u'/' + QString::fromUtf8(title) + Mp3, "earlier"));
+    }
+
+    QProcess racer;
+    racer.start(QStringLiteral(WT_LINK_RACER),
+                {m_out, mode == u"folders"_qs ? victimDir : victim, mode});
+    QByteArray swaps;
+    connect(&racer, &QProcess::readyReadStandardOutput, this,
+            [&] { swaps += racer.readAllStandardOutput(); });
+    QVERIFY(racer.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(swaps.contains("ready\n"), 5000);
+    QVERIFY(b->run(Mp3, 20000));
+    racer.terminate();
+    QVERIFY(racer.waitForFinished(5000));
+    swaps += racer.readAllStandardOutput();
+    if (mode != u"work"_qs || fat)
+        QVERIFY2(swaps.contains("swapped"), "the racer found nothing to swap");
+
+    QCOMPARE(snapshot(victimDir), before);
+    QCOMPARE(modeOf(victim), mode_t(S_IFREG | 0444));
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const QString output = m_model->run(row).output;
+        const QString what =
+            QStringLiteral("row %1: %2 %3 (%4)")
+                .arg(row)
+                .arg(JobStatusText(m_model->status(row)), output, m_model->reason(row));
+        if (!reason.isEmpty())
+            QCOMPARE(m_model->reason(row), reason);
+        if (m_model->status(row) == JobStatus::Finish) {
+            QVERIFY2(S_ISREG(modeOf(output)), qPrintable(what));
+            QVERIFY2(readFile(output).right(128) == expectedTag(m_model->entry(row)),
+                     qPrintable(what));
+        } else {
+            QVERIFY2(m_model->status(row) == JobStatus::Failed && !m_model->reason(row).isEmpty(),
+                     qPrintable(what));
+        }
+    }
+    // No work file of ours is left anywhere; the racer's links with such names may be.
+    QMap<QString, QByteArray> after = snapshot(m_out);
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        if (IsWorkFileName(QFileInfo(it.key()).fileName()))
+            QVERIFY2(it.value().startsWith("link to "), qPrintable(it.key()));
+    }
+}
+
+// The output folder (or a folder below it) moved or removed while a row converts: the row
+// says so, and its complete output is left neither in the moved folder nor anywhere else.
+void TestEngine::outputFolderMovedWhileConverting_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("fat");
+    QTest::newRow("output folder renamed") << "renamed" << false;
+    QTest::newRow("output folder renamed, named work file") << "renamed" << true;
+    QTest::newRow("output folder removed") << "removed" << false;
+    QTest::newRow("subfolder renamed, named work file") << "subfolder" << true;
+}
+
+void TestEngine::outputFolderMovedWhileConverting()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, fat);
+    if (fat)
+        qputenv(FatFolderVariable, QFile::encodeName(m_out));
+    // The encoder ends only once the folder has moved.
+    const QString gate = QFileInfo(m_out).path() + QStringLiteral("/moved");
+    FakeEncoder::set("FAKE_WAIT_FOR", QFile::encodeName(gate));
+    auto b = batch();
+    const bool subfolder = what == u"subfolder"_qs;
+    if (subfolder)
+        b->naming.pattern = QStringLiteral("{artist}/{title}");
+    addRow("Song");
+    const QString folder = subfolder ? m_out + QStringLiteral("/Artist") : m_out;
+    const QString moved = folder + QStringLiteral(".moved");
+    QVERIFY(b->start());
+    QVERIFY(waitForPid() != 0);
+    if (what == u"removed"_qs)
+        QVERIFY(QDir(folder).removeRecursively());
+    else
+        QVERIFY(QDir().rename(folder, moved));
+    QVERIFY(writeFile(gate, {}));
+    QTRY_COMPARE_WITH_TIMEOUT(b->finished, 1, 10000);
+    QCOMPARE(m_model->status(0), JobStatus::Failed);
+    QCOMPARE(m_model->reason(0),
+             QStringLiteral("The output folder %1 was moved or removed during the conversion; the "
+                            "output was not kept")
+                 .arg(folder));
+    QCOMPARE(snapshot(moved), (QMap<QString, QByteArray>()));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Song.mp3")));
+}
+
+// Two runs at once (two programs, or two machines on a shared folder) into one folder, rows
+// of the same name in each: they number and skip each other as rows of one batch do.
+void TestEngine::twoRunsIntoOneFolder_data()
+{
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QStringList>("expected"); // sorted: status and output name of all rows
+    QTest::newRow("number") << int(ExistingOutput::Number)
+                            << QStringList{u"Finish Same (2).mp3"_qs, u"Finish Same (3).mp3"_qs,
+                                           u"Finish Same (4).mp3"_qs, u"Finish Same (5).mp3"_qs,
+                                           u"Finish Same (6).mp3"_qs, u"Finish Same.mp3"_qs};
+    QTest::newRow("skip") << int(ExistingOutput::Skip)
+                          << QStringList{u"Finish Same.mp3"_qs,  u"Skipped Same.mp3"_qs,
+                                         u"Skipped Same.mp3"_qs, u"Skipped Same.mp3"_qs,
+                                         u"Skipped Same.mp3"_qs, u"Skipped Same.mp3"_qs};
+}
+
+void TestEngine::twoRunsIntoOneFolder()
+{
+    QFETCH(int, policy);
+    QFETCH(QStringList, expected);
+    FakeEncoder::set("FAKE_SLEEP_MS", "300");
+    JobListModel otherList;
+    TID3v1 otherTag;
+    auto first = batch();
+    Batch second(&otherList, &otherTag, FakeEncoder::path(), &m_profile, &m_outputDir);
+    for (Batch *run : {first.get(), &second}) {
+        run->jobs = 3;
+        run->naming.existing = ExistingOutput(policy);
+    }
+    for (int i = 0; i < 3; ++i) {
+        addRow("Same", dummySource("first" + QByteArray::number(i)));
+        otherList.appendEntry(entryFor(dummySource("second" + QByteArray::number(i)), "Same"), 3);
+    }
+    QVERIFY(first->start() && second.start());
+    QTRY_VERIFY_WITH_TIMEOUT(first->finished == 1 && second.finished == 1, 20000);
+    QStringList got;
+    QStringList reasons;
+    for (const JobListModel *list : {static_cast<const JobListModel *>(m_model),
+                                     static_cast<const JobListModel *>(&otherList)}) {
+        for (int row = 0; row < list->rowCount(); ++row) {
+            got << JobStatusText(list->status(row)) + u' ' +
+                       QFileInfo(list->run(row).output).fileName();
+            reasons << list->reason(row);
+        }
+    }
+    got.sort();
+    QVERIFY2(got == expected, qPrintable(got.join(u',') + u'\n' + reasons.join(u'\n')));
+    for (const QString &name : QDir(m_out).entryList(QDir::Files))
+        QCOMPARE(readFile(m_out + u'/' + name).size(), 1024 + 128);
+    QCOMPARE(workFilesIn(m_out), QStringList());
+}
+
+// An empty file (the claim of a run that crashed) or a dangling link is no output: "skip"
+// converts over it and "number" takes its name. A claim another run holds is one.
+void TestEngine::existingThatIsNoOutput_data()
+{
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QString>("there");
+    QTest::addColumn<QString>("expected"); // status and output name
+    QTest::addColumn<QString>("reason");
+    const auto skip = int(ExistingOutput::Skip);
+    const auto number = int(ExistingOutput::Number);
+    QTest::newRow("skip: an empty file") << skip << "empty"
+                                         << "Finish Song.mp3" << QString();
+    QTest::newRow("skip: a dangling link") << skip << "dangling"
+                                           << "Finish Song.mp3" << QString();
+    QTest::newRow("skip: a link to an output")
+        << skip << "link"
+        << "Skipped Song.mp3" << u"The output exists already"_qs;
+    QTest::newRow("skip: another run's claim")
+        << skip << "claim"
+        << "Skipped Song.mp3" << u"Another run writes this output"_qs;
+    QTest::newRow("number: an empty file") << number << "empty"
+                                           << "Finish Song.mp3" << QString();
+    QTest::newRow("number: a dangling link") << number << "dangling"
+                                             << "Finish Song.mp3" << QString();
+    QTest::newRow("number: another run's claim") << number << "claim"
+                                                 << "Finish Song (2).mp3" << QString();
+}
+
+void TestEngine::existingThatIsNoOutput()
+{
+    QFETCH(int, policy);
+    QFETCH(QString, there);
+    QFETCH(QString, expected);
+    QFETCH(QString, reason);
+    auto b = batch();
+    b->naming.existing = ExistingOutput(policy);
+    const ID3info song = addRow("Song");
+    const QString path = m_out + QStringLiteral("/Song.mp3");
+    const QString elsewhere = QFileInfo(m_out).path() + QStringLiteral("/elsewhere.mp3");
+    std::unique_ptr<HeldClaim> claim;
+    if (there == u"empty"_qs) {
+        QVERIFY(writeFile(path, QByteArray()));
+    } else if (there == u"dangling"_qs) {
+        QVERIFY(QFile::link(elsewhere, path));
+    } else if (there == u"link"_qs) {
+        QVERIFY(writeFile(elsewhere, "an output"));
+        QVERIFY(QFile::link(elsewhere, path));
+    } else {
+        claim = std::make_unique<HeldClaim>(path);
+        QVERIFY(claim->fd >= 0);
+    }
+    QVERIFY(b->run());
+    QCOMPARE(JobStatusText(m_model->status(0)) + u' ' +
+                 QFileInfo(m_model->run(0).output).fileName(),
+             expected);
+    QCOMPARE(m_model->reason(0), reason);
+    if (m_model->status(0) == JobStatus::Finish) {
+        QVERIFY(S_ISREG(modeOf(m_model->run(0).output)));
+        QCOMPARE(readFile(m_model->run(0).output).right(128), expectedTag(song));
+    }
+    if (there == u"link"_qs)
+        QCOMPARE(readFile(elsewhere), QByteArray("an output"));
+    if (claim)
+        QCOMPARE(readFile(path), QByteArray()); // the other run's claim as it was
+    QVERIFY(!QFileInfo::exists(elsewhere) || there == u"link"_qs);
+}
+
+// A run killed outright leaves its named work file; the next run into that folder removes
+// it, but never one that a running job still holds, a link, or a file in another folder.
+void TestEngine::staleWorkFilesAreRemoved()
+{
+    const QString stale = m_out + QStringLiteral("/.Old.wt-AAAAAA.mp3");
+    const QString held = m_out + QStringLiteral("/.Busy.wt-BBBBBB.mp3");
+    const QString link = m_out + QStringLiteral("/.Link.wt-CCCCCC.mp3");
+    const QString deeper = m_out + QStringLiteral("/sub/.Deep.wt-DDDDDD.mp3");
+    const QString target = QFileInfo(m_out).path() + QStringLiteral("/target.mp3");
+    QVERIFY(QDir().mkpath(m_out + QStringLiteral("/sub")));
+    for (const QString &path : {stale, held, deeper, target})
+        QVERIFY(writeFile(path, QByteArray(5000, 'W')));
+    QVERIFY(QFile::link(target, link));
+    auto owner = std::make_unique<HeldClaim>(held);
+    QVERIFY(owner->fd >= 0);
+
+    auto b = batch();
+    addRow("Song");
+    QVERIFY(b->run());
+    QCOMPARE(m_model->status(0), JobStatus::Finish);
+    QVERIFY(!QFileInfo::exists(stale));
+    QCOMPARE(readFile(held), QByteArray(5000, 'W'));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(readFile(target), QByteArray(5000, 'W'));
+    QVERIFY(QFileInfo::exists(deeper));
+
+    // Once its owner has ended, the next run takes it away too.
+    owner.reset();
+    QVERIFY(b->run());
+    QVERIFY(!QFileInfo::exists(held));
+    QCOMPARE(workFilesIn(m_out), QStringList{QStringLiteral(".Link.wt-CCCCCC.mp3")});
+}
+
+// A link (or a file) planted where the pattern's folder goes: the row is refused; nothing is
+// written where the link leads.
+void TestEngine::somethingWhereAFolderGoes_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<QString>("reason"); // @OUT@ is the output folder
+    QTest::newRow("a link to a folder elsewhere")
+        << true << u"Cannot create the folder @OUT@/Artist: a link is in the way"_qs;
+    QTest::newRow("a file") << false
+                            << u"Cannot create the folder @OUT@/Artist: a file is in the way"_qs;
+}
+
+void TestEngine::somethingWhereAFolderGoes()
+{
+    QFETCH(bool, link);
+    QFETCH(QString, reason);
+    const QString elsewhere = QFileInfo(m_out).path() + QStringLiteral("/elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    if (link)
+        QVERIFY(QFile::link(elsewhere, m_out + QStringLiteral("/Artist")));
+    else
+        QVERIFY(writeFile(m_out + QStringLiteral("/Artist"), "a file"));
+    auto b = batch();
+    b->naming.pattern = QStringLiteral("{artist}/{title}");
+    addRow("Song");
+    QVERIFY(b->run());
+    QCOMPARE(m_model->status(0), JobStatus::Failed);
+    QCOMPARE(m_model->reason(0), reason.replace(u"@OUT@"_qs, m_out));
+    QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(argsLog(), QStringList());
+}
+
+// A folder on FAT (a USB stick): names it refuses are made safe, and names that differ only
+// in letter case are one name, in the run and the dry run alike.
+void TestEngine::fatFolderNames()
+{
+    qputenv(FatFolderVariable, QFile::encodeName(m_out));
+    auto b = batch();
+    b->jobs = 2;
+    b->naming.pattern = QStringLiteral("{artist}/{title}");
+    b->naming.existing = ExistingOutput::Number;
+    for (const char *title : {"Song", "song", "SONG", "Q: \"A\" <b>|*\\?", "Dots. "})
+        m_model->appendEntry(entryFor(dummySource(QByteArray(title).toHex()), title, "Live."), 3);
+    const QStringList expected = {u"Live_/Song.mp3"_qs, u"Live_/song (2).mp3"_qs,
+                                  u"Live_/SONG (3).mp3"_qs, u"Live_/Q_ _A_ _b_____.mp3"_qs,
+                                  u"Live_/Dots__.mp3"_qs};
+    const QVector<PlannedOutput> plan =
+        PlanOutputs(*m_model, m_out, format(Mp3), m_profile, b->naming);
+    QVERIFY(b->run());
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        QCOMPARE(m_model->status(row), JobStatus::Finish);
+        QCOMPARE(m_model->run(row).output, m_out + u'/' + expected.at(row));
+        QCOMPARE(plan.at(row).path, m_model->run(row).output);
+    }
+    // Replacing, the three are one output: the plan says so.
+    b->naming.existing = ExistingOutput::Replace;
+    const QVector<PlannedOutput> replacing =
+        PlanOutputs(*m_model, m_out, format(Mp3), m_profile, b->naming);
+    QCOMPARE(replacing.at(0).sameOutputRows, (QList<int>{1, 2}));
+    QCOMPARE(replacing.at(3).sameOutputRows, QList<int>());
 }
 
 // ---------------------------------------------------------------- end actions

@@ -40,9 +40,12 @@ bool BatchSequencer::StartConversion(const TargetFormat &format)
     m_format = format;
     m_sources = SourceFiles(*m_model);
     m_claimed.clear();
-    // What a row did in an earlier batch is no part of this one's report.
-    for (int row = 0; row < rows; ++row)
+    // What a row did in an earlier batch is no part of this one's report, nor of its list:
+    // every row it will run says "Unconvert" again, without the old reason.
+    for (int row = 0; row < rows; ++row) {
         m_model->setRun(row, JobRun());
+        m_model->setStatus(row, JobStatus::Unconvert);
+    }
     TargetExtension = format.extension;
     m_batchJobs = std::max(1, m_options.jobsAtOnce);
     m_lastStartedId = 0;
@@ -135,6 +138,9 @@ bool BatchSequencer::StartJob()
     else
         job->start(m_format, profile, m_sources, m_ownProcessGroup);
     CurrentJob.WorkFile = job->record().WorkFile;
+    // The display starts each file from empty; it is left full when a file ends, so the
+    // last file of a batch leaves it at 100%.
+    emit progress(0, rec.TotalSeconds);
     emit rowProgress(row, 0);
     emit jobStarted(row);
     return true;
@@ -203,13 +209,13 @@ void BatchSequencer::JobFinished(ConversionJob *job)
     if (row >= 0) {
         recordRun(job, row, status);
         m_model->setStatus(row, status, job->reason());
-        if (status == JobStatus::Finish)
-            m_model->setOutputSize(row, QFileInfo(job->record().OutFile).size());
+        // A skipped row shows the size of the file that is there, as a finished one does.
+        if (m_model->run(row).outputBytes >= 0)
+            m_model->setOutputSize(row, m_model->run(row).outputBytes);
     }
     // Settled: now everyone may hear of it, and a receiver that stops the batch finds this
     // job gone and the next rows not started.
     emit progress(100, 100);
-    emit progress(0, 100);
     emitBatchProgress();
     if (row >= 0)
         emit jobEnded(row, status);

@@ -55,7 +55,8 @@ public:
     void setTimeFromEncoder(bool on) { m_timeFromEncoder = on; }
 
     // Every row's size is first estimated anew for the format (a WAV batch changes them,
-    // the next batch puts them back). Returns false, starting nothing and leaving
+    // the next batch puts them back), and every row says "Unconvert" again, without the
+    // reason an earlier batch left. Returns false, starting nothing and leaving
     // TargetExtension as it was, for an empty list or while a batch runs.
     bool StartConversion(const TargetFormat &format);
     // Ends the batch at once: every encoder of ours is terminated (killed after the grace),
@@ -78,10 +79,11 @@ public:
     intputrec CurrentJob;
 
 signals:
-    // What the progress display shows with one job at a time: the encoder's seconds of
-    // the job's total, then 100 of 100 and 0 of 100 when a job ends (0 of 100 alone when
-    // it was stopped). With several jobs at once every job reports this way in turn;
-    // batchProgress() is the display's then.
+    // What the progress display shows with one job at a time: 0 of the job's total seconds
+    // when it starts, then the encoder's seconds of that total, then 100 of 100 when the job
+    // ends, which stays after the batch's last job (0 of 100 when the batch was stopped).
+    // With several jobs at once every job reports this way in turn; batchProgress() is the
+    // display's then.
     void progress(int done, int total);
     // A running row's own progress in whole percent: 0 when it starts, then whenever
     // the percentage changes.

@@ -161,15 +161,6 @@ QStringList ScanFolder(const QString &folder, bool recursive, RawNameLinks *link
     return scan.files;
 }
 
-QStringList DialogAppendOrder(const QStringList &chosen)
-{
-    if (chosen.size() < 2)
-        return chosen;
-    QStringList order = chosen.mid(1);
-    order.append(chosen.first());
-    return order;
-}
-
 const QVector<FileFilter> &OpenDialogFilters()
 {
     static const QVector<FileFilter> filters = [] {

@@ -22,9 +22,6 @@ bool IsAcceptedExtension(const QString &ext);
 QStringList ScanFolder(const QString &folder, bool recursive = false, RawNameLinks *links = nullptr,
                        QStringList *skipped = nullptr);
 
-// The open dialog appends the files it returns as L[1] ... L[n-1], then L[0].
-QStringList DialogAppendOrder(const QStringList &chosen);
-
 // The open dialog's filters: the visible description, and the patterns it stands for.
 // The first, "All Sapported Files", takes every pattern of MediaFamilies(), the others
 // follow one per family.

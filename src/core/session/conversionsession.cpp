@@ -28,8 +28,10 @@ ConversionSession::ConversionSession(QObject *parent)
         QMetaObject::invokeMethod(this, std::forward<decltype(notify)>(notify),
                                   Qt::QueuedConnection);
     };
-    connect(m_adder, &FileAdder::rowsAdded, this,
-            [this, later](int first, int last) { later([=] { emit rowsAdded(first, last); }); });
+    connect(m_adder, &FileAdder::rowsAdded, this, [this, later](int first, int last) {
+        m_addDone += last - first + 1;
+        later([=] { emit rowsAdded(first, last); });
+    });
     connect(m_adder, &FileAdder::finished, this, [this, later] {
         later([this] {
             emit addFinished();
@@ -141,6 +143,12 @@ void ConversionSession::addFiles(const QStringList &paths, const QString &baseFo
     if (paths.isEmpty())
         return;
     const bool wasIdle = isIdle();
+    // Files queued while others are still being added count as one add with them.
+    if (!isAdding()) {
+        m_addQueued = 0;
+        m_addDone = 0;
+    }
+    m_addQueued += int(paths.size());
     m_adder->addFiles(paths, baseFolder);
     if (wasIdle)
         QMetaObject::invokeMethod(this, &ConversionSession::idleChanged, Qt::QueuedConnection);
@@ -266,12 +274,13 @@ void ConversionSession::onBatchOver(bool stopped)
 {
     m_tally.wasStopped = stopped;
     const BatchTally tally = m_tally;
-    const bool whole = showsWholeBatch();
+    const bool emptied = stopped && showsWholeBatch();
     QMetaObject::invokeMethod(
         this,
-        [this, tally, whole] {
-            // The file display ends at 0 of 100 by itself; the batch display the same way.
-            if (whole)
+        [this, tally, emptied] {
+            // A batch run to its end leaves the display full; a stopped one empties it, as
+            // the file display empties itself then.
+            if (emptied)
                 emit progress(0, 100, -1);
             emit batchEnded(tally);
             emit idleChanged();

@@ -63,6 +63,10 @@ public:
     bool isAdding() const;
     // Files queued and not in the list yet.
     int pendingFiles() const;
+    // The add under way, or the last one: the files queued since adding last began from
+    // idle, and how many of them have their rows ("Adding 340 of 2,000").
+    int addQueued() const { return m_addQueued; }
+    int addDone() const { return m_addDone; }
 
     // Starts converting every row to `format`; false, starting nothing, for an empty list or
     // while a batch runs.
@@ -105,7 +109,8 @@ signals:
     void jobStarted(int row);
     // What the progress band shows: the converting file's seconds done of its total, or
     // with several at once (showsWholeBatch()) the whole batch with the seconds left (-1
-    // while unknown). 100 then 0 of 100 when a file ends; 0 of 100 when the batch ends.
+    // while unknown). A file starts at 0 and ends at 100 of 100; a batch run to its end
+    // leaves 100%, a stopped one 0 of 100.
     void progress(int done, int total, int secondsLeft);
     // The row has ended; its status, reason and run are in the model.
     void jobEnded(int row, JobStatus status);
@@ -126,4 +131,6 @@ private:
     QString m_encoderPath;
     ConversionOptions m_options;
     BatchTally m_tally;
+    int m_addQueued = 0;
+    int m_addDone = 0;
 };

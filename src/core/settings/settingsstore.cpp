@@ -1,5 +1,7 @@
 #include "core/settings/settingsstore.h"
 
+#include "core/convert/profiletables.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -95,6 +97,44 @@ QVariant encode(const std::optional<QPoint> &value)
                  : QVariant(QString());
 }
 
+bool decode(const QString &text, std::optional<QSize> &out)
+{
+    std::optional<QPoint> pair;
+    if (!decode(text, pair) || pair->x() <= 0 || pair->y() <= 0)
+        return false;
+    out = QSize(pair->x(), pair->y());
+    return true;
+}
+
+QVariant encode(const std::optional<QSize> &value)
+{
+    return encode(value ? std::optional<QPoint>(QPoint(value->width(), value->height()))
+                        : std::optional<QPoint>());
+}
+
+bool decode(const QString &text, QList<int> &out)
+{
+    out.clear();
+    const QStringList parts = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n <= 0)
+            return false;
+        out.append(n);
+    }
+    return true;
+}
+
+QVariant encode(const QList<int> &value)
+{
+    QStringList parts;
+    for (int n : value)
+        parts << QString::number(n);
+    // One number (or none) is written as text; QSettings writes short lists oddly.
+    return parts.size() <= 1 ? QVariant(parts.value(0)) : QVariant(parts);
+}
+
 bool decode(const QString &text, ExistingOutput &out)
 {
     const std::optional<ExistingOutput> policy = ExistingOutputFromName(text);
@@ -116,6 +156,21 @@ const SettingsStore::Setting<std::optional<int>> JobsKey{"Jobs", std::nullopt};
 const SettingsStore::Setting<QString> PatternKey{"Pattern", NamingOptions::DefaultPattern()};
 const SettingsStore::Setting<bool> KeepFoldersKey{"KeepFolders", false};
 const SettingsStore::Setting<ExistingOutput> ExistingKey{"Existing", ExistingOutput::Replace};
+const SettingsStore::Setting<std::optional<QSize>> WindowSizeKey{"WindowSize", std::nullopt};
+const SettingsStore::Setting<bool> WindowMaximizedKey{"WindowMaximized", false};
+const SettingsStore::Setting<QList<int>> ColumnWidthsKey{"ColumnWidths", {}};
+const SettingsStore::Setting<QString> SampleRateKey{"SampleRate", {}};
+const SettingsStore::Setting<QString> BitrateKey{"Bitrate", {}};
+const SettingsStore::Setting<QString> ChannelsKey{"Channels", {}};
+
+// The stored value when `table` offers it, else `fallback`.
+QString offered(const QString &stored, const QVector<ProfileItem> &table, const QString &fallback)
+{
+    const bool known = std::any_of(table.begin(), table.end(), [&stored](const ProfileItem &item) {
+        return item.value == stored.trimmed();
+    });
+    return known ? stored.trimmed() : fallback;
+}
 
 } // namespace
 
@@ -231,6 +286,50 @@ std::optional<QPoint> SettingsStore::readWindowPos() const
 bool SettingsStore::writeWindowPos(const QPoint &pos, QString *error)
 {
     return setValue(WindowPosKey, std::optional<QPoint>(pos), error);
+}
+
+std::optional<QSize> SettingsStore::readWindowSize() const
+{
+    return value(WindowSizeKey);
+}
+
+bool SettingsStore::readWindowMaximized() const
+{
+    return value(WindowMaximizedKey);
+}
+
+bool SettingsStore::writeWindowSize(const QSize &size, bool maximized, QString *error)
+{
+    return setValue(WindowSizeKey, std::optional<QSize>(size), error) &&
+           setValue(WindowMaximizedKey, maximized, error);
+}
+
+QList<int> SettingsStore::readColumnWidths() const
+{
+    return value(ColumnWidthsKey);
+}
+
+bool SettingsStore::writeColumnWidths(const QList<int> &widths, QString *error)
+{
+    return setValue(ColumnWidthsKey, widths, error);
+}
+
+EncodingProfile SettingsStore::readProfile() const
+{
+    const EncodingProfile defaults = EncodingProfile::defaults();
+    EncodingProfile profile;
+    profile.SampleRate =
+        offered(value(SampleRateKey), ProfileTables::sampleRates(), defaults.SampleRate);
+    profile.Bitrate = offered(value(BitrateKey), ProfileTables::bitrates(), defaults.Bitrate);
+    profile.Channels = offered(value(ChannelsKey), ProfileTables::channels(), defaults.Channels);
+    return profile;
+}
+
+bool SettingsStore::writeProfile(const EncodingProfile &profile, QString *error)
+{
+    return setValue(SampleRateKey, profile.SampleRate, error) &&
+           setValue(BitrateKey, profile.Bitrate, error) &&
+           setValue(ChannelsKey, profile.Channels, error);
 }
 
 bool SettingsStore::readIncludeSubfolders() const

@@ -1,20 +1,25 @@
 #pragma once
 
+#include "core/base/encodingprofile.h"
 #include "core/convert/outputnaming.h"
 
 #include <QHash>
+#include <QList>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
 #include <optional>
 
 // What is kept between runs, in the section "operate" of ConverInif.ini: the output
-// folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
-// whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0) and how
-// many conversions run at once (key "Jobs"), and how outputs are named (keys "Pattern",
-// "KeepFolders", 1 or 0, and "Existing", replace, skip or number). Files written before a
-// key existed simply lack it.
+// folder (key "Outpath"), where the main window was (key "WindowPos", "x, y"), its size
+// ("WindowSize", "width, height"), whether it was maximised ("WindowMaximized", 1 or 0) and
+// the widths of its list's columns ("ColumnWidths"), whether "Add folder" includes
+// subfolders (key "IncludeSubfolders", 1 or 0), how many conversions run at once (key
+// "Jobs"), how outputs are named (keys "Pattern", "KeepFolders", 1 or 0, and "Existing",
+// replace, skip or number) and the profile lists' choices ("SampleRate", "Bitrate",
+// "Channels"). Files written before a key existed simply lack it.
 //
 // The file is read once, when the store is made; reads answer from that reading and never
 // change anything on disk. Each write goes to the file at once and into the reading.
@@ -57,6 +62,24 @@ public:
     std::optional<QPoint> readWindowPos() const;
     // Stores the corner, as writeOutputDir stores the folder.
     bool writeWindowPos(const QPoint &pos, QString *error);
+
+    // The window's last size (without a frame: the skin draws it), and whether it was
+    // maximised then; the size is the one it comes back to from maximised. Nothing, or
+    // off, when the key is missing or its value is not two positive integers.
+    std::optional<QSize> readWindowSize() const;
+    bool readWindowMaximized() const;
+    bool writeWindowSize(const QSize &size, bool maximized, QString *error);
+
+    // The widths of the list's columns after the first, in order; empty when the key is
+    // missing or holds anything but positive integers.
+    QList<int> readColumnWidths() const;
+    bool writeColumnWidths(const QList<int> &widths, QString *error);
+
+    // The profile lists' choices, as the values given to the encoder (44100, 128000, 2),
+    // never as positions in the lists, so that a list that changes cannot shift them. Each
+    // key that is missing, or holds a value its list does not offer, gives its default.
+    EncodingProfile readProfile() const;
+    bool writeProfile(const EncodingProfile &profile, QString *error);
 
     // Off when the file or the key is missing. Written as writeOutputDir() writes.
     bool readIncludeSubfolders() const;

@@ -1,19 +1,23 @@
 #include "gui/app/tmainform.h"
 
+#include "gui/app/screenplace.h"
 #include "gui/app/statusdelegate.h"
 
 #include "core/convert/batchprogress.h"
 #include "core/convert/encoderlocator.h"
 #include "core/convert/outputplan.h"
 #include "core/convert/profiletables.h"
+#include "core/convert/sameoutputs.h"
 #include "core/convert/targetformat.h"
 #include "core/joblist/folderscan.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/joblist/naturalorder.h"
 #include "core/session/conversionsession.h"
 #include "core/session/endaction.h"
 #include "core/settings/settingsstore.h"
 #include "core/skin/skinerror.h"
 #include "core/tags/genrenames.h"
+#include "gui/dialogs/sameoutputdialog.h"
 #include "gui/dialogs/shutdowncountdown.h"
 #include "gui/dialogs/tdirform.h"
 #include "gui/dialogs/tid3form.h"
@@ -35,6 +39,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -42,7 +47,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
-#include <QSet>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTableView>
@@ -85,10 +90,38 @@ QString convertTip(const TargetFormat &format)
     return QStringLiteral("Convert to ") + format.name;
 }
 
-// Where the main window's own widgets sit on the skin.
+// Where the main window's own widgets sit on the skin at its own size, and the edges they
+// keep to as the window grows: the list grows both ways, the output folder's line along the
+// bottom, the profile lists stay at the top right.
 const QRect ListGeometry(12, 103, 332, 182);
 const QRect OutputLabelGeometry(12, 289, 268, 17);
 const QRect OpenOutputGeometry(284, 288, 60, 19);
+const Qt::Edges AllEdges = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
+const struct
+{
+    const char *name;
+    QRect geometry;
+} ComboGeometries[] = {{"suiComboBox1", QRect(354, 156, 121, 21)},
+                       {"suiComboBox2", QRect(354, 209, 121, 21)},
+                       {"suiComboBox3", QRect(354, 261, 121, 21)}};
+
+// The position of value in a profile table, or the default's when the table lacks it.
+int indexOfValue(const QVector<ProfileItem> &table, const QString &value, int fallback)
+{
+    for (int i = 0; i < table.size(); ++i) {
+        if (table.at(i).value == value)
+            return i;
+    }
+    return fallback;
+}
+
+// A count as the user reads it, thousands separated ("2,000").
+QString countText(int n)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return locale.toString(n);
+}
 
 // The text elements of the progress band besides the percentage: what the last batch did.
 const QLatin1String ProgressInfoName("pbinfo");
@@ -105,18 +138,6 @@ QString caseBlindPattern(const QString &pattern)
             out += c;
     }
     return out;
-}
-
-// Enough of the window shows on some screen to grab it again.
-bool isOnSomeScreen(const QRect &window)
-{
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    for (const QScreen *s : screens) {
-        const QRect seen = s->availableGeometry().intersected(window);
-        if (seen.width() >= 64 && seen.height() >= 32)
-            return true;
-    }
-    return false;
 }
 
 bool matchesOpenDialogFilter(const QString &fileName)
@@ -137,14 +158,14 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Wavetransmuter"));
-    setFixedSize(525, 343);
     setAcceptDrops(true);
 
     m_settings = std::make_unique<SettingsStore>();
     m_session = new ConversionSession(this);
-    // What the user chose last time; the profile and the end action start from their
-    // defaults at every run.
+    // What the user chose last time; the end action starts from "nothing" at every run (a
+    // remembered shutdown would surprise).
     ConversionOptions options;
+    options.profile = m_settings->readProfile();
     options.outputDir = m_settings->LoadOutputDir();
     options.jobsAtOnce = m_settings->readJobs();
     options.naming = m_settings->readNaming();
@@ -154,6 +175,13 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
     connect(m_skin, &TSkin::OnClick, this, [this](SkinElement *source) {
         // The element belongs to the skin; only its name is needed.
         DispatchCommand(source ? source->GetElementName() : QString());
+    });
+    // At a new size the band's fill and the output folder's line are laid out anew.
+    connect(m_skin, &TSkin::layoutChanged, this, [this](QWidget *window) {
+        if (window != this || !m_skin->isLoaded())
+            return;
+        drawProgress(m_progress.done, m_progress.total, m_progress.secondsLeft);
+        showOutputDir();
     });
     setupWidgets();
     connectSession();
@@ -202,10 +230,21 @@ void TMainForm::setupWidgets()
             [this](const QModelIndex &index) { openTagEditorAt(index.row()); });
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TMainForm::showListMenu);
-    // New rows come into view, wherever the list was scrolled to.
-    connect(model(), &QAbstractItemModel::rowsInserted, this,
-            [this](const QModelIndex &, int, int last) {
-                ListView1->scrollTo(model()->index(last, JobListModel::TitleColumn));
+    connect(model(), &QAbstractItemModel::rowsAboutToBeInserted, this, &TMainForm::beforeRowsAdded);
+    connect(model(), &QAbstractItemModel::rowsInserted, this, &TMainForm::afterRowsAdded);
+    // Widths the user gives the columns are kept; the title takes what they leave.
+    m_columnWidths = m_settings->readColumnWidths();
+    if (m_columnWidths.size() != JobListModel::ColumnCount - 1)
+        m_columnWidths.clear();
+    connect(ListView1->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int width) {
+                if (m_fittingColumns || column == JobListModel::TitleColumn)
+                    return;
+                if (m_columnWidths.isEmpty()) {
+                    for (int c = JobListModel::TitleColumn + 1; c < JobListModel::ColumnCount; ++c)
+                        m_columnWidths << ListView1->columnWidth(c);
+                }
+                m_columnWidths[column - JobListModel::TitleColumn - 1] = width;
             });
     fitColumns();
 
@@ -219,22 +258,24 @@ void TMainForm::setupWidgets()
     OpenOutputButton->setAutoDefault(false);
     connect(OpenOutputButton, &QPushButton::clicked, this, &TMainForm::openOutputDir);
 
-    auto makeCombo = [this](const char *name, int top, const QVector<ProfileItem> &items,
-                            int initial) {
+    // Each list shows the profile's value: the one kept from the last run.
+    const EncodingProfile &profile = m_session->options().profile;
+    auto makeCombo = [this](int n, const QVector<ProfileItem> &items, const QString &value,
+                            int fallback) {
         auto *combo = new DropDownList(this);
-        combo->setObjectName(QString::fromLatin1(name));
-        combo->setGeometry(354, top, 121, 21);
+        combo->setObjectName(QString::fromLatin1(ComboGeometries[n].name));
+        combo->setGeometry(ComboGeometries[n].geometry);
         combo->setMaxVisibleItems(12);
         for (const ProfileItem &item : items)
             combo->addItem(item.shown);
-        combo->setCurrentIndex(initial);
+        combo->setCurrentIndex(indexOfValue(items, value, fallback));
         return combo;
     };
-    suiComboBox1 = makeCombo("suiComboBox1", 156, ProfileTables::sampleRates(),
+    suiComboBox1 = makeCombo(0, ProfileTables::sampleRates(), profile.SampleRate,
                              ProfileTables::defaultSampleRateIndex());
-    suiComboBox2 = makeCombo("suiComboBox2", 209, ProfileTables::bitrates(),
+    suiComboBox2 = makeCombo(1, ProfileTables::bitrates(), profile.Bitrate,
                              ProfileTables::defaultBitrateIndex());
-    suiComboBox3 = makeCombo("suiComboBox3", 261, ProfileTables::channels(),
+    suiComboBox3 = makeCombo(2, ProfileTables::channels(), profile.Channels,
                              ProfileTables::defaultChannelsIndex());
     connect(suiComboBox1, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &TMainForm::suiComboBox1Change);
@@ -291,20 +332,17 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormShow()
 {
-    // Where it was last time, unless that is no longer on any screen; else centred.
-    const std::optional<QPoint> saved = m_settings->readWindowPos();
-    if (saved && isOnSomeScreen(QRect(*saved, frameGeometry().size())))
-        move(*saved);
-    else if (QScreen *s = screen())
-        move(s->availableGeometry().center() - rect().center());
     try {
         BindSkin();
     } catch (const SkinError &e) {
         // The set-up stops here, as for any error while the window first shows.
         m_startupError = QString::fromUtf8(e.what());
+        if (QScreen *s = screen())
+            move(s->availableGeometry().center() - rect().center());
         QMessageBox::critical(this, QStringLiteral("Wavetransmuter"), m_startupError);
         return;
     }
+    restorePlace();
     m_ready = true;
     updateGate();
     ShowProgress(0, 100);
@@ -326,9 +364,55 @@ void TMainForm::FormShow()
     setupKeyboard();
 }
 
+void TMainForm::restorePlace()
+{
+    // The skin's size is the smallest; a skin that does not grow keeps its own.
+    if (const std::optional<QSize> size = m_settings->readWindowSize())
+        resize(*size);
+    const std::optional<QPoint> pos = m_settings->readWindowPos();
+    QList<QRect> screens;
+    for (const QScreen *s : QGuiApplication::screens())
+        screens << s->availableGeometry();
+    if (pos) {
+        setGeometry(PlaceOnScreens(QRect(*pos, size()), screens, minimumSize()));
+    } else if (QScreen *s = screen()) {
+        const QRect area = s->availableGeometry();
+        setGeometry(
+            PlaceOnScreens(QRect(area.center() - rect().center(), size()), {area}, minimumSize()));
+    }
+    if (m_settings->readWindowMaximized() && maximumSize() != minimumSize())
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TMainForm::savePlace()
+{
+    // The size it comes back to from maximised, and the place it had then.
+    const QRect normal =
+        isMaximized() && normalGeometry().isValid() ? normalGeometry() : geometry();
+    m_settings->writeWindowPos(normal.topLeft(), nullptr);
+    m_settings->writeWindowSize(normal.size(), isMaximized(), nullptr);
+    if (!m_columnWidths.isEmpty())
+        m_settings->writeColumnWidths(m_columnWidths, nullptr);
+}
+
+void TMainForm::anchorWidgets()
+{
+    SkinWindow *skinWindow = m_skin->GetWindowSkin(this);
+    skinWindow->anchorWidget(ListView1, ListGeometry, AllEdges);
+    skinWindow->anchorWidget(OutputLabel, OutputLabelGeometry,
+                             Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    skinWindow->anchorWidget(OpenOutputButton, OpenOutputGeometry, Qt::RightEdge | Qt::BottomEdge);
+    DropDownList *combos[] = {suiComboBox1, suiComboBox2, suiComboBox3};
+    for (int n = 0; n < 3; ++n)
+        skinWindow->anchorWidget(combos[n], ComboGeometries[n].geometry,
+                                 Qt::TopEdge | Qt::RightEdge);
+}
+
 void TMainForm::connectSession()
 {
     connect(m_session, &ConversionSession::idleChanged, this, &TMainForm::updateGate);
+    connect(m_session, &ConversionSession::rowsAdded, this, &TMainForm::showAddProgress);
+    connect(m_session, &ConversionSession::addFinished, this, &TMainForm::showAddProgress);
     connect(m_session, &ConversionSession::progress, this, &TMainForm::showSessionProgress);
     connect(m_session, &ConversionSession::jobStarted, this,
             [this](int row) { ListView1->selectRow(row); });
@@ -367,8 +451,10 @@ void TMainForm::setupKeyboard()
 
 void TMainForm::fitColumns()
 {
-    // "Time", "Size" and "Status" as wide as their longest texts; the title takes the rest,
-    // vertical scroll bar or not, so the list never needs a horizontal one.
+    // "Time", "Size" and "Status" as wide as their longest texts, or as the user made them;
+    // the title takes the rest, vertical scroll bar or not, so the list needs no horizontal
+    // one unless the user widened the others past the window.
+    m_fittingColumns = true;
     QHeaderView *header = ListView1->horizontalHeader();
     const QFontMetrics cells(ListView1->font());
     // The item's text margins on both sides, and a pixel of air each side.
@@ -384,11 +470,46 @@ void TMainForm::fitColumns()
                   JobStatusText(JobStatus::Converting) + QStringLiteral(" 100%")}};
     header->setStretchLastSection(false);
     for (const auto &f : fixed) {
-        header->setSectionResizeMode(f.column, QHeaderView::Fixed);
-        header->resizeSection(f.column, std::max(cells.horizontalAdvance(f.longest) + margins,
-                                                 header->sectionSizeHint(f.column)));
+        header->setSectionResizeMode(f.column, QHeaderView::Interactive);
+        const int chosen = m_columnWidths.value(f.column - JobListModel::TitleColumn - 1);
+        header->resizeSection(f.column, chosen > 0
+                                            ? chosen
+                                            : std::max(cells.horizontalAdvance(f.longest) + margins,
+                                                       header->sectionSizeHint(f.column)));
     }
     header->setSectionResizeMode(JobListModel::TitleColumn, QHeaderView::Stretch);
+    m_fittingColumns = false;
+}
+
+void TMainForm::beforeRowsAdded()
+{
+    // Decided before the rows arrive: afterwards the last row has moved down.
+    const QScrollBar *bar = ListView1->verticalScrollBar();
+    m_followNewRows = m_followPending || bar->value() >= bar->maximum();
+}
+
+void TMainForm::afterRowsAdded()
+{
+    if (!m_followNewRows || m_followPending)
+        return;
+    // Once the list has laid the new rows out; a burst of rows scrolls once.
+    m_followPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_followPending = false;
+        ListView1->scrollToBottom();
+    });
+}
+
+void TMainForm::moveToEnd(bool last)
+{
+    const int rows = model()->rowCount();
+    if (rows == 0)
+        return;
+    const int column = std::max(0, ListView1->currentIndex().column());
+    const QModelIndex target = model()->index(last ? rows - 1 : 0, column);
+    ListView1->setCurrentIndex(target);
+    ListView1->selectRow(target.row());
+    ListView1->scrollTo(target);
 }
 
 void TMainForm::setCommandRunning(bool running)
@@ -512,6 +633,28 @@ QString TMainForm::namingExample(const QString &outputDir, const NamingOptions &
     return QDir::toNativeSeparators(m_session->examplePath(outputDir, naming));
 }
 
+void TMainForm::clearLastBatch()
+{
+    setProgressInfo(QString());
+    if (m_batchEndShown) {
+        m_batchEndShown = false;
+        ShowProgress(0, 100);
+    }
+}
+
+void TMainForm::showAddProgress()
+{
+    if (m_session->isAdding()) {
+        m_addShown = true;
+        setProgressInfo(
+            QStringLiteral("Adding %1 of %2")
+                .arg(countText(m_session->addDone()), countText(m_session->addQueued())));
+    } else if (m_addShown) {
+        m_addShown = false;
+        setProgressInfo(QString());
+    }
+}
+
 void TMainForm::setProgressInfo(const QString &text)
 {
     if (text == m_progressInfo)
@@ -587,21 +730,18 @@ void TMainForm::BindSkin()
             combo->setStyleSheet(sheet + QLatin1Char('\n') + DropDownList::ownStyleSheet());
     }
     fitColumns();
+    anchorWidgets();
     showOutputDir();
 }
 
 void TMainForm::ShowProgress(int done, int total)
 {
-    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
-    if (!frame)
-        return; // a report past the probed duration changes nothing
-    drawProgress(*frame);
+    drawProgress(done, total);
 }
 
 void TMainForm::ShowBatchProgress(int done, int total, int secondsLeft)
 {
-    if (const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total))
-        drawProgress(*frame, secondsLeft);
+    drawProgress(done, total, secondsLeft);
 }
 
 void TMainForm::showSessionProgress(int done, int total, int secondsLeft)
@@ -612,8 +752,26 @@ void TMainForm::showSessionProgress(int done, int total, int secondsLeft)
         ShowBatchProgress(done, total, secondsLeft);
 }
 
-void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
+QRect TMainForm::progressBand() const
 {
+    if (!m_progressBarElement)
+        return QRect(QPoint(ProgressGeometry::Left, ProgressGeometry::Top),
+                     QPoint(ProgressGeometry::Left + ProgressGeometry::FullWidth - 1,
+                            ProgressGeometry::Bottom - 1));
+    const QRectF band = m_progressBarElement->pictureBounds();
+    return QRect(QPoint(qRound(band.left()), qRound(band.top())),
+                 QPoint(qRound(band.right()) - 1, qRound(band.bottom()) - 1));
+}
+
+void TMainForm::drawProgress(int done, int total, int secondsLeft)
+{
+    const QRect band = progressBand();
+    const std::optional<ProgressFrame> found =
+        ProgressFrameFor(done, total, band.left(), band.width());
+    if (!found)
+        return; // a report past the probed duration changes nothing
+    const ProgressFrame &frame = *found;
+    m_progress = {done, total, secondsLeft};
     m_progressText = BatchProgressText(frame.text, secondsLeft);
     m_progressRight = frame.right;
     // The time left has a place of its own where the skin gives one; else it follows the
@@ -627,8 +785,8 @@ void TMainForm::drawProgress(const ProgressFrame &frame, int secondsLeft)
         m_progressTextElement->RedrawElement();
     }
     if (m_progressBarElement) {
-        m_progressBarElement->SetElementRect(ProgressGeometry::Left, ProgressGeometry::Top,
-                                             frame.right, ProgressGeometry::Bottom);
+        m_progressBarElement->SetElementRect(band.left(), band.top(), frame.right,
+                                             band.bottom() + 1);
         m_progressBarElement->RedrawElement();
     }
 }
@@ -656,13 +814,13 @@ void TMainForm::DispatchCommand(const QString &name)
             continue;
         if (c.gated && IdleFlag() != 1)
             return;
-        setProgressInfo(QString()); // the last batch's summary lasts until the next command
+        clearLastBatch();
         c.run();
         return;
     }
     if (const TargetFormat *format = TargetFormatForCommand(name)) {
         if (IdleFlag() == 1) {
-            setProgressInfo(QString());
+            clearLastBatch();
             StartConversion(*format);
         }
     }
@@ -704,7 +862,11 @@ void TMainForm::AddFiles()
     QStringList chosen = chooseFiles();
     for (QString &path : chosen)
         path = QFileInfo(path).absoluteFilePath();
-    m_session->addFiles(DialogAppendOrder(chosen));
+    // The dialog returns them in no order a person chose ("10 x" before "2 x", or the
+    // focused file first).
+    SortNaturally(chosen);
+    m_session->addFiles(chosen);
+    showAddProgress();
     setCommandRunning(false);
 }
 
@@ -734,6 +896,7 @@ void TMainForm::AddFolder()
         notify(QStringLiteral("These files could not be added:\n") +
                skipped.join(QLatin1Char('\n')));
     m_session->addFiles(files, picked);
+    showAddProgress();
     setCommandRunning(false);
 }
 
@@ -776,7 +939,7 @@ void TMainForm::openTagEditorAt(int row)
 {
     if (IdleFlag() != 1)
         return;
-    setProgressInfo(QString());
+    clearLastBatch();
     EditTags(std::max(0, row));
 }
 
@@ -802,42 +965,34 @@ void TMainForm::StartConversion(const TargetFormat &format)
 
 bool TMainForm::confirmSameOutputs(const TargetFormat &format)
 {
-    // The later row's output replaces the earlier one's; fine when meant, so ask.
-    const QVector<PlannedOutput> plan = m_session->planOutputs(format);
-    QStringList groups;
-    QSet<QString> listed;
-    for (int row = 0; row < plan.size(); ++row) {
-        if (plan[row].sameOutputRows.isEmpty() || listed.contains(plan[row].path))
-            continue;
-        listed.insert(plan[row].path);
-        QList<int> rows = plan[row].sameOutputRows;
-        rows.append(row);
-        std::sort(rows.begin(), rows.end());
-        QStringList sources;
-        for (int r : std::as_const(rows))
-            sources << QStringLiteral("%1 (%2)").arg(r + 1).arg(
-                QFileInfo(model()->entry(r).SourcePath).fileName());
-        groups << QStringLiteral("%1 \u2190 rows %2")
-                      .arg(QFileInfo(plan[row].path).fileName(),
-                           sources.join(QStringLiteral(", ")));
-    }
+    // Fine when meant, but under Replace only the last output of each file remains and
+    // under Skip only the first is written, so ask first.
+    const QVector<SameOutputGroup> groups = SameOutputGroups(m_session->planOutputs(format));
     if (groups.isEmpty())
         return true;
-    constexpr int Shown = 8;
-    QString list = QStringList(groups.mid(0, Shown)).join(QLatin1Char('\n'));
-    if (groups.size() > Shown)
-        list += QStringLiteral("\n\u2026 and %1 more").arg(groups.size() - Shown);
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Same output file"),
-                    QStringLiteral("Some files would be written to the same output file. Each "
-                                   "replaces the one written before it, so only the last "
-                                   "remains:\n\n%1\n\nGive them different titles in the tag "
-                                   "editor to keep them all.")
-                        .arg(list),
-                    QMessageBox::Yes | QMessageBox::Cancel, this);
-    box.setObjectName(QStringLiteral("SameOutputBox"));
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("Convert anyway"));
+    QStringList sources;
+    for (int row = 0; row < model()->rowCount(); ++row)
+        sources << QFileInfo(model()->entry(row).SourcePath).fileName();
+    SameOutputDialog box(groups, m_session->options().naming.existing, sources, this);
+    return box.exec() == QDialog::Accepted;
+}
+
+bool TMainForm::confirmQuit()
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Wavetransmuter"),
+                    m_session->isConverting()
+                        ? QStringLiteral("A batch is converting. Stop it and quit?\n\nThe files "
+                                         "being converted are not finished; those written "
+                                         "before stay.")
+                        : QStringLiteral("Files are being added. Stop and quit?"),
+                    QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("QuitBox"));
+    QPushButton *quit = box.addButton(QStringLiteral("&Stop and quit"), QMessageBox::AcceptRole);
+    quit->setObjectName(QStringLiteral("StopAndQuitButton"));
     box.setDefaultButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Yes;
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 void TMainForm::stop()
@@ -850,6 +1005,9 @@ void TMainForm::stop()
 void TMainForm::onBatchEnded(const BatchTally &tally)
 {
     m_converting = false;
+    m_batchEndShown = !tally.wasStopped; // the band stays full until the next command
+    if (m_batchEndShown)
+        drawProgress(m_progress.done, m_progress.total); // no "0:00 left" on a finished batch
     if (SetForm)
         SetForm->setBatchRunning(false);
     setProgressInfo(tally.text());
@@ -880,32 +1038,45 @@ void TMainForm::suiComboBox1Change(int index)
 {
     EncodingProfile profile = m_session->options().profile;
     profile.SampleRate = ProfileTables::sampleRateAt(index);
-    m_session->setProfile(profile);
+    takeProfile(profile);
 }
 
 void TMainForm::suiComboBox2Change(int index)
 {
     EncodingProfile profile = m_session->options().profile;
     profile.Bitrate = ProfileTables::bitrateAt(index);
-    m_session->setProfile(profile);
+    takeProfile(profile);
 }
 
 void TMainForm::suiComboBox3Change(int index)
 {
     EncodingProfile profile = m_session->options().profile;
     profile.Channels = ProfileTables::channelsAt(index);
+    takeProfile(profile);
+}
+
+void TMainForm::takeProfile(const EncodingProfile &profile)
+{
     m_session->setProfile(profile);
+    // A settings file that cannot be written only loses the choice for the next run.
+    m_settings->writeProfile(profile, nullptr);
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    // The encoder must not outlive the window, nor leave half a file behind.
+    // Running files would be lost: only when the user says so.
+    if (!m_session->isIdle() && !confirmQuit()) {
+        event->ignore();
+        return;
+    }
+    // As "Stop" stops: the encoders end, their work files go, earlier outputs stay; and
+    // none outlives the window.
     m_session->shutdown();
     m_pendingPaths.clear();
     // The next start opens where this one was; a settings file that cannot be
     // written costs only that.
     if (m_shown)
-        m_settings->writeWindowPos(pos(), nullptr);
+        savePlace();
     event->accept();
 }
 
@@ -964,9 +1135,10 @@ void TMainForm::addPendingPaths()
     m_pendingPaths.clear();
     if (std::all_of(groups.begin(), groups.end(), [](const auto &g) { return g.first.isEmpty(); }))
         return;
-    setProgressInfo(QString());
+    clearLastBatch();
     for (const auto &[files, folder] : std::as_const(groups))
         m_session->addFiles(files, folder);
+    showAddProgress();
     updateGate();
 }
 
@@ -974,8 +1146,15 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ListView1 && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
+        const auto modifiers = static_cast<QKeyEvent *>(event)->modifiers();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             openTagEditorAt(ListView1->currentIndex().row());
+            return true;
+        }
+        // A table's own Home and End go along the row, which here is the same row.
+        if ((key == Qt::Key_Home || key == Qt::Key_End) &&
+            !(modifiers & (Qt::ShiftModifier | Qt::AltModifier))) {
+            moveToEnd(key == Qt::Key_End);
             return true;
         }
     }

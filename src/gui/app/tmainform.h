@@ -3,6 +3,7 @@
 #include "core/convert/outputnaming.h"
 #include "gui/skin/progressmeter.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -25,6 +26,7 @@ class TID3Form;
 class TSetForm;
 class TSkin;
 struct BatchTally;
+struct EncodingProfile;
 struct TargetFormat;
 
 // The main window. Its face is drawn by the skin; the job list and the three
@@ -87,8 +89,8 @@ public:
     // What the band says: the percentage, and the time left when it shows one.
     QString progressText() const { return m_progressText; }
     int progressRight() const { return m_progressRight; }
-    // What the progress band says of the last batch ("5 converted, 1 failed"), until the
-    // next command.
+    // What the progress band says of the add under way ("Adding 340 of 2,000") or of the
+    // last batch ("5 converted, 1 failed"), until the next command.
     QString progressInfo() const { return m_progressInfo; }
 
 protected:
@@ -106,7 +108,17 @@ private:
 
     void setupKeyboard();
     void connectSession();
+    // The widgets follow the skin's edges as the window grows.
+    void anchorWidgets();
+    // The window's size, place and columns from the last run; see PlaceOnScreens().
+    void restorePlace();
+    void savePlace();
     void fitColumns();
+    // The list follows new rows only when it showed its last row before they came.
+    void beforeRowsAdded();
+    void afterRowsAdded();
+    // Home and End in the list: the first and the last row.
+    void moveToEnd(bool last);
     // A command of the window's own is at work (a dialog, a question): the gate is closed.
     void setCommandRunning(bool running);
     // The gated commands' look in the skin follows IdleFlag(); paths waiting for the gate
@@ -126,8 +138,14 @@ private:
     // The first row's output path with these options (a made-up row when the list is empty).
     QString namingExample(const QString &outputDir, const NamingOptions &naming) const;
     void setProgressInfo(const QString &text);
+    // Every command ends what the band says of the last batch: its summary, and its full bar.
+    void clearLastBatch();
+    // "Adding 340 of 2,000" while an add runs.
+    void showAddProgress();
     // Asks whether to go on when rows would write the same output file; true to go on.
     bool confirmSameOutputs(const TargetFormat &format);
+    // Asks whether to stop the batch or the add under way and quit; true to quit.
+    bool confirmQuit();
 
     void AddFiles();
     void AddFolder();
@@ -143,7 +161,11 @@ private:
     void addPendingPaths();
     void onBatchEnded(const BatchTally &tally);
     void showSessionProgress(int done, int total, int secondsLeft);
-    void drawProgress(const ProgressFrame &frame, int secondsLeft = -1);
+    // Draws done of total on the band as the window's present size lays it out; nothing
+    // changes when done exceeds total.
+    void drawProgress(int done, int total, int secondsLeft = -1);
+    // The band the fill grows along: the "pb" element's whole picture at the present size.
+    QRect progressBand() const;
     void runFinishAction();
     QStringList chooseFiles();
     void notify(const QString &text);
@@ -151,6 +173,8 @@ private:
     void suiComboBox1Change(int index);
     void suiComboBox2Change(int index);
     void suiComboBox3Change(int index);
+    // The profile the lists show, kept for the next run.
+    void takeProfile(const EncodingProfile &profile);
 
     std::unique_ptr<SettingsStore> m_settings;
     ConversionSession *m_session = nullptr;
@@ -174,12 +198,25 @@ private:
     bool m_shown = false;
     bool m_ready = false; // the first show bound the skin: commands may run
     bool m_commandRunning = false;
-    bool m_converting = false; // from a batch's start until the window has heard it ended
+    bool m_converting = false;    // from a batch's start until the window has heard it ended
+    bool m_batchEndShown = false; // the band shows a batch run to its end: full
+    bool m_followNewRows = false; // the list showed its last row when rows were last added
+    bool m_followPending = false; // a scroll to the new last row is queued
+    bool m_addShown = false;      // the band says "Adding ..."
+    bool m_fittingColumns = false;
+    QList<int> m_columnWidths; // of the columns after the title, when set by the user
     quint8 m_shownGate = 2;    // the IdleFlag the skin shows; 2 before the first show
     QString m_skinPath;
     QString m_startupError;
     QString m_progressText;
     int m_progressRight = ProgressGeometry::Left;
+    // What the band shows, to draw it again at a new size.
+    struct
+    {
+        int done = 0;
+        int total = 100;
+        int secondsLeft = -1;
+    } m_progress;
     QString m_progressInfo;
     int m_shutdownSeconds = 30;
     QMenu *m_moreMenu = nullptr;

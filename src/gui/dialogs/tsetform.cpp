@@ -330,6 +330,8 @@ void TSetForm::RadioButton3Click()
 void TSetForm::Button3Click()
 {
     m_dirForm->setWindowTitle(QStringLiteral("Set OutPath"));
+    // It opens at the folder in use, so that a folder beside or below it is near at hand.
+    m_dirForm->setStartFolder(Edit1->text());
     m_dirForm->exec();
     const QString picked = m_dirForm->PickedFolder();
     if (picked.isEmpty())

@@ -20,12 +20,11 @@ int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(quotient);
 }
 
-std::optional<ProgressFrame> ProgressFrameFor(int done, int total)
+std::optional<ProgressFrame> ProgressFrameFor(int done, int total, int left, int fullWidth)
 {
     const std::optional<int> percent = ProgressPercent(done, total);
     if (!percent)
         return std::nullopt;
-    const int width = total <= 0 ? 0 : MulDiv(qMax(done, 0), ProgressGeometry::FullWidth, total);
-    return ProgressFrame{ProgressGeometry::Left + width, *percent,
-                         QString::number(*percent) + QLatin1Char('%')};
+    const int width = total <= 0 ? 0 : MulDiv(qMax(done, 0), qMax(fullWidth, 0), total);
+    return ProgressFrame{left + width, *percent, QString::number(*percent) + QLatin1Char('%')};
 }

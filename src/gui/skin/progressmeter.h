@@ -4,7 +4,8 @@
 
 #include <optional>
 
-// Where the skin's progress band lies, in window coordinates.
+// Where the shipped skin's progress band lies at its own size, in window coordinates: for a
+// skin without a "pb" element. The band of a window that grows is the element's picture.
 namespace ProgressGeometry {
 constexpr int Left = 12;
 constexpr int Top = 310;
@@ -19,12 +20,12 @@ int MulDiv(int number, int numerator, int denominator);
 
 struct ProgressFrame
 {
-    int right;    // right edge of the bar: Left + width
+    int right;    // right edge of the bar: left + its width
     int percent;  // truncated toward zero
     QString text; // percent followed by "%"
 };
 
-// What the progress display shows for done of total. nullopt when done exceeds
-// total: the display is left as it is. A total of 0 (or less) shows 0% and an
-// empty bar; a negative done counts as 0.
-std::optional<ProgressFrame> ProgressFrameFor(int done, int total);
+// What the progress display shows for done of total on a band from `left` that is
+// `fullWidth` wide when full. nullopt when done exceeds total: the display is left as it is.
+// A total of 0 (or less) shows 0% and an empty bar; a negative done counts as 0.
+std::optional<ProgressFrame> ProgressFrameFor(int done, int total, int left, int fullWidth);

@@ -473,7 +473,8 @@ void TestEngine::runnerChunks()
 void TestEngine::progressFromRecordedTranscript()
 {
     // ffmpeg 5.1's own report lines, replayed a line at a time, reach the progress
-    // signal with the row's total; the job end shows 100 and then 0 of 100.
+    // signal with the row's total, from 0 when the job starts; its end shows 100 of 100,
+    // which stays.
     FakeEncoder::set("FAKE_TRANSCRIPT", WT_TEST_DATA_DIR "/ffmpeg51-mp3.txt");
     FakeEncoder::set("FAKE_CHUNK_DELAY_MS", "20"); // one report per read
     auto b = batch();
@@ -481,7 +482,8 @@ void TestEngine::progressFromRecordedTranscript()
     QVERIFY(b->run());
     QVERIFY(b->progress.contains(qMakePair(89, 225)));
     QVERIFY(b->progress.contains(qMakePair(177, 225)));
-    QCOMPARE(b->progress.mid(b->progress.size() - 2), (Progress{{100, 100}, {0, 100}}));
+    QCOMPARE(b->progress.first(), qMakePair(0, 225));
+    QCOMPARE(b->progress.last(), qMakePair(100, 100));
 }
 
 // ---------------------------------------------------------------- batch, fake encoder
@@ -713,7 +715,7 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     const ID3info a = addRow("a");
     addRow("b");
     addRow("c");
-    m_model->setStatus(2, JobStatus::Finish); // from an earlier batch
+    m_model->setStatus(2, JobStatus::Failed, QStringLiteral("an earlier batch's reason"));
     QVERIFY(writeFile(outOf(a), "an earlier run's output"));
     QVERIFY(b->start());
     const qint64 pid = waitForPid();
@@ -724,7 +726,9 @@ void TestEngine::stopEndsOnlyTheRunningRow()
     QVERIFY(!b->seq.isRunning());
     QCOMPARE(m_model->status(0), JobStatus::Stopped);
     QCOMPARE(m_model->status(1), JobStatus::Unconvert);
-    QCOMPARE(m_model->status(2), JobStatus::Finish);
+    // Every row of the batch started afresh, and the stop left the rest so.
+    QCOMPARE(m_model->status(2), JobStatus::Unconvert);
+    QCOMPARE(m_model->reason(2), QString());
     QCOMPARE(b->stopped, 1);
     QCOMPARE(b->progress.last(), qMakePair(0, 100));
     QTRY_VERIFY_WITH_TIMEOUT(!b->seq.isStopping(), 5000);
@@ -800,7 +804,8 @@ void TestEngine::newBatchAfterStopWaitsAndIsLeftAlone()
     QVERIFY(b->stopAndSettle());
     deliverQueued();
     QVERIFY(!b->log.contains(QStringLiteral("start 0")));
-    QCOMPARE(m_model->status(1), JobStatus::Finish);
+    QCOMPARE(m_model->status(1), JobStatus::Unconvert);      // part of a batch that never ran it
+    QCOMPARE(readFile(outOf(c)).right(128), expectedTag(c)); // its last output stays
 }
 
 void TestEngine::listChangeAfterStopIsLeftAlone()
@@ -1817,11 +1822,13 @@ void TestEngine::realProgressAndStop()
              qPrintable(shown.join(u',')));
     QCOMPARE(shown.last(), QStringLiteral("Finish"));
     QCOMPARE(m_model->status(0), JobStatus::Finish);
-    // The encoder's reports of the row's 90 seconds, then the job end's 100 and 0 of 100.
+    // From 0 of the row's 90 seconds through the encoder's reports to the job end's 100 of
+    // 100.
     QVERIFY(b->progress.size() >= 3);
-    QCOMPARE(b->progress.mid(b->progress.size() - 2), (Progress{{100, 100}, {0, 100}}));
+    QCOMPARE(b->progress.first(), qMakePair(0, 90));
+    QCOMPARE(b->progress.last(), qMakePair(100, 100));
     bool moved = false;
-    for (const auto &p : b->progress.mid(0, b->progress.size() - 2)) {
+    for (const auto &p : b->progress.mid(0, b->progress.size() - 1)) {
         QCOMPARE(p.second, 90);
         QVERIFY(p.first >= 0 && p.first <= 90);
         moved |= ProgressPercent(p.first, p.second).value_or(0) > 0;

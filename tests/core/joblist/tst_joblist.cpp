@@ -259,15 +259,6 @@ private slots:
         QCOMPARE(shuffled, topLevel);
     }
 
-    void dialogAppendOrder()
-    {
-        const QStringList xyz{QStringLiteral("X"), QStringLiteral("Y"), QStringLiteral("Z")};
-        QCOMPARE(DialogAppendOrder(xyz),
-                 (QStringList{QStringLiteral("Y"), QStringLiteral("Z"), QStringLiteral("X")}));
-        QCOMPARE(DialogAppendOrder({QStringLiteral("X")}), QStringList{QStringLiteral("X")});
-        QCOMPARE(DialogAppendOrder({}), QStringList());
-    }
-
     void removeKeepsRowsAndEntriesInStep()
     {
         JobListModel model;

@@ -38,6 +38,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <functional>
@@ -179,34 +180,103 @@ private slots:
 
     void windowOpensWhereItWas_data()
     {
-        QTest::addColumn<QPoint>("saved");
-        QTest::addColumn<bool>("used");
-        QTest::newRow("on the screen") << QPoint(40, 30) << true;
-        QTest::newRow("off every screen") << QPoint(-5000, 40) << false;
+        // Saved places near the edges of the first screen, whatever its size (the test also
+        // runs on two screens at a scale factor of 2).
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<QRect>("expected");
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        const QRect a = screens.first()->availableGeometry();
+        const QSize s(525, 343); // the skin's size, the smallest
+        const QPoint bottomRight = a.bottomRight() + QPoint(1, 1) - QPoint(s.width(), s.height());
+        QTest::newRow("wholly on the screen")
+            << QRect(a.topLeft() + QPoint(40, 30), s) << QRect(a.topLeft() + QPoint(40, 30), s);
+        QTest::newRow("larger than the skin")
+            << QRect(a.topLeft() + QPoint(5, 6), s + QSize(60, 40))
+            << QRect(a.topLeft() + QPoint(5, 6), s + QSize(60, 40));
+        QTest::newRow("the bottom off the screen")
+            << QRect(QPoint(a.left() + 40, bottomRight.y() + 120), s)
+            << QRect(QPoint(a.left() + 40, bottomRight.y()), s);
+        QTest::newRow("right and bottom off")
+            << QRect(bottomRight + QPoint(30, 30), s) << QRect(bottomRight, s);
+        QTest::newRow("off every screen, to the left")
+            << QRect(QPoint(a.left() - 5000, a.top() + 40), s)
+            << QRect(QPoint(a.left(), a.top() + 40), s);
+        QTest::newRow("taller than the screen")
+            << QRect(a.topLeft(), QSize(s.width(), a.height() + 200))
+            << QRect(a.topLeft(), QSize(s.width(), a.height()));
+        if (screens.size() > 1) {
+            const QRect b = screens.at(1)->availableGeometry();
+            QTest::newRow("mostly on the second screen") << QRect(b.topLeft() + QPoint(-100, 20), s)
+                                                         << QRect(b.topLeft() + QPoint(0, 20), s);
+        }
     }
 
+    // The window opens where it was, moved wholly onto the nearest screen when it no longer
+    // fits there (another screen, another scale).
     void windowOpensWhereItWas()
     {
-        QFETCH(QPoint, saved);
-        QFETCH(bool, used);
+        QFETCH(QRect, saved);
+        QFETCH(QRect, expected);
         const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
-        writeFile(
-            ini,
-            QStringLiteral("[operate]\nWindowPos=%1, %2\n").arg(saved.x()).arg(saved.y()).toUtf8());
+        const auto removeIni = qScopeGuard([&ini] { QFile::remove(ini); });
+        writeFile(ini, QStringLiteral("[operate]\nWindowPos=%1, %2\nWindowSize=%3, %4\n")
+                           .arg(saved.x())
+                           .arg(saved.y())
+                           .arg(saved.width())
+                           .arg(saved.height())
+                           .toUtf8());
         Program p;
         p.show();
-        const QRect screen = p.main->screen()->availableGeometry();
-        QCOMPARE(p.main->pos(), used ? saved : screen.center() - p.main->rect().center());
-        p.main->move(screen.topLeft() + QPoint(7, 9));
-        p.main->close();
-        QFile file(ini);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY2(file.readAll().contains(QStringLiteral("WindowPos=%1, %2")
-                                             .arg(screen.x() + 7)
-                                             .arg(screen.y() + 9)
-                                             .toUtf8()),
-                 "the position at closing is kept");
-        QVERIFY(QFile::remove(ini));
+        QCOMPARE(p.main->geometry(), expected);
+    }
+
+    // Its size, its columns and whether it was maximised are kept with its place; the list
+    // and the lists at the right follow the edges it grows at.
+    void windowKeepsItsSizeAndColumns()
+    {
+        const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        const auto removeIni = qScopeGuard([&ini] { QFile::remove(ini); });
+        QFile::remove(ini);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize grown(525 + 75, 343 + 50);
+        int statusWidth = 0;
+        {
+            Program p;
+            p.show();
+            QVERIFY(p.main->minimumSize() == QSize(525, 343));
+            p.main->ShowProgress(1, 2);
+            p.main->setGeometry(QRect(screen.topLeft() + QPoint(7, 3), grown));
+            QTRY_COMPARE(p.list()->geometry(), QRect(12, 103, 332 + 75, 182 + 50));
+            QCOMPARE(p.combo(1)->geometry(), QRect(354 + 75, 156, 121, 21));
+            // The band's fill is half of the longer band, drawn anew at the new size.
+            QCOMPARE(p.element(QStringLiteral("pb"))->rect(),
+                     QRect(12, 310 + 50, (469 + 75) / 2, 12));
+            QHeaderView *header = p.list()->horizontalHeader();
+            statusWidth = header->sectionSize(JobListModel::StatusColumn) + 23;
+            header->resizeSection(JobListModel::StatusColumn, statusWidth); // as a drag does
+            int total = 0;
+            for (int c = 0; c < JobListModel::ColumnCount; ++c)
+                total += p.list()->columnWidth(c);
+            QCOMPARE(total, p.list()->viewport()->width()); // the title took the rest
+            p.main->close();
+        }
+        const SettingsStore store;
+        QCOMPARE(store.readWindowPos(), std::optional<QPoint>(screen.topLeft() + QPoint(7, 3)));
+        QCOMPARE(store.readWindowSize(), std::optional<QSize>(grown));
+        {
+            Program p;
+            p.show();
+            QCOMPARE(p.main->geometry(), QRect(screen.topLeft() + QPoint(7, 3), grown));
+            QCOMPARE(p.list()->columnWidth(JobListModel::StatusColumn), statusWidth);
+            p.main->showMaximized();
+            QTRY_VERIFY(p.main->isMaximized());
+            p.main->close();
+        }
+        QVERIFY(SettingsStore().readWindowMaximized());
+        QCOMPARE(SettingsStore().readWindowSize(), std::optional<QSize>(grown));
+        Program p;
+        p.show();
+        QTRY_VERIFY(p.main->isMaximized());
     }
 
     void dispatchComparesNamesExactly_data()
@@ -269,22 +339,25 @@ private slots:
         QCOMPARE(int(p.main->IdleFlag()), 1);
     }
 
-    void addedFilesComeInTheDialogsOrder()
+    // However the dialog returns them, the chosen files come in the order a person reads
+    // their names.
+    void addedFilesComeInNaturalOrder()
     {
         Program p;
         p.show();
         p.addFiles(
-            media({QStringLiteral("X.mp3"), QStringLiteral("Y.wav"), QStringLiteral("Z.mp3")}));
-        QCOMPARE(p.titles(), (QStringList{QStringLiteral("Y.wav"), QStringLiteral("Z.mp3"),
-                                          QStringLiteral("X.mp3")}));
+            media({QStringLiteral("10 x.mp3"), QStringLiteral("2 x.mp3"), QStringLiteral("b.wav"),
+                   QStringLiteral("A.mp3"), QStringLiteral("1 x.mp3")}));
+        QCOMPARE(p.titles(), (QStringList{u"1 x.mp3"_qs, u"2 x.mp3"_qs, u"10 x.mp3"_qs, u"A.mp3"_qs,
+                                          u"b.wav"_qs}));
         JobListModel *m = p.main->model();
         QCOMPARE(timeShown(*m, 0), QStringLiteral("00:03:45"));
         QCOMPARE(sizeShown(*m, 0), QStringLiteral("3.43MB"));
         QCOMPARE(m->data(m->index(0, JobListModel::StatusColumn)).toString(),
                  QStringLiteral("Unconvert"));
         // No duplicate check: the same file again gives another row.
-        p.addFiles(media({QStringLiteral("X.mp3")}));
-        QCOMPARE(m->rowCount(), 4);
+        p.addFiles(media({QStringLiteral("A.mp3")}));
+        QCOMPARE(m->rowCount(), 6);
     }
 
     void removeTakesTheSelectedRow()
@@ -609,7 +682,8 @@ private slots:
         QCOMPARE(p.main->model()->status(1), JobStatus::Finish);
         QVERIFY(QFile::exists(out.path() + QStringLiteral("/one.mp3.mp3")));
         QCOMPARE(opened, QStringList{out.path()});
-        QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
+        // The band stays full, with what the batch did, until the next command.
+        QCOMPARE(p.main->progressText(), QStringLiteral("100%"));
         QCOMPARE(p.main->progressInfo(), QStringLiteral("2 converted"));
 
         // A row that fails is counted apart; the summary lasts until the next command.
@@ -619,8 +693,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag()), 1, 10000);
         QCOMPARE(p.main->progressInfo(), QStringLiteral("1 converted, 1 failed"));
         QCOMPARE(p.element(QStringLiteral("pbinfo"))->text(), p.main->progressInfo());
+        QCOMPARE(p.main->progressText(), QStringLiteral("100%"));
         p.main->DispatchCommand(QStringLiteral("remove"));
         QCOMPARE(p.element(QStringLiteral("pbinfo"))->text(), QString());
+        QCOMPARE(p.main->progressText(), QStringLiteral("0%"));
     }
 
     void shutdownCountsDownFirst_data()
@@ -675,54 +751,95 @@ private slots:
 
     void sameOutputsAskFirst_data()
     {
-        QTest::addColumn<bool>("sameTitles");
-        QTest::addColumn<QString>("answer");
-        QTest::newRow("different titles: no question") << false << QString();
-        QTest::newRow("same titles, Cancel") << true << QStringLiteral("Cancel");
-        QTest::newRow("same titles, convert anyway") << true << QStringLiteral("Convert anyway");
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<QString>("answer"); // empty: no question comes
+        // Below each output, its rows and what becomes of each.
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QStringList>("written"); // the outputs, after the answer
+        const QStringList replace{u"Same.mp3"_qs,
+                                  u"Row 1: s1.mp3 | replaced by row 3"_qs,
+                                  u"Row 3: s3.mp3 | replaced by row 5"_qs,
+                                  u"Row 5: s5.mp3 | remains"_qs,
+                                  u"Other.mp3"_qs,
+                                  u"Row 2: s2.mp3 | replaced by row 4"_qs,
+                                  u"Row 4: s4.mp3 | remains"_qs};
+        const QStringList skip{u"Same.mp3"_qs,
+                               u"Row 1: s1.mp3 | written"_qs,
+                               u"Row 3: s3.mp3 | skipped"_qs,
+                               u"Row 5: s5.mp3 | skipped"_qs,
+                               u"Other.mp3"_qs,
+                               u"Row 2: s2.mp3 | written"_qs,
+                               u"Row 4: s4.mp3 | skipped"_qs};
+        const QStringList both{u"Other.mp3"_qs, u"Same.mp3"_qs};
+        QTest::newRow("replace, Cancel") << int(ExistingOutput::Replace) << u"Cancel"_qs << replace
+                                         << u"only the last"_qs << QStringList();
+        QTest::newRow("replace, convert anyway")
+            << int(ExistingOutput::Replace) << u"Convert anyway"_qs << replace
+            << u"only the last"_qs << both;
+        QTest::newRow("skip, convert anyway")
+            << int(ExistingOutput::Skip) << u"Convert anyway"_qs << skip
+            << u"the first row of each is written and the others are skipped"_qs << both;
+        QTest::newRow("number: nothing to ask")
+            << int(ExistingOutput::Number) << QString() << QStringList() << QString()
+            << QStringList{u"Other (2).mp3"_qs, u"Other.mp3"_qs, u"Same (2).mp3"_qs,
+                           u"Same (3).mp3"_qs, u"Same.mp3"_qs};
     }
-    // Rows that would write the same output file are listed before the batch starts.
+    // Rows that would write the same output file are all listed before the batch starts,
+    // with what the existing-file rule makes of each.
     void sameOutputsAskFirst()
     {
-        QFETCH(bool, sameTitles);
+        QFETCH(int, existing);
         QFETCH(QString, answer);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, says);
+        QFETCH(QStringList, written);
         Program p;
         p.show();
         QTemporaryDir out;
         p.main->session()->setOutputDir(out.path());
-        p.addFiles(
-            media({QStringLiteral("s1.mp3"), QStringLiteral("s2.mp3"), QStringLiteral("s3.mp3")}));
+        NamingOptions naming;
+        naming.existing = ExistingOutput(existing);
+        p.main->session()->setNaming(naming);
+        p.addFiles(media({u"s1.mp3"_qs, u"s2.mp3"_qs, u"s3.mp3"_qs, u"s4.mp3"_qs, u"s5.mp3"_qs}));
         JobListModel *m = p.main->model();
-        if (sameTitles) {
-            for (int row : {0, 2}) {
-                ID3info e = m->entry(row);
-                e.Title = "Same";
-                m->setEntry(row, e);
-            }
+        for (int row = 0; row < m->rowCount(); ++row) {
+            ID3info e = m->entry(row);
+            e.Title = row % 2 == 0 ? "Same" : "Other";
+            m->setEntry(row, e);
         }
-        QString listed;
-        if (!answer.isEmpty()) {
+        QStringList shown;
+        QString text;
+        bool cancelIsDefault = false;
+        if (!answer.isEmpty())
             whenModal([&](QWidget *w) {
-                auto *box = qobject_cast<QMessageBox *>(w);
-                QVERIFY(box);
-                listed = box->text();
-                for (QAbstractButton *b : box->buttons()) {
-                    if (b->text() == answer)
+                QCOMPARE(w->objectName(), u"SameOutputBox"_qs);
+                text = w->findChild<QLabel *>(u"SameOutputText"_qs)->text();
+                auto *list = w->findChild<QTreeWidget *>(u"SameOutputList"_qs);
+                for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                    QTreeWidgetItem *file = list->topLevelItem(i);
+                    shown << QFileInfo(file->text(0)).fileName();
+                    for (int c = 0; c < file->childCount(); ++c)
+                        shown << file->child(c)->text(0) + u" | "_qs + file->child(c)->text(1);
+                }
+                saveShot(w, u"same-output.png"_qs);
+                for (auto *b : w->findChildren<QPushButton *>()) {
+                    if (b->text().remove(u'&') == u"Cancel"_qs)
+                        cancelIsDefault = b->isDefault();
+                }
+                for (auto *b : w->findChildren<QPushButton *>()) {
+                    if (b->text().remove(u'&') == answer)
                         b->click();
                 }
             });
-        }
         p.main->DispatchCommand(QStringLiteral("tomp3"));
         QTRY_COMPARE_WITH_TIMEOUT(int(p.main->IdleFlag()), 1, 10000);
-        if (sameTitles) {
-            const QString sources = QStringLiteral("Same.mp3 \u2190 rows 1 (%1), 3 (%2)")
-                                        .arg(QFileInfo(m->entry(0).SourcePath).fileName(),
-                                             QFileInfo(m->entry(2).SourcePath).fileName());
-            QVERIFY2(listed.contains(sources), qPrintable(listed));
+        if (!answer.isEmpty()) {
+            QCOMPARE(shown, listed);
+            QVERIFY2(text.contains(says), qPrintable(text));
+            QVERIFY(cancelIsDefault);
         }
-        const bool ran = answer != QLatin1String("Cancel");
-        QCOMPARE(m->status(1), ran ? JobStatus::Finish : JobStatus::Unconvert);
-        QCOMPARE(QFile::exists(out.path() + QStringLiteral("/Same.mp3")), sameTitles && ran);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files, QDir::Name), written);
     }
 
     // The skin's "more" opens a menu of exactly the formats without an element of their own;
@@ -864,6 +981,10 @@ private slots:
         found.sort();
         QCOMPARE(found, files);
         QCOMPARE(p.main->progressInfo(), summary);
+        // A skipped row shows the size of the file that is there, as a finished one does.
+        JobListModel *m = p.main->model();
+        QVERIFY(m->hasRealSize(0));
+        QCOMPARE(m->sizeBytes(0), QFileInfo(m->run(0).output).size());
     }
 
     void keysRunTheCommands_data()
@@ -1042,7 +1163,7 @@ private slots:
         QFile::remove(ini);
     }
 
-    void stopAndCloseEndTheEncoder()
+    void stopEndsTheEncoder()
     {
         Program p;
         p.show();
@@ -1070,16 +1191,222 @@ private slots:
         QTest::qWait(200);
         QVERIFY(!QFile::exists(record)); // no end action after a stop
         QVERIFY(!QFile::exists(out.path() + QStringLiteral("/long.mp3.mp3")));
+    }
 
-        // Closing the window in the middle of a file leaves no encoder and no half file.
-        p.main->DispatchCommand(QStringLiteral("tomp3"));
-        QTRY_COMPARE(p.main->model()->status(0), JobStatus::Converting);
+    void closingWhileBusyAsks_data()
+    {
+        QTest::addColumn<QString>("busy"); // "batch", "add" or nothing
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("idle: no question") << QString() << QString();
+        QTest::newRow("batch, Cancel") << u"batch"_qs << u"Cancel"_qs;
+        QTest::newRow("batch, Escape") << u"batch"_qs << u"Escape"_qs;
+        QTest::newRow("batch, Stop and quit") << u"batch"_qs << u"Stop and quit"_qs;
+        QTest::newRow("add, Cancel") << u"add"_qs << u"Cancel"_qs;
+        QTest::newRow("add, Stop and quit") << u"add"_qs << u"Stop and quit"_qs;
+    }
+    // Closing the window while files are converted or added asks first; quitting stops as
+    // "Stop" does: no encoder left, no half file, the outputs written before kept.
+    void closingWhileBusyAsks()
+    {
+        QFETCH(QString, busy);
+        QFETCH(QString, answer);
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->session()->setOutputDir(out.path());
+        p.main->session()->setJobsAtOnce(1);
+        p.addFiles(media({u"first.mp3"_qs, u"second-hang.mp3"_qs}));
+        qputenv("FAKE_HANG_ON", "hang");
+        if (busy == u"batch"_qs) {
+            p.main->DispatchCommand(QStringLiteral("tomp3"));
+            QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->status(1), JobStatus::Converting, 10000);
+        } else if (busy == u"add"_qs) {
+            p.main->addPathsFromOutside(media({u"third-hang.mp3"_qs}));
+            QTRY_VERIFY(p.main->session()->isAdding());
+        }
+        QString asked;
+        bool cancelIsDefault = false;
+        if (!busy.isEmpty()) {
+            whenModal([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box && box->objectName() == u"QuitBox"_qs);
+                asked = box->text();
+                cancelIsDefault = box->defaultButton() == box->button(QMessageBox::Cancel);
+                if (answer == u"Escape"_qs)
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else if (answer == u"Cancel"_qs)
+                    box->button(QMessageBox::Cancel)->click();
+                else
+                    box->findChild<QPushButton *>(u"StopAndQuitButton"_qs)->click();
+            });
+        }
         QElapsedTimer clock;
         clock.start();
-        p.main->close();
-        QVERIFY(clock.elapsed() < 8000);
-        QVERIFY(!p.main->session()->sequencer()->isRunning());
-        QVERIFY(!QFile::exists(out.path() + QStringLiteral("/long.mp3.mp3")));
+        const bool closed = p.main->close();
+        const bool quits = busy.isEmpty() || answer == u"Stop and quit"_qs;
+        QCOMPARE(closed, quits);
+        QCOMPARE(p.main->isVisible(), !quits);
+        if (!busy.isEmpty()) {
+            QVERIFY(cancelIsDefault);
+            QVERIFY2(asked.contains(busy == u"batch"_qs ? u"A batch is converting"_qs
+                                                        : u"Files are being added"_qs),
+                     qPrintable(asked));
+        }
+        QCOMPARE(p.main->session()->isIdle(), quits);
+        if (quits) {
+            QVERIFY(clock.elapsed() < 8000);
+            QCOMPARE(workFilesIn(out.path()), QStringList());
+            QCOMPARE(QDir(out.path()).entryList(QDir::Files),
+                     busy == u"batch"_qs ? QStringList{u"first.mp3.mp3"_qs} : QStringList());
+        } else {
+            p.main->DispatchCommand(QStringLiteral("stop"));
+        }
+        qunsetenv("FAKE_HANG_ON");
+    }
+
+    // Each batch starts from a clean slate: its rows say "Unconvert" again, without the
+    // reasons the last batch gave.
+    void statusesClearAtBatchStart()
+    {
+        Program p;
+        p.show();
+        QTemporaryDir out;
+        p.main->session()->setOutputDir(out.path());
+        p.main->session()->setJobsAtOnce(1);
+        p.addFiles(media({u"a-hang.mp3"_qs, u"b.mp3"_qs, u"c.mp3"_qs}));
+        JobListModel *m = p.main->model();
+        m->setStatus(1, JobStatus::Failed, u"Opus takes only 48000 Hz"_qs);
+        m->setStatus(2, JobStatus::Finish);
+        qputenv("FAKE_HANG_ON", "hang");
+        p.main->DispatchCommand(QStringLiteral("tomp3"));
+        QTRY_COMPARE(m->status(0), JobStatus::Converting);
+        for (int row : {1, 2}) {
+            QCOMPARE(m->status(row), JobStatus::Unconvert);
+            QCOMPARE(m->data(m->index(row, JobListModel::StatusColumn)).toString(),
+                     u"Unconvert"_qs);
+            QCOMPARE(m->reason(row), QString());
+            QCOMPARE(m->data(m->index(row, JobListModel::StatusColumn), Qt::ToolTipRole).toString(),
+                     QString());
+        }
+        p.main->DispatchCommand(QStringLiteral("stop"));
+        qunsetenv("FAKE_HANG_ON");
+    }
+
+    void profileListsAreKept_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList defaults{u"44100 Hz"_qs, u"128 Kbps"_qs, u"Stereo"_qs};
+        QTest::newRow("nothing stored") << QByteArray() << defaults;
+        QTest::newRow("stored values")
+            << QByteArray("SampleRate=48000\nBitrate=192000\nChannels=1\n")
+            << QStringList{u"48000 Hz"_qs, u"192 Kbps"_qs, u"Mono"_qs};
+        QTest::newRow("values the lists do not offer")
+            << QByteArray("SampleRate=44000\nBitrate=7\nChannels=stereo\n") << defaults;
+        QTest::newRow("one known, one not")
+            << QByteArray("SampleRate=8000\nBitrate=128001\n")
+            << QStringList{u"8000 Hz"_qs, u"128 Kbps"_qs, u"Stereo"_qs};
+    }
+    // The sample rate, bitrate and channels come back at the next start, by their values;
+    // the end action does not.
+    void profileListsAreKept()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QStringList, shown);
+        const QString ini = qEnvironmentVariable("WAVETRANSMUTER_SETTINGS_FILE");
+        const auto removeIni = qScopeGuard([&ini] { QFile::remove(ini); });
+        writeFile(ini, "[operate]\n" + stored);
+        {
+            Program p;
+            p.show();
+            QCOMPARE((QStringList{p.combo(1)->currentText(), p.combo(2)->currentText(),
+                                  p.combo(3)->currentText()}),
+                     shown);
+            const EncodingProfile &profile = p.main->session()->options().profile;
+            QCOMPARE(QStringList({profile.SampleRate + u" Hz"_qs,
+                                  QString::number(profile.Bitrate.toInt() / 1000) + u" Kbps"_qs}),
+                     shown.mid(0, 2));
+            p.combo(2)->setCurrentIndex(p.combo(2)->findText(u"320 Kbps"_qs));
+            p.combo(3)->setCurrentIndex(p.combo(3)->findText(u"Mono"_qs));
+            p.main->session()->setFinishAction(EndAction::Shutdown);
+            p.main->close();
+        }
+        QVERIFY(readFile(ini).contains("Bitrate=320000"));
+        Program p;
+        p.show();
+        QCOMPARE(p.combo(1)->currentText(), shown.first());
+        QCOMPARE(p.combo(2)->currentText(), u"320 Kbps"_qs);
+        QCOMPARE(p.combo(3)->currentText(), u"Mono"_qs);
+        QCOMPARE(p.main->session()->options().profile.Bitrate, u"320000"_qs);
+        QCOMPARE(p.main->session()->options().finishAction, EndAction::Nothing);
+    }
+
+    void homeAndEndGoToTheEnds_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("row");
+        QTest::newRow("End") << int(Qt::Key_End) << 0 << 29;
+        QTest::newRow("Home") << int(Qt::Key_Home) << 0 << 0;
+        QTest::newRow("Ctrl+End") << int(Qt::Key_End) << int(Qt::ControlModifier) << 29;
+        QTest::newRow("Ctrl+Home") << int(Qt::Key_Home) << int(Qt::ControlModifier) << 0;
+    }
+    void homeAndEndGoToTheEnds()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, row);
+        Program p;
+        p.show();
+        QStringList names;
+        for (int i = 0; i < 30; ++i)
+            names << QStringLiteral("row %1.mp3").arg(i);
+        p.addFiles(media(names));
+        QTableView *list = p.list();
+        list->setFocus();
+        list->setCurrentIndex(p.main->model()->index(12, JobListModel::TimeColumn));
+        QTest::keyClick(list, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(list->currentIndex().row(), row);
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), row);
+        QTRY_VERIFY(list->viewport()->rect().contains(
+            list->visualRect(p.main->model()->index(row, 0)).center()));
+    }
+
+    // While rows are added the band counts them; the list follows new rows only when it
+    // showed its last row.
+    void addingCountsAndFollowsOnlyFromTheBottom()
+    {
+        Program p;
+        p.show();
+        QStringList first;
+        for (int i = 0; i < 30; ++i)
+            first << QStringLiteral("f%1.mp3").arg(i);
+        p.addFiles(media(first));
+        QTableView *list = p.list();
+        QScrollBar *bar = list->verticalScrollBar();
+        QTRY_COMPARE(bar->value(), bar->maximum()); // it followed from the (empty) bottom
+        QVERIFY(bar->maximum() > 0);
+        QTRY_COMPARE(p.main->progressInfo(), QString()); // done adding: nothing to count
+
+        list->scrollToTop();
+        qputenv("FAKE_HANG_ON", "hang");
+        p.main->addPathsFromOutside(
+            media({u"g1.mp3"_qs, u"g2.mp3"_qs, u"g3-hang.mp3"_qs, u"g4.mp3"_qs}));
+        QTRY_COMPARE(p.main->model()->rowCount(), 32);
+        QTRY_COMPARE(p.main->progressInfo(), u"Adding 2 of 4"_qs);
+        QCOMPARE(p.element(QStringLiteral("pbinfo"))->text(), u"Adding 2 of 4"_qs);
+        QCOMPARE(bar->value(), 0); // scrolled away: left there
+        p.main->DispatchCommand(QStringLiteral("stop"));
+        QTRY_COMPARE(int(p.main->IdleFlag()), 1);
+        QTRY_COMPARE(p.main->progressInfo(), QString());
+        qunsetenv("FAKE_HANG_ON");
+
+        list->scrollToBottom();
+        p.main->addPathsFromOutside(media({u"h1.mp3"_qs, u"h2.mp3"_qs}));
+        QTRY_COMPARE_WITH_TIMEOUT(p.main->model()->rowCount(), 34, 10000);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        QVERIFY(list->viewport()->rect().contains(
+            list->visualRect(p.main->model()->index(33, 0)).center()));
     }
 
     void screenshots()

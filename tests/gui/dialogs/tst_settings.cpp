@@ -118,6 +118,8 @@ private slots:
     void jobs();
     void windowPos_data();
     void windowPos();
+    void windowSizeAndColumns_data();
+    void windowSizeAndColumns();
     void windowPosJoinsTheFilesSection();
     void subfoldersSwitch();
     void naming_data();
@@ -491,6 +493,41 @@ void TestSettings::windowPos()
         QCOMPARE(*pos, expected);
 }
 
+void TestSettings::windowSizeAndColumns_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QSize>("size"); // invalid: none
+    QTest::addColumn<QList<int>>("columns");
+    QTest::newRow("as written") << QByteArray("WindowSize=600, 400\nColumnWidths=60, 70, 110\n")
+                                << QSize(600, 400) << QList<int>{60, 70, 110};
+    QTest::newRow("quoted") << QByteArray("WindowSize=\"600,400\"\nColumnWidths=\"5,6\"\n")
+                            << QSize(600, 400) << QList<int>{5, 6};
+    QTest::newRow("no width") << QByteArray("WindowSize=0, 400\n") << QSize() << QList<int>();
+    QTest::newRow("negative") << QByteArray("WindowSize=600, -4\nColumnWidths=60, -70\n") << QSize()
+                              << QList<int>();
+    QTest::newRow("not numbers") << QByteArray("WindowSize=big\nColumnWidths=60, wide, 110\n")
+                                 << QSize() << QList<int>();
+}
+
+// The window's size and its columns' widths are read back only when they make sense.
+void TestSettings::windowSizeAndColumns()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QSize, size);
+    QFETCH(QList<int>, columns);
+    QVERIFY(writeFile(settingsFile(), "[operate]\n" + content));
+    const SettingsStore store;
+    QCOMPARE(store.readWindowSize(),
+             size.isValid() ? std::optional<QSize>(size) : std::optional<QSize>());
+    QCOMPARE(store.readColumnWidths(), columns);
+    QString error;
+    QVERIFY(SettingsStore().writeWindowSize(QSize(700, 500), true, &error));
+    QVERIFY(SettingsStore().writeColumnWidths({61, 72, 113}, &error));
+    QCOMPARE(SettingsStore().readWindowSize(), std::optional<QSize>(QSize(700, 500)));
+    QVERIFY(SettingsStore().readWindowMaximized());
+    QCOMPARE(SettingsStore().readColumnWidths(), (QList<int>{61, 72, 113}));
+}
+
 // A new key goes into the section as the file spells it, next to the folder.
 void TestSettings::windowPosJoinsTheFilesSection()
 {
@@ -809,29 +846,36 @@ void TestSettings::chooseOutputFolder_data()
     QTest::newRow("Ok on a folder") << QStringLiteral("Ok on a folder");
 }
 
-// "...." opens the picker as "Set OutPath"; a folder picked is stored, then announced.
+// "...." opens the picker as "Set OutPath" at the output folder in use; a folder picked is
+// stored, then announced.
 void TestSettings::chooseOutputFolder()
 {
     QFETCH(QString, how);
     const QString target = m_dir.filePath(QStringLiteral("new out"));
-    QVERIFY(QDir().mkpath(target));
+    const QString current = m_dir.filePath(QStringLiteral("old out"));
+    QVERIFY(QDir().mkpath(target) && QDir().mkpath(current));
     const bool picked = how == QLatin1String("Ok on a folder");
     SetFormFixture f;
-    f.show(QStringLiteral("/old"));
+    f.show(current);
     if (picked)
         saveShot(&f.form, QStringLiteral("setform.png"));
     QSignalSpy changes(&f.form, &TSetForm::outputDirChanged);
-    QString caption;
+    QString caption, openedAt;
     whenModal(
         [&](QWidget *modal) {
             caption = modal->windowTitle();
+            // Once the folder has been read, it is selected.
+            auto *path = modal->findChild<QLineEdit *>(QStringLiteral("PathEdit"));
+            QTRY_COMPARE(path->text(), current);
+            openedAt = path->text();
             leavePicker(f.dirForm, modal, how, target);
         },
         &f.form);
     QTest::mouseClick(button(f.form, "Button3"), Qt::LeftButton);
 
     QCOMPARE(caption, QStringLiteral("Set OutPath"));
-    QCOMPARE(f.edit1()->text(), picked ? target : QStringLiteral("/old"));
+    QCOMPARE(openedAt, current);
+    QCOMPARE(f.edit1()->text(), picked ? target : current);
     QCOMPARE(changes, picked ? QList<QVariantList>({{target}}) : QList<QVariantList>());
     QCOMPARE(SettingsStore().readOutputDir(), picked ? target : QString());
 }

@@ -779,26 +779,33 @@ void tst_Skin::progressFrame_data()
 {
     QTest::addColumn<int>("done");
     QTest::addColumn<int>("total");
+    QTest::addColumn<int>("fullWidth");
     QTest::addColumn<int>("right"); // -1: nothing drawn
     QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << 0 << 100 << 12 << u"0%"_qs;
-    QTest::newRow("full") << 100 << 100 << 481 << u"100%"_qs;
-    QTest::newRow("one third") << 1 << 3 << 12 + 156 << u"33%"_qs;
-    QTest::newRow("two thirds") << 2 << 3 << 12 + 313 << u"66%"_qs;
-    QTest::newRow("past the total") << 101 << 100 << -1 << QString();
-    QTest::newRow("zero total") << 0 << 0 << 12 << u"0%"_qs;
-    QTest::newRow("report on zero total") << 5 << 0 << -1 << QString();
-    QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << 481 << u"99%"_qs;
-    QTest::newRow("negative done") << -5 << 100 << 12 << u"0%"_qs;
+    const int design = ProgressGeometry::FullWidth;
+    QTest::newRow("empty") << 0 << 100 << design << 12 << u"0%"_qs;
+    QTest::newRow("full") << 100 << 100 << design << 481 << u"100%"_qs;
+    QTest::newRow("one third") << 1 << 3 << design << 12 + 156 << u"33%"_qs;
+    QTest::newRow("two thirds") << 2 << 3 << design << 12 + 313 << u"66%"_qs;
+    QTest::newRow("past the total") << 101 << 100 << design << -1 << QString();
+    QTest::newRow("zero total") << 0 << 0 << design << 12 << u"0%"_qs;
+    QTest::newRow("report on zero total") << 5 << 0 << design << -1 << QString();
+    QTest::newRow("large, no overflow") << INT_MAX - 1 << INT_MAX << design << 481 << u"99%"_qs;
+    QTest::newRow("negative done") << -5 << 100 << design << 12 << u"0%"_qs;
+    // A window grown by 400 pixels: the same share of the longer band.
+    QTest::newRow("grown, two thirds") << 2 << 3 << design + 400 << 12 + 579 << u"66%"_qs;
+    QTest::newRow("grown, full") << 3 << 3 << design + 400 << 881 << u"100%"_qs;
 }
 
 void tst_Skin::progressFrame()
 {
     QFETCH(int, done);
     QFETCH(int, total);
+    QFETCH(int, fullWidth);
     QFETCH(int, right);
     QFETCH(QString, text);
-    const std::optional<ProgressFrame> frame = ProgressFrameFor(done, total);
+    const std::optional<ProgressFrame> frame =
+        ProgressFrameFor(done, total, ProgressGeometry::Left, fullWidth);
     QCOMPARE(frame.has_value(), right >= 0);
     if (frame) {
         QCOMPARE(frame->right, right);

@@ -116,6 +116,8 @@ const SettingsStore::Setting<std::optional<int>> JobsKey{"Jobs", std::nullopt};
 const SettingsStore::Setting<QString> PatternKey{"Pattern", NamingOptions::DefaultPattern()};
 const SettingsStore::Setting<bool> KeepFoldersKey{"KeepFolders", false};
 const SettingsStore::Setting<ExistingOutput> ExistingKey{"Existing", ExistingOutput::Replace};
+const SettingsStore::Setting<bool> KeepTimeKey{"KeepTime", TagOptions().keepSourceTime};
+const SettingsStore::Setting<bool> FolderCoverKey{"FolderCover", TagOptions().coverFromFolder};
 
 } // namespace
 
@@ -276,6 +278,20 @@ bool SettingsStore::writeNaming(const NamingOptions &naming, QString *error)
     return setValue(PatternKey, naming.pattern, error) &&
            setValue(KeepFoldersKey, naming.keepFolders, error) &&
            setValue(ExistingKey, naming.existing, error);
+}
+
+TagOptions SettingsStore::readTagOptions() const
+{
+    TagOptions tags;
+    tags.keepSourceTime = value(KeepTimeKey);
+    tags.coverFromFolder = value(FolderCoverKey);
+    return tags;
+}
+
+bool SettingsStore::writeTagOptions(const TagOptions &tags, QString *error)
+{
+    return setValue(KeepTimeKey, tags.keepSourceTime, error) &&
+           setValue(FolderCoverKey, tags.coverFromFolder, error);
 }
 
 QString SettingsStore::defaultOutputDir()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/convert/conversionoptions.h"
 #include "core/convert/outputnaming.h"
 
 #include <QHash>
@@ -13,8 +14,9 @@
 // folder (key "Outpath"), where the main window was (key "WindowPos", "x, y") and
 // whether "Add folder" includes subfolders (key "IncludeSubfolders", 1 or 0) and how
 // many conversions run at once (key "Jobs"), and how outputs are named (keys "Pattern",
-// "KeepFolders", 1 or 0, and "Existing", replace, skip or number). Files written before a
-// key existed simply lack it.
+// "KeepFolders", 1 or 0, and "Existing", replace, skip or number), and what outputs take from
+// their sources (keys "KeepTime" and "FolderCover", 1 or 0). Files written before a key
+// existed simply lack it.
 //
 // The file is read once, when the store is made; reads answer from that reading and never
 // change anything on disk. Each write goes to the file at once and into the reading.
@@ -75,6 +77,12 @@ public:
     NamingOptions readNaming() const;
     // Stores all three keys; fails as writeOutputDir() does.
     bool writeNaming(const NamingOptions &naming, QString *error);
+
+    // Whether outputs keep their sources' modification time (off when missing) and get
+    // their folder's cover image (on when missing).
+    TagOptions readTagOptions() const;
+    // Stores both keys; fails as writeOutputDir() does.
+    bool writeTagOptions(const TagOptions &tags, QString *error);
 
     // The user's music folder.
     static QString defaultOutputDir();

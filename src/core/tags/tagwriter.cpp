@@ -185,14 +185,18 @@ void fillId3v2(TagLib::ID3v2::Tag &tag, const Fields &fields, const Pictures &pi
     using namespace TagLib;
     removeAllFrames(tag);
     Fields framed = fields;
+    Fields txxx;
     for (const char *name : Id3v24Only) {
         if (framed.contains(key(name)))
-            tag.addFrame(new ID3v2::UserTextIdentificationFrame(
-                name, tagStrings(framed.take(key(name))), String::Latin1));
+            txxx.insert(key(name), framed.take(key(name)));
     }
     const PropertyMap left = tag.setProperties(propertyMap(framed));
     for (const auto &field : left)
         rejected.append(QStringOf(field.first));
+    // After setProperties(), which removes what its map lacks.
+    for (auto it = txxx.cbegin(); it != txxx.cend(); ++it)
+        tag.addFrame(
+            new ID3v2::UserTextIdentificationFrame(tagString(it.key()), tagStrings(it.value())));
     for (const EmbeddedPicture &picture : pictures)
         tag.addFrame(apicFrame(picture));
     // Latin-1 where a frame's text fits, else UTF-16: TagLib chooses as it writes ID3v2.3.

@@ -31,8 +31,8 @@ Q_DECLARE_METATYPE(TagContainer)
 
 namespace {
 
-// A field of each kind the issue lists: long Unicode values (one outside the BMP), several
-// artists, album artist, track 3/12, disc 1/2, composer, lyrics, a custom field, ReplayGain.
+// A field of each kind: long Unicode values (one outside the BMP), several artists, album
+// artist, track 3/12, disc 1/2, composer, lyrics, a custom field, ReplayGain, a mood.
 Fields fullTag(bool vorbis, bool opus)
 {
     const QString title =
@@ -48,6 +48,7 @@ Fields fullTag(bool vorbis, bool opus)
         {u"LYRICS"_qs, {u"First line \u266a\nSecond line"_qs}},
         {u"COMMENT"_qs, {u"A comment \u2713"_qs}},
         {u"WT_CUSTOM"_qs, {u"custom value \u2713"_qs}},
+        {u"MOOD"_qs, {u"Calm"_qs}}, // a frame of ID3v2.4 alone
     };
     if (vorbis) {
         f.insert(u"TRACKNUMBER"_qs, {u"3"_qs});

@@ -12,9 +12,13 @@
 #include <QSet>
 #include <QVector>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 bool IsAcceptedExtension(const QString &ext)
@@ -53,6 +57,24 @@ QList<QByteArray> naturallySorted(const QList<QByteArray> &raw)
     return sorted;
 }
 
+void skip(Scan &scan, const QByteArray &rawPath, const QString &why)
+{
+    if (scan.skipped)
+        scan.skipped->append(shownName(rawPath) + QStringLiteral(": ") + why);
+}
+
+// Paths this long cannot be opened by name (and no link reaches them): the program could
+// read no tag from such a file and the encoder could not open it.
+bool tooLong(const QByteArray &rawPath)
+{
+    return rawPath.size() >= PATH_MAX;
+}
+
+QString tooLongReason()
+{
+    return QStringLiteral("the path is longer than the system allows (%1 bytes)").arg(PATH_MAX);
+}
+
 // Raw names, as the file system holds them: QDir would decode an invalid one lossily.
 void scanInto(const QByteArray &rawDir, Scan &scan)
 {
@@ -66,8 +88,12 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         scan.visited.insert(canonical);
     }
     DIR *stream = ::opendir(rawDir.constData());
-    if (!stream)
+    if (!stream) {
+        skip(scan, rawDir,
+             QStringLiteral("the folder cannot be read: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return;
+    }
     QList<QByteArray> files;
     QList<QByteArray> subfolders;
     while (const dirent *item = ::readdir(stream)) {
@@ -75,10 +101,18 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         if (name == "." || name == "..")
             continue;
         const QByteArray rawPath = rawDir + name;
+        // Relative to the open folder: a path too long to name still tells what it is.
         struct stat st;
+        const bool known = ::fstatat(::dirfd(stream), name.constData(), &st, 0) == 0;
+        struct stat own;
         // Links to folders are not followed, so a link cannot lead the scan round in a loop.
-        if (scan.recursive && ::lstat(rawPath.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            subfolders.append(name);
+        if (scan.recursive &&
+            ::fstatat(::dirfd(stream), name.constData(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(own.st_mode)) {
+            if (tooLong(rawPath + '/'))
+                skip(scan, rawPath + '/', tooLongReason());
+            else
+                subfolders.append(name);
             continue;
         }
         const qsizetype dot = name.lastIndexOf('.');
@@ -86,9 +120,12 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         if (!IsAcceptedExtension(ext))
             continue;
         // Only regular files (links to them included): a folder or FIFO named x.mp3 is no media.
-        if (::stat(rawPath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (!known || !S_ISREG(st.st_mode))
             continue;
-        files.append(name);
+        if (tooLong(rawPath))
+            skip(scan, rawPath, tooLongReason());
+        else
+            files.append(name);
     }
     ::closedir(stream);
     for (const QByteArray &name : naturallySorted(files)) {
@@ -101,8 +138,8 @@ void scanInto(const QByteArray &rawDir, Scan &scan)
         const QString link = scan.links ? scan.links->linkTo(rawPath) : QString();
         if (!link.isEmpty())
             scan.files.append(link);
-        else if (scan.skipped)
-            scan.skipped->append(shownName(rawDir) + shownName(name));
+        else
+            skip(scan, rawPath, QStringLiteral("the name is not UTF-8 and cannot be reached"));
     }
     for (const QByteArray &sub : naturallySorted(subfolders))
         scanInto(rawDir + sub + '/', scan);

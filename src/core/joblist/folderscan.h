@@ -15,9 +15,10 @@ bool IsAcceptedExtension(const QString &ext);
 // that never ended (IsWorkFileName) is no media. With `recursive`, each subfolder's files
 // follow, subfolder after subfolder in the same order and so on down; links to
 // folders are not followed, so a link cannot lead the scan round in a loop.
-// A file whose path is not valid UTF-8 is reached through `links` when given; one that
-// cannot be reached is not taken, and its path (read as ISO-8859-1) goes to `skipped`,
-// so the user can be told.
+// A file whose path is not valid UTF-8 is reached through `links` when given. What cannot
+// be reached goes to `skipped` as "PATH: why" (the path read as ISO-8859-1 where it is not
+// UTF-8), so the user can be told: such a file without `links`, a folder that cannot be
+// read, a file or folder whose path is longer than PATH_MAX.
 QStringList ScanFolder(const QString &folder, bool recursive = false, RawNameLinks *links = nullptr,
                        QStringList *skipped = nullptr);
 

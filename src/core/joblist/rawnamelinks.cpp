@@ -51,11 +51,24 @@ QString RawNameLinks::linkTo(const QByteArray &rawPath)
 
 QByteArray RawNameLinks::originalPath(const QString &path) const
 {
-    for (const auto &link : m_links) {
-        if (path == link.first)
-            return link.second;
-        if (path.startsWith(link.first + QLatin1Char('/')))
-            return link.second + QFile::encodeName(path.mid(link.first.size()));
+    QByteArray bytes = QFile::encodeName(path);
+    if (m_dir.isEmpty())
+        return bytes;
+    // A link may lead into a folder reached through a link itself (a folder whose name is
+    // not UTF-8, given by the user, and a file below it whose name is not either): each is
+    // followed back in turn. Link n lives in the folder m_dir/n, so no search is needed.
+    const QByteArray prefix = m_dir + '/';
+    for (qsizetype round = 0; round < m_links.size() && bytes.startsWith(prefix); ++round) {
+        const qsizetype slash = bytes.indexOf('/', prefix.size());
+        bool isNumber = false;
+        const qsizetype n = bytes.mid(prefix.size(), slash - prefix.size()).toLongLong(&isNumber);
+        if (!isNumber || n < 1 || n > m_links.size())
+            break;
+        const auto &link = m_links.at(n - 1);
+        const QByteArray linkPath = QFile::encodeName(link.first);
+        if (bytes != linkPath && !bytes.startsWith(linkPath + '/'))
+            break;
+        bytes = link.second + bytes.mid(linkPath.size());
     }
-    return QFile::encodeName(path);
+    return bytes;
 }

@@ -123,9 +123,16 @@ bool ConversionSession::prepareOutputDir(const QString &dir, QString *error)
     }
     if (!QFileInfo::exists(dir))
         QDir().mkdir(dir);
-    if (QFileInfo(dir).isDir())
+    const QFileInfo info(dir);
+    if (info.isDir())
         return true;
-    if (error)
+    if (!error)
+        return false;
+    if (info.isFile())
+        *error = QStringLiteral("output folder %1 is a file, not a folder").arg(dir);
+    else if (info.exists())
+        *error = QStringLiteral("output folder %1 is not a folder").arg(dir);
+    else
         *error = QStringLiteral("output folder %1 does not exist and cannot be created").arg(dir);
     return false;
 }

@@ -454,7 +454,9 @@ TagWriteResult WriteOutputTag(int fd, TagContainer container, const OutputTag &t
     TagWriteResult result;
     QStringList lost;
     const Fields fields = ContainerFields(container, tag.fields, &lost);
-    if (container == TagContainer::None || container == TagContainer::RealMedia) {
+    // Nothing to write: the file stays as the encoder wrote it.
+    const bool nothing = tag.fields.isEmpty() && tag.pictures.isEmpty();
+    if (nothing || container == TagContainer::None || container == TagContainer::RealMedia) {
         if (fd >= 0)
             ::close(fd);
         result.notKept = ReportFieldNames(lost + keptOutsideTagLib(container, fields, id3v1After),

@@ -49,6 +49,7 @@ struct TagWriteResult
 // tag the encoder wrote; takes `fd` over and closes it. Pictures keep their bytes, type and
 // description where the container has room for them. No ID3v1 block is written or removed:
 // with `id3v1After` the caller appends one, which counts for what is kept (None and
-// RealMedia). For None and RealMedia nothing is written: the result only tells what is kept.
+// RealMedia). For None and RealMedia, and for a tag without fields and pictures, nothing is
+// written: the result only tells what is kept.
 TagWriteResult WriteOutputTag(int fd, TagContainer container, const OutputTag &tag,
                               bool id3v1After);

@@ -4,6 +4,7 @@
 #include "core/convert/targetformat.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -50,7 +51,7 @@ QString CliOptions::helpText()
                "                          [--channels 1|2] [--jobs N] [--keep-order]\n"
                "                          [--recursive] [--pattern TEXT] [--keep-folders]\n"
                "                          [--existing MODE] [--keep-time] [--report FILE]\n"
-               "                          [--dry-run] PATH...\n"
+               "                          [--shard K/N] [--dry-run] PATH...\n"
                "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
                "Converts audio and video files with ffmpeg, several at once, as Wavetransmuter\n"
@@ -59,8 +60,9 @@ QString CliOptions::helpText()
                "MP3, WAV, WMA, AAC and RealMedia outputs an ID3v1 tag at the end. A source\n"
                "without pictures gets the cover image of its folder (cover.jpg, folder.jpg,\n"
                "front.jpg, albumart.jpg or .png). Each PATH is a file, or a folder whose media\n"
-               "files are added (not its subfolders, unless --recursive). Output files are\n"
-               "named after the tag title, else the file name, unless --pattern says otherwise.\n"
+               "files are added (not its subfolders, unless --recursive); a file that several\n"
+               "PATHs name is converted once. Output files are named after the tag title, else\n"
+               "the file name, unless --pattern says otherwise.\n"
                "Rows start in list order; of two rows with the same output, the later one\n"
                "starts once the earlier one has ended, so the later one wins (unless\n"
                "--existing says otherwise).\n"
@@ -82,7 +84,11 @@ QString CliOptions::helpText()
                "                   exists or an earlier row writes it\n"
                "  --keep-time      each output gets its source's modification time\n"
                "  --report FILE    write a JSON line for each row as it ends (\"-\": to standard\n"
-               "                   output, instead of the status lines)\n"
+               "                   output, instead of the status lines); never a source or an\n"
+               "                   output of the run, only a file or a FIFO\n"
+               "  --shard K/N      convert only part K of N: the files sorted by their path\n"
+               "                   below the PATH they came from, every N-th from the K-th on,\n"
+               "                   so N runs (on N machines) share the work\n"
                "  --dry-run        list the rows and their output paths, convert nothing\n"
                "  --list-formats   print the FORMAT names, one a line, and exit\n"
                "  --version        print the version and exit\n"
@@ -92,7 +98,9 @@ QString CliOptions::helpText()
                "and the output path, separated by tabs (in paths, \\, tab, line feed and\n"
                "carriage return are written \\\\, \\t, \\n and \\r). Exit status: 0 when every\n"
                "row ended \"Finish\" or \"Skipped\", 1 when any did not, 2 for bad usage or a\n"
-               "missing encoder, 130 when interrupted.\n")
+               "missing encoder, 130 when interrupted (SIGINT, SIGTERM, SIGHUP, SIGQUIT), 141\n"
+               "when standard output or the report was closed by its reader; either way the\n"
+               "batch stops and the unfinished outputs are removed.\n")
         .arg(formatNames().join(QLatin1Char('|')),
              valuesOf(ProfileTables::sampleRates()).join(QLatin1Char('|')), defaults.SampleRate,
              valuesOf(ProfileTables::bitrates()).join(QLatin1Char('|')), defaults.Bitrate,
@@ -130,13 +138,14 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption existing(QStringLiteral("existing"), QString(),
                                       QStringLiteral("MODE"));
     const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption shard(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption keepTime(QStringLiteral("keep-time"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption listFormats(QStringLiteral("list-formats"));
     parser.addOptions({to, out, rate, bitrate, channels, jobs, keepOrder, recursive, pattern,
-                       keepFolders, existing, keepTime, report, dryRun, help, version,
+                       keepFolders, existing, keepTime, report, shard, dryRun, help, version,
                        listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -150,7 +159,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         return Parse::ListFormats;
 
     for (const QCommandLineOption *o :
-         {&to, &out, &rate, &bitrate, &channels, &jobs, &pattern, &existing, &report}) {
+         {&to, &out, &rate, &bitrate, &channels, &jobs, &pattern, &existing, &report, &shard}) {
         if (parser.values(*o).size() > 1) {
             error = QStringLiteral("--%1 given more than once").arg(o->names().first());
             return Parse::Error;
@@ -233,6 +242,18 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         }
         if (options.dryRun) {
             error = QStringLiteral("--report tells how rows ended; a dry run ends none");
+            return Parse::Error;
+        }
+    }
+    if (parser.isSet(shard)) {
+        static const QRegularExpression form(QStringLiteral("^([0-9]{1,9})/([0-9]{1,9})$"));
+        const QRegularExpressionMatch m = form.match(parser.value(shard));
+        options.shard = m.hasMatch() ? m.captured(1).toInt() : 0;
+        options.shards = m.hasMatch() ? m.captured(2).toInt() : 0;
+        if (options.shard < 1 || options.shard > options.shards) {
+            error = QStringLiteral("--shard %1 is not allowed; give K/N, part K of N, with K "
+                                   "from 1 to N (1/4 ... 4/4)")
+                        .arg(parser.value(shard));
             return Parse::Error;
         }
     }

@@ -15,38 +15,39 @@
 #include "core/session/conversionsession.h"
 #include "core/settings/settingsstore.h"
 #include "core/tags/tagtext.h"
+#include "programs/cli/reportfile.h"
 #include "programs/cli/signalwatcher.h"
+#include "programs/cli/writeline.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int ExitInterrupted = 130;
-
-void writeLine(FILE *stream, const QByteArray &text)
-{
-    const QByteArray bytes = text + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
+// As a shell reports a program that SIGPIPE ended: what a pipeline expects of `| head -1`.
+constexpr int ExitOutputClosed = 128 + SIGPIPE;
 
 void complain(const QString &text)
 {
-    writeLine(stderr, QStringLiteral("wavetransmuter-cli: ").toLocal8Bit() + text.toLocal8Bit());
+    WriteLine(STDERR_FILENO,
+              QStringLiteral("wavetransmuter-cli: ").toLocal8Bit() + text.toLocal8Bit());
 }
 
 void complain(const QByteArray &path, const QString &text)
 {
-    writeLine(stderr, "wavetransmuter-cli: " + path + ": " + text.toLocal8Bit());
+    WriteLine(STDERR_FILENO, "wavetransmuter-cli: " + path + ": " + text.toLocal8Bit());
 }
 
 QByteArray fields(const QList<QByteArray> &parts)
@@ -74,14 +75,12 @@ CliSession::CliSession(const CliOptions &options, RawNameLinks *links, QObject *
 CliSession::~CliSession()
 {
     delete m_session; // ends the encoders and removes their work files
-    if (m_report && m_report != stdout)
-        std::fclose(m_report);
 }
 
 int CliSession::run()
 {
     auto *signals_ = new SignalWatcher(this);
-    connect(signals_, &SignalWatcher::received, this, &CliSession::onSignal);
+    connect(signals_, &SignalWatcher::received, this, [this] { stop(ExitInterrupted); });
 
     // Without an encoder no row could get a time or an output: refused before anything.
     if (const QString problem = EncoderProblem(m_session->encoderPath()); !problem.isEmpty()) {
@@ -90,13 +89,33 @@ int CliSession::run()
     }
     QString error;
     QVector<Files> files;
-    if (!collectFiles(files, error) || !openReport(error) || !chooseOutputDir(error)) {
-        complain(error);
-        return 2;
+    // The output folder first: the report may go into it.
+    if (!collectFiles(files, error) || !chooseOutputDir(error))
+        return refuse(error);
+    if (!m_options.reportPath.isEmpty()) {
+        if (m_options.reportPath == QLatin1String("-")) {
+            m_reportToStdout = true;
+        } else {
+            m_report = new ReportFile(m_options.reportPath, this);
+            if (!m_report->inspect(&error))
+                return refuse(error);
+        }
     }
-    if (std::all_of(files.begin(), files.end(), [](const Files &f) { return f.paths.isEmpty(); })) {
+    auto none = [&files] {
+        return std::all_of(files.begin(), files.end(),
+                           [](const Files &f) { return f.paths.isEmpty(); });
+    };
+    if (none()) {
         complain(QStringLiteral("no media files to convert"));
         return 1;
+    }
+    keepShard(files);
+    if (none()) {
+        // More parts than files: this part's work is done, which is no failure.
+        complain(QStringLiteral("--shard %1/%2: this part holds no files")
+                     .arg(m_options.shard)
+                     .arg(m_options.shards));
+        return 0;
     }
 
     // Rows are made as "addfile" and "addfolder" make them: tag, title, probe, size. A real
@@ -120,29 +139,95 @@ int CliSession::run()
         m_loop.exec();
     disconnect(added);
     if (m_interrupted)
-        return ExitInterrupted;
+        return m_stopStatus;
+    if (m_options.dryRun)
+        return dryRun();
+    if (!openReport(error))
+        return m_interrupted ? m_stopStatus : refuse(error);
+    return convert();
+}
 
-    return m_options.dryRun ? dryRun() : convert();
+int CliSession::refuse(const QString &error)
+{
+    complain(error);
+    if (!m_madeOutputDir.isEmpty())
+        ::rmdir(QFile::encodeName(m_madeOutputDir).constData()); // only while empty
+    return 2;
 }
 
 bool CliSession::collectFiles(QVector<Files> &files, QString &error) const
 {
+    // Each file once, however many PATHs name it ("lib lib/A", a file and its folder, two
+    // links to one file): as part of the first PATH that does.
+    QSet<QPair<quint64, quint64>> seen;
     for (const QString &path : m_options.paths) {
         const QFileInfo info(path);
+        Files group;
         if (info.isDir()) {
             QStringList skipped;
-            const QString folder = QDir::cleanPath(info.absoluteFilePath());
-            files.append({ScanFolder(folder, m_options.recursive, m_links, &skipped), folder});
-            for (const QString &name : skipped)
-                complain(QStringLiteral("skipped, its name cannot be read: %1").arg(name));
+            group.baseFolder = QDir::cleanPath(info.absoluteFilePath());
+            group.paths = ScanFolder(group.baseFolder, m_options.recursive, m_links, &skipped);
+            for (const QString &what : skipped)
+                complain(QStringLiteral("not added: %1").arg(what));
         } else if (info.isFile()) {
-            files.append({{QDir::cleanPath(info.absoluteFilePath())}, QString()});
+            group.paths = QStringList{QDir::cleanPath(info.absoluteFilePath())};
         } else {
             error = QStringLiteral("no such file or folder: %1").arg(path);
             return false;
         }
+        group.paths.removeIf([&seen](const QString &file) {
+            struct stat st;
+            if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+                return false; // its row will say what is wrong with it
+            const QPair<quint64, quint64> id(st.st_dev, st.st_ino);
+            if (seen.contains(id))
+                return true;
+            seen.insert(id);
+            return false;
+        });
+        files.append(group);
     }
     return true;
+}
+
+void CliSession::keepShard(QVector<Files> &files) const
+{
+    if (m_options.shards <= 1)
+        return;
+    // Every run of the N must cut the same list into the same parts, wherever the library
+    // is mounted and whatever the locale: the files are ordered by the bytes of their paths
+    // below the PATH they came from (a file given itself by its name), PATH after PATH.
+    // Part K takes every N-th file from the K-th on rather than a block, so each part gets
+    // its share of every folder: a folder of long recordings does not fall to one machine.
+    struct Item
+    {
+        int group;
+        QByteArray key;
+        QString path;
+    };
+    auto rawPath = [this](const QString &path) {
+        return m_links ? m_links->originalPath(path) : QFile::encodeName(path);
+    };
+    QVector<Item> items;
+    for (int g = 0; g < files.size(); ++g) {
+        const QByteArray base =
+            files.at(g).baseFolder.isEmpty() ? QByteArray() : rawPath(files.at(g).baseFolder) + '/';
+        for (const QString &path : files.at(g).paths) {
+            const QByteArray raw = rawPath(path);
+            QByteArray key = raw.mid(raw.lastIndexOf('/') + 1);
+            if (!base.isEmpty() && raw.startsWith(base))
+                key = raw.mid(base.size());
+            items.append({g, key, path});
+        }
+    }
+    std::sort(items.begin(), items.end(), [](const Item &a, const Item &b) {
+        return a.group != b.group ? a.group < b.group : a.key < b.key;
+    });
+    QSet<QString> kept;
+    for (qsizetype i = m_options.shard - 1; i < items.size(); i += m_options.shards)
+        kept.insert(items.at(i).path);
+    for (Files &group : files)
+        group.paths.removeIf([&kept](const QString &path) { return !kept.contains(path); });
 }
 
 bool CliSession::chooseOutputDir(QString &error)
@@ -157,27 +242,58 @@ bool CliSession::chooseOutputDir(QString &error)
     }
     dir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     m_session->setOutputDir(dir);
-    if (m_options.dryRun && !QFileInfo::exists(dir) && QFileInfo(QFileInfo(dir).path()).isDir()) {
+    const bool existed = QFileInfo::exists(dir) || QFileInfo(dir).isSymLink();
+    if (m_options.dryRun && !existed && QFileInfo(QFileInfo(dir).path()).isDir()) {
         // A dry run changes nothing; it only says what the run would do.
         complain(QStringLiteral("output folder %1 does not exist; it would be created").arg(dir));
         return true;
     }
-    return ConversionSession::prepareOutputDir(dir, &error);
+    if (!ConversionSession::prepareOutputDir(dir, &error))
+        return false;
+    if (!existed)
+        m_madeOutputDir = dir;
+    return true;
 }
 
 bool CliSession::openReport(QString &error)
 {
-    if (m_options.reportPath.isEmpty())
-        return true;
-    if (m_options.reportPath == QLatin1String("-")) {
-        m_report = stdout;
-        return true;
-    }
-    m_report = std::fopen(QFile::encodeName(m_options.reportPath).constData(), "w");
     if (!m_report)
-        error = QStringLiteral("cannot write the report %1: %2")
-                    .arg(m_options.reportPath, QString::fromLocal8Bit(std::strerror(errno)));
-    return m_report != nullptr;
+        return true;
+    const QVector<PlannedOutput> plan = m_session->planOutputs(*m_options.format);
+    // Looked at again: a while may have passed since, reading the tags.
+    for (int attempt = 0;; ++attempt) {
+        if (!m_report->inspect(&error))
+            return false;
+        error = m_report->conflict(*m_model, plan);
+        if (!error.isEmpty())
+            return false;
+        switch (m_report->open(&error)) {
+        case ReportFile::Open::Opened:
+            return true;
+        case ReportFile::Open::Failed:
+            return false;
+        case ReportFile::Open::Changed:
+            if (attempt < 2)
+                continue;
+            error = QStringLiteral("the report %1 keeps changing").arg(m_report->path());
+            return false;
+        case ReportFile::Open::Waiting:
+            break;
+        }
+        complain(QStringLiteral("waiting for a reader of the FIFO %1").arg(m_report->path()));
+        const QMetaObject::Connection opened =
+            connect(m_report, &ReportFile::opened, &m_loop, [this] { m_loop.exit(0); });
+        const QMetaObject::Connection failed =
+            connect(m_report, &ReportFile::failed, &m_loop, [this, &error](const QString &why) {
+                error = why;
+                m_loop.exit(2);
+            });
+        const int waited = m_loop.exec();
+        disconnect(opened);
+        disconnect(failed);
+        m_report->cancel();
+        return waited == 0 && !m_interrupted;
+    }
 }
 
 int CliSession::dryRun()
@@ -210,7 +326,10 @@ int CliSession::dryRun()
             line.append(EscapeLineField(out.refusal.toUtf8()));
             wouldFail = true;
         }
-        writeLine(stdout, fields(line));
+        if (const int failure = WriteLine(STDOUT_FILENO, fields(line))) {
+            lostOutput(QStringLiteral("standard output"), failure);
+            return m_stopStatus;
+        }
     }
     return wouldFail ? 1 : 0;
 }
@@ -223,27 +342,46 @@ int CliSession::convert()
     connect(m_session, &ConversionSession::jobEnded, this, &CliSession::onJobEnded);
     connect(m_session, &ConversionSession::batchEnded, &m_loop, [this] { m_loop.exit(0); });
 
+    // An earlier report is emptied only now, as the run starts.
+    if (QString error; m_report && !m_report->begin(&error))
+        return refuse(error);
     if (!m_session->startConversion(*m_options.format))
         return 1;
     m_loop.exec();
     printHeldLines(true); // rows after one that never ended (interrupted) still say theirs
     if (m_interrupted)
-        return ExitInterrupted;
+        return m_stopStatus;
     const BatchTally &tally = m_session->tally();
     return tally.failed > 0 || tally.stopped > 0 ? 1 : 0;
 }
 
-void CliSession::onSignal()
+void CliSession::stop(int status)
 {
     if (m_interrupted)
         return;
     m_interrupted = true;
+    m_stopStatus = status;
     // Our own encoder only, ended and its partial output removed before we exit.
     m_session->shutdown();
     clearProgressLine();
     // After the rows the stop ended have said so: the session tells them from the event loop.
     QMetaObject::invokeMethod(
         &m_loop, [this] { m_loop.exit(ExitInterrupted); }, Qt::QueuedConnection);
+}
+
+void CliSession::lostOutput(const QString &what, int error)
+{
+    // A write a stopping signal broke off: the signal itself stops the run.
+    if (error == EINTR || m_interrupted)
+        return;
+    if (error == EPIPE) {
+        complain(QStringLiteral("%1 was closed by its reader; stopping").arg(what));
+        stop(ExitOutputClosed);
+        return;
+    }
+    complain(QStringLiteral("cannot write %1: %2; stopping")
+                 .arg(what, QString::fromLocal8Bit(std::strerror(error))));
+    stop(1);
 }
 
 void CliSession::showProgress(int done, int total, int secondsLeft)
@@ -296,13 +434,19 @@ void CliSession::onJobEnded(int row)
     ++m_endedRows;
     const JobStatus status = m_model->status(row);
     const QByteArray source = shown(m_model->entry(row).SourcePath);
-    // The report's own file gets each line as the row ends, flushed, so a run killed midway
-    // leaves a report of what had ended; on standard output it takes the status line's place.
-    const QByteArray report = m_report ? ReportLine(*m_model, row, m_links) : QByteArray();
-    if (m_report && m_report != stdout)
-        writeLine(m_report, report);
+    // The report's own file gets each line as the row ends, written through, so a run killed
+    // midway leaves a report of what had ended; on standard output it takes the status line's
+    // place.
+    const QByteArray report =
+        m_report || m_reportToStdout ? ReportLine(*m_model, row, m_links) : QByteArray();
+    if (m_report && !m_reportLost) {
+        if (const int failure = m_report->writeLine(report)) {
+            m_reportLost = failure != EINTR;
+            lostOutput(QStringLiteral("the report %1").arg(m_report->path()), failure);
+        }
+    }
     const QByteArray line =
-        m_report == stdout
+        m_reportToStdout
             ? report
             : fields({JobStatusText(status).toUtf8(), source, shown(m_model->run(row).output)});
     // A skipped row is no fault: why it was skipped is in the report, not on standard error.
@@ -316,7 +460,12 @@ void CliSession::printHeldLines(bool all)
     while (!m_held.isEmpty() && (all || m_held.firstKey() == m_nextToPrint)) {
         m_nextToPrint = m_held.firstKey() + 1;
         const Held held = m_held.take(m_held.firstKey());
-        writeLine(stdout, held.line);
+        if (!m_stdoutLost) {
+            if (const int failure = WriteLine(STDOUT_FILENO, held.line)) {
+                m_stdoutLost = failure != EINTR;
+                lostOutput(QStringLiteral("standard output"), failure);
+            }
+        }
         if (!held.reason.isEmpty())
             complain(held.source, held.reason);
     }

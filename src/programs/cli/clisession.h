@@ -8,11 +8,10 @@
 #include <QString>
 #include <QVector>
 
-#include <cstdio>
-
 class ConversionSession;
 class JobListModel;
 class RawNameLinks;
+class ReportFile;
 
 // One run of the command-line front end: rows are made and converted by the same
 // conversion session the desktop program drives, without any window. What is its own: the
@@ -27,7 +26,7 @@ public:
     ~CliSession() override;
 
     // Runs to the end and returns the exit status: 0 every row "Finish", 1 any row not,
-    // 2 bad usage or no encoder, 130 interrupted.
+    // 2 bad usage or no encoder, 130 interrupted, 141 standard output or the report closed.
     int run();
 
 private:
@@ -39,10 +38,18 @@ private:
         QString baseFolder;
     };
     bool collectFiles(QVector<Files> &files, QString &error) const;
+    void keepShard(QVector<Files> &files) const;
+    // Exit status 2 with `error` said, and the output folder removed again when this run
+    // made it and left it empty.
+    int refuse(const QString &error);
     bool openReport(QString &error);
     int dryRun();
     int convert();
-    void onSignal();
+    // Stops the batch as the window's "stop" does; the run then exits with `status`.
+    void stop(int status);
+    // A line could not go to standard output or the report (`what`): EPIPE, its reader has
+    // gone, stops the batch as an interrupt does.
+    void lostOutput(const QString &what, int error);
     void showProgress(int done, int total, int secondsLeft);
     void writeProgressLine(const QByteArray &line);
     void onJobEnded(int row);
@@ -55,8 +62,13 @@ private:
     ConversionSession *m_session;
     JobListModel *m_model;
     QEventLoop m_loop;
-    FILE *m_report = nullptr; // the --report stream, standard output for "-"
+    ReportFile *m_report = nullptr; // --report FILE
+    bool m_reportToStdout = false;  // --report -
+    bool m_stdoutLost = false;      // nothing more is written where a write failed
+    bool m_reportLost = false;
+    QString m_madeOutputDir; // made by this run, removed again when the run is refused
     bool m_interrupted = false;
+    int m_stopStatus = 0;
     bool m_progressToTerminal = false;
     bool m_progressShown = false;
     int m_currentRow = -1;

@@ -21,12 +21,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
 #include <csignal>
+#include <filesystem>
+#include <memory>
+#include <vector>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +97,18 @@ private slots:
     void progressLineOnlyOnATerminal();
     void signalStopsLikeStop_data();
     void signalStopsLikeStop();
+    void closedOutputStopsTheBatch();
+    void reportNeverReplacesTheRunsFiles_data();
+    void reportNeverReplacesTheRunsFiles();
+    void reportFifoWaitsForItsReader_data();
+    void reportFifoWaitsForItsReader();
+    void eachFileOnce_data();
+    void eachFileOnce();
+    void unreachableFilesAreNamed_data();
+    void unreachableFilesAreNamed();
+    void rawFolderArgumentKeepsItsFolders();
+    void shardsAgreeWhereverTheLibraryIs();
+    void fourShardsAtOnceIntoOneFolder();
 
 private:
     Run run(const QStringList &args, const QMap<QString, QString> &env = {},
@@ -252,6 +271,17 @@ void TestCli::badUsage_data()
                        QStringLiteral("--out"),    QStringLiteral("@DIR@/out"),
                        QStringLiteral("@DIR@/src")}
         << QStringLiteral("cannot write the report @DIR@/a/r.jsonl: No such file or directory");
+    QTest::newRow("output folder is a file")
+        << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
+                       QStringLiteral("@DIR@/file"), QStringLiteral("@DIR@/src")}
+        << QStringLiteral("output folder @DIR@/file is a file, not a folder");
+    for (const char *shard : {"0/4", "5/4", "1/0", "1", "a/b", "1/4/4", "-1/4"})
+        QTest::newRow(qPrintable(QStringLiteral("--shard %1").arg(QLatin1String(shard))))
+            << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--shard"),
+                           QString::fromLatin1(shard), QStringLiteral("x")}
+            << QStringLiteral("--shard %1 is not allowed; give K/N, part K of N, with K from 1 "
+                              "to N")
+                   .arg(QLatin1String(shard));
     QTest::newRow("output folder two levels down")
         << QStringList{QStringLiteral("--to"), QStringLiteral("mp3"), QStringLiteral("--out"),
                        QStringLiteral("@DIR@/a/b"), QStringLiteral("@DIR@/src")}
@@ -264,6 +294,7 @@ void TestCli::badUsage()
     QFETCH(QString, message);
     args.replaceInStrings(QStringLiteral("@DIR@"), m_dir);
     message.replace(QStringLiteral("@DIR@"), m_dir);
+    QVERIFY(writeFile(m_dir + QStringLiteral("/file"), "not a folder"));
     const Run r = run(args);
     QCOMPARE(r.code, 2);
     QVERIFY(r.out.isEmpty());
@@ -1049,6 +1080,7 @@ void TestCli::signalStopsLikeStop_data()
     QTest::addColumn<bool>("wholeGroup");
     QTest::newRow("SIGINT") << int(SIGINT) << false;
     QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGQUIT") << int(SIGQUIT) << false;
     // Ctrl+C reaches the terminal's whole process group; the encoder is not in it.
     QTest::newRow("SIGINT to the process group") << int(SIGINT) << true;
 }
@@ -1085,6 +1117,400 @@ void TestCli::signalStopsLikeStop()
     QCOMPARE(workFilesIn(out), QStringList());
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/after.wav.mp3")));
     QVERIFY(QFileInfo(source).size() > 1000000);
+}
+
+// A reader that goes away early (`| head -1`) stops the batch as Ctrl+C does: the running
+// encoder ended, its work file removed, no later row converted.
+void TestCli::closedOutputStopsTheBatch()
+{
+    const QString first = makeSource(m_dir + QStringLiteral("/src/first.wav"), 1);
+    const QString slow = makeSource(m_dir + QStringLiteral("/src/slow.wav"), 90, 44100);
+    int ends[2];
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]); // the reader is gone before the first line
+    QProcess p;
+    p.setChildProcessModifier([writeEnd = ends[1]] { ::dup2(writeEnd, STDOUT_FILENO); });
+    p.start(QStringLiteral(WT_CLI_PROGRAM),
+            to(u"mp3"_qs, {u"--rate"_qs, u"48000"_qs, u"--jobs"_qs, u"1"_qs, first, slow}));
+    ::close(ends[1]);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(p.exitCode() == 141, err.constData());
+    QVERIFY(err.contains("standard output was closed by its reader; stopping"));
+    QVERIFY(decodesCleanly(m_out + QStringLiteral("/first.wav.mp3")));
+    QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/slow.wav.mp3")));
+    QCOMPARE(workFilesIn(m_out), QStringList());
+}
+
+// Whatever --report names, the run's own files keep their bytes: it is refused (exit 2,
+// nothing made or changed) when it is a source or an output, as files or by the name an
+// output will get, and when it is no file or FIFO.
+void TestCli::reportNeverReplacesTheRunsFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // @D@: the test's folder; empty: the run goes on
+    const QString source = QStringLiteral("is the source @D@/src/a.wav of this run");
+    const QString output = QStringLiteral("is the output of @D@/src/a.wav");
+    QTest::newRow("a source") << "source" << source;
+    QTest::newRow("a link to a source") << "link" << source;
+    QTest::newRow("a hard link to a source") << "hardlink" << source;
+    QTest::newRow("an output not written yet") << "output" << output;
+    QTest::newRow("an earlier output it replaces") << "earlier" << output;
+    QTest::newRow("an earlier output it skips") << "skipped" << output;
+    QTest::newRow("an output by its other letter case on FAT") << "fat" << output;
+    QTest::newRow("a folder") << "folder" << u"is a folder; it must be a file or FIFO"_qs;
+    QTest::newRow("a device") << "device" << u"is a device; it must be a file or FIFO"_qs;
+    QTest::newRow("a link to nothing") << "dangling" << u"is a link to nothing"_qs;
+    QTest::newRow("in the output folder the run makes") << "newfolder" << QString();
+    QTest::newRow("an earlier report is replaced") << "oldreport" << QString();
+}
+
+void TestCli::reportNeverReplacesTheRunsFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString a = taggedSource(m_dir + QStringLiteral("/src/a.wav"));
+    QString report = m_dir + QStringLiteral("/report.jsonl");
+    QString out = m_out;
+    QStringList more;
+    QMap<QString, QString> env = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
+    if (kind == u"source"_qs) {
+        report = a;
+    } else if (kind == u"link"_qs) {
+        QVERIFY(QFile::link(a, report));
+    } else if (kind == u"hardlink"_qs) {
+        QCOMPARE(::link(QFile::encodeName(a).constData(), QFile::encodeName(report).constData()),
+                 0);
+    } else if (kind == u"output"_qs) {
+        report = m_out + QStringLiteral("/a.wav.mp3");
+    } else if (kind == u"earlier"_qs || kind == u"skipped"_qs) {
+        QVERIFY(QDir().mkpath(m_out));
+        report = m_out + QStringLiteral("/a.wav.mp3");
+        QVERIFY(writeFile(report, "an earlier output"));
+        more << u"--existing"_qs << (kind == u"skipped"_qs ? u"skip"_qs : u"replace"_qs);
+    } else if (kind == u"fat"_qs) {
+        env.insert(u"WAVETRANSMUTER_TEST_FAT_FOLDER"_qs, m_out);
+        report = m_out + QStringLiteral("/A.WAV.MP3");
+    } else if (kind == u"folder"_qs) {
+        report = m_dir + QStringLiteral("/src");
+    } else if (kind == u"device"_qs) {
+        report = QStringLiteral("/dev/null");
+    } else if (kind == u"dangling"_qs) {
+        QVERIFY(QFile::link(m_dir + QStringLiteral("/nothing"), report));
+    } else if (kind == u"newfolder"_qs) {
+        out = m_dir + QStringLiteral("/new");
+        report = out + QStringLiteral("/r.jsonl");
+    } else if (kind == u"oldreport"_qs) {
+        QVERIFY(writeFile(report, "an old line\nanother old line\n"));
+    }
+    const QMap<QString, QByteArray> before = snapshot(m_dir);
+    const Run r =
+        run(QStringList{u"--to"_qs, u"mp3"_qs, u"--out"_qs, out, u"--report"_qs, report, a} + more,
+            env);
+    if (!message.isEmpty()) {
+        QVERIFY2(r.code == 2, r.err.constData());
+        QVERIFY2(r.err.contains(message.replace(u"@D@"_qs, m_dir).toUtf8()), r.err.constData());
+        QCOMPARE(snapshot(m_dir), before);
+        return;
+    }
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QList<QByteArray> reported = readFile(report).split('\n');
+    QCOMPARE(reported.size(), 2); // one line, and nothing after its line feed
+    QCOMPARE(QJsonDocument::fromJson(reported.first()).object().value(u"source"_qs).toString(), a);
+}
+
+// A FIFO with no reader yet: the run says it waits, and either a reader comes and gets the
+// report, or a signal ends the wait as it ends a run.
+void TestCli::reportFifoWaitsForItsReader_data()
+{
+    QTest::addColumn<bool>("readerComes");
+    QTest::newRow("a reader comes") << true;
+    QTest::newRow("SIGTERM while it waits") << false;
+}
+
+void TestCli::reportFifoWaitsForItsReader()
+{
+    QFETCH(bool, readerComes);
+    const QString a = taggedSource(m_dir + QStringLiteral("/src/a.wav"));
+    const QString fifo = m_dir + QStringLiteral("/report.fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(WT_CLI_PROGRAM), to(u"mp3"_qs, {u"--report"_qs, fifo, a}));
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("waiting for a reader"),
+                             20000);
+    QCOMPARE(p.state(), QProcess::Running);
+    if (!readerComes) {
+        QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(!QFileInfo::exists(m_out + QStringLiteral("/a.wav.mp3")));
+        return;
+    }
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    char buffer[4096];
+    const ssize_t n = ::read(reader, buffer, sizeof buffer);
+    QVERIFY(n > 0);
+    const QJsonObject line = QJsonDocument::fromJson(QByteArray(buffer, int(n))).object();
+    QCOMPARE(line.value(u"status"_qs).toString(), u"Finish"_qs);
+}
+
+// PATHs that overlap convert each file once, as part of the first PATH that names it (files
+// compared as files, so two names of one file count once).
+void TestCli::eachFileOnce_data()
+{
+    QTest::addColumn<QStringList>("paths"); // below src/
+    QTest::addColumn<QStringList>("converted");
+    const QStringList all = {u"lib/x.wav"_qs, u"lib/A/y.wav"_qs, u"lib/A/z.wav"_qs};
+    QTest::newRow("a folder and its subfolder") << QStringList{u"lib"_qs, u"lib/A"_qs} << all;
+    QTest::newRow("a subfolder and its folder")
+        << QStringList{u"lib/A"_qs, u"lib"_qs}
+        << QStringList{u"lib/A/y.wav"_qs, u"lib/A/z.wav"_qs, u"lib/x.wav"_qs};
+    QTest::newRow("one file twice")
+        << QStringList{u"lib/x.wav"_qs, u"lib/x.wav"_qs} << QStringList{u"lib/x.wav"_qs};
+    QTest::newRow("a file and its folder") << QStringList{u"lib/A/z.wav"_qs, u"lib/A"_qs}
+                                           << QStringList{u"lib/A/z.wav"_qs, u"lib/A/y.wav"_qs};
+    QTest::newRow("two names of one file")
+        << QStringList{u"lib/x.wav"_qs, u"hard.wav"_qs} << QStringList{u"lib/x.wav"_qs};
+    QTest::newRow("a folder and a link to it") << QStringList{u"lib"_qs, u"link"_qs} << all;
+}
+
+void TestCli::eachFileOnce()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(QStringList, converted);
+    const QString src = m_dir + QStringLiteral("/src/");
+    for (const char *name : {"lib/x.wav", "lib/A/y.wav", "lib/A/z.wav"})
+        taggedSource(src + QLatin1String(name));
+    QCOMPARE(::link(QFile::encodeName(src + u"lib/x.wav"_qs).constData(),
+                    QFile::encodeName(src + u"hard.wav"_qs).constData()),
+             0);
+    QVERIFY(QFile::link(src + u"lib"_qs, src + u"link"_qs));
+    for (QString &path : paths)
+        path.prepend(src);
+    const Run r = run(to(u"mp3"_qs, QStringList{u"--recursive"_qs, u"--keep-order"_qs} + paths),
+                      {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}});
+    QVERIFY2(r.code == 0, r.err.constData());
+    QStringList sources;
+    for (const QString &line : lines(r.out))
+        sources << line.split(u'\t').value(1).mid(src.size());
+    QCOMPARE(sources, converted);
+}
+
+// What the folder scan cannot reach is named on standard error; the rest is converted.
+void TestCli::unreachableFilesAreNamed_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a folder that cannot be read")
+        << "locked"
+        << u"not added: @D@/src/lib/locked/: the folder cannot be read: Permission denied"_qs;
+    QTest::newRow("a folder deeper than PATH_MAX")
+        << "deep" << u"/: the path is longer than the system allows (4096 bytes)"_qs;
+    QTest::newRow("a name not UTF-8 that no link reaches")
+        << "raw"
+        << u"not added: @D@/src/lib/caf\u00e9.wav: the name is not UTF-8 and cannot be "
+           "reached"_qs;
+}
+
+void TestCli::unreachableFilesAreNamed()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString lib = m_dir + QStringLiteral("/src/lib");
+    const QString good = taggedSource(lib + QStringLiteral("/good.wav"));
+    QMap<QString, QString> env = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
+    const QByteArray rawLib = QFile::encodeName(lib);
+    // Trees the test's QTemporaryDir cannot remove by name; rm works by descriptor.
+    const auto removeTree = qScopeGuard([lib] {
+        QFile::setPermissions(lib + QStringLiteral("/locked"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess::execute(u"rm"_qs, {u"-rf"_qs, lib});
+    });
+    bool dropReadAnything = false;
+    if (kind == u"locked"_qs) {
+        taggedSource(lib + QStringLiteral("/locked/hidden.wav"));
+        QVERIFY(QFile::setPermissions(lib + QStringLiteral("/locked"), {}));
+        dropReadAnything = true; // root reads any folder otherwise
+        __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        ::syscall(SYS_capget, &header, caps);
+        if (::geteuid() == 0 && (caps[0].effective & (1u << CAP_SETPCAP)) == 0)
+            QSKIP("root without CAP_SETPCAP reads every folder");
+    } else if (kind == u"deep"_qs) {
+        // Made relative to open folders: no path this long can be used.
+        int fd = ::open(rawLib.constData(), O_RDONLY | O_DIRECTORY);
+        const QByteArray name(200, 'd');
+        for (qsizetype length = rawLib.size(); length < PATH_MAX; length += name.size() + 1) {
+            QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
+            const int below = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = below;
+        }
+        const int file = ::openat(fd, "deep.wav", O_WRONLY | O_CREAT, 0644);
+        QVERIFY(file >= 0);
+        ::close(file);
+        ::close(fd);
+    } else {
+        const QByteArray raw = rawLib + "/caf\xe9.wav";
+        QVERIFY(writeFile(QString::fromLatin1(raw), "")); // a name to replace by the raw one
+        QCOMPARE(::rename(QString::fromLatin1(raw).toUtf8().constData(), raw.constData()), 0);
+        // The folder for the links cannot be made: the temporary folder is a file.
+        QVERIFY(writeFile(m_dir + QStringLiteral("/notafolder"), ""));
+        env.insert(u"TMPDIR"_qs, m_dir + QStringLiteral("/notafolder"));
+    }
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.setChildProcessModifier([dropReadAnything] {
+        if (dropReadAnything) {
+            ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+            ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+        }
+    });
+    p.start(QStringLiteral(WT_CLI_PROGRAM), to(u"mp3"_qs, {u"--recursive"_qs, lib}));
+    QVERIFY(p.waitForFinished(60000));
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(p.exitCode() == 0, err.constData());
+    QVERIFY2(err.contains(message.replace(u"@D@"_qs, m_dir).toUtf8()), err.constData());
+    QCOMPARE(lines(err).size(), 1);
+    QCOMPARE(lines(p.readAllStandardOutput()),
+             QStringList{tabbed({u"Finish"_qs, good, m_out + QStringLiteral("/good.wav.mp3")})});
+}
+
+// A folder PATH whose own name and subfolders' names are not UTF-8: with --keep-folders each
+// output goes to its source's subfolder, and the lines show every path by its own bytes.
+void TestCli::rawFolderArgumentKeepsItsFolders()
+{
+    const QByteArray folder = QFile::encodeName(m_dir) + "/src/Caf\xe9";
+    const auto removeRaw = qScopeGuard(
+        [folder] { std::filesystem::remove_all(std::filesystem::path(folder.toStdString())); });
+    const QByteArray source = readFile(taggedSource(m_dir + QStringLiteral("/src/x.wav")));
+    for (const QByteArray &sub : {QByteArray("/Ni\xf1o"), QByteArray("/Se\xf1or")}) {
+        std::filesystem::create_directories((folder + sub).toStdString());
+        QFile file;
+        const int fd = ::open((folder + sub + "/x.wav").constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, source.constData(), size_t(source.size())) > 0);
+        ::close(fd);
+    }
+    QMap<QString, QString> env = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()},
+                                  {u"TMPDIR"_qs, m_dir},
+                                  {u"RAW"_qs, m_dir + QStringLiteral("/src/Caf\\0351")}};
+    const Run r = run({u"-sh-"_qs,
+                       u"exec \"$0\" --keep-order --to mp3 --recursive --keep-folders --out \"$1\" "
+                       "\"$(printf '%b' \"$RAW\")\""_qs,
+                       m_out},
+                      env);
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QByteArray d = QFile::encodeName(m_dir);
+    QCOMPARE(r.out, "Finish\t" + folder + "/Ni\xf1o/x.wav\t" + d + "/out/Ni\xc3\xb1o/x.wav.mp3\n" +
+                        "Finish\t" + folder + "/Se\xf1or/x.wav\t" + d +
+                        "/out/Se\xc3\xb1or/x.wav.mp3\n");
+}
+
+// --shard K/N cuts the list the same way wherever the library is mounted: here the folder
+// and a link to it; the N parts are disjoint and make up the whole.
+void TestCli::shardsAgreeWhereverTheLibraryIs()
+{
+    const QString lib = m_dir + QStringLiteral("/src/lib");
+    for (const char *name : {"b.wav", "a.wav", "10.wav", "9.wav", "Z/c.wav", "Z/e.wav", "m.wav"})
+        taggedSource(lib + u'/' + QLatin1String(name));
+    const QString mount = m_dir + QStringLiteral("/mnt");
+    QVERIFY(QFile::link(lib, mount));
+    const QMap<QString, QString> fake = {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}};
+    auto planned = [&](const QString &folder, const QString &shard) {
+        QStringList args = to(u"mp3"_qs, {u"--dry-run"_qs, u"--recursive"_qs, folder});
+        if (!shard.isEmpty())
+            args << u"--shard"_qs << shard;
+        return dryRunPaths(run(args, fake).out);
+    };
+    const QStringList whole = planned(lib, QString());
+    QCOMPARE(whole.size(), 7);
+    QStringList together;
+    for (int k = 1; k <= 3; ++k) {
+        const QString shard = QStringLiteral("%1/3").arg(k);
+        const QStringList part = planned(lib, shard);
+        QCOMPARE(planned(mount, shard), part);
+        QCOMPARE(part.size(), k == 1 ? 3 : 2);
+        together += part;
+    }
+    QCOMPARE(QSet<QString>(together.begin(), together.end()).size(), 7);
+    QCOMPARE(QSet<QString>(together.begin(), together.end()),
+             QSet<QString>(whole.begin(), whole.end()));
+    // More parts than files: an empty part has nothing to do, which is no failure.
+    const Run empty = run(to(u"mp3"_qs, {u"--shard"_qs, u"8/8"_qs, u"--recursive"_qs, lib}), fake);
+    QCOMPARE(empty.code, 0);
+    QVERIFY(empty.err.contains("--shard 8/8: this part holds no files"));
+}
+
+// Four shards at once into one folder, several sources sharing a title: every file is
+// converted once, no output replaces another, each shard's report tells its own rows, and
+// running a shard again with --existing skip converts nothing.
+void TestCli::fourShardsAtOnceIntoOneFolder()
+{
+    const QString lib = m_dir + QStringLiteral("/src/lib");
+    QStringList sources;
+    for (int i = 1; i <= 20; ++i) {
+        const QString name = QStringLiteral("%1/%2.wav").arg(i % 3 ? u"a"_qs : u"b"_qs).arg(i);
+        sources << taggedSource(lib + u'/' + name, {i % 2 ? "Song" : QByteArray::number(i)});
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path());
+    env.insert(u"FAKE_SLEEP_MS"_qs, u"30"_qs);
+    auto shardArgs = [&](int k, const QString &existing) {
+        return to(u"mp3"_qs, {u"--recursive"_qs, u"--existing"_qs, existing, u"--jobs"_qs, u"2"_qs,
+                              u"--shard"_qs, QStringLiteral("%1/4").arg(k), u"--report"_qs,
+                              m_dir + QStringLiteral("/report%1.jsonl").arg(k), lib});
+    };
+    std::vector<std::unique_ptr<QProcess>> shards;
+    for (int k = 1; k <= 4; ++k) {
+        shards.push_back(std::make_unique<QProcess>());
+        shards.back()->setProcessEnvironment(env);
+        shards.back()->start(QStringLiteral(WT_CLI_PROGRAM), shardArgs(k, u"number"_qs));
+    }
+    QStringList converted;
+    QStringList outputs;
+    for (int k = 1; k <= 4; ++k) {
+        QProcess &p = *shards.at(size_t(k - 1));
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        const QStringList shown = lines(p.readAllStandardOutput());
+        QCOMPARE(shown.size(), 5);
+        QCOMPARE(lines(readFile(m_dir + QStringLiteral("/report%1.jsonl").arg(k))).size(), 5);
+        for (const QString &line : shown) {
+            const QStringList f = line.split(u'\t');
+            QCOMPARE(f.value(0), u"Finish"_qs);
+            converted << f.value(1);
+            outputs << f.value(2);
+        }
+    }
+    converted.sort();
+    sources.sort();
+    QCOMPARE(converted, sources);
+    QCOMPARE(QSet<QString>(outputs.begin(), outputs.end()).size(), 20);
+    for (const QString &output : std::as_const(outputs))
+        QCOMPARE(QFileInfo(output).size(), 1024 + 128);
+    QCOMPARE(QDir(m_out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+             20);
+
+    const Run again =
+        run(shardArgs(2, u"skip"_qs), {{u"WAVETRANSMUTER_FFMPEG"_qs, FakeEncoder::path()}});
+    QCOMPARE(again.code, 0);
+    const QStringList skipped = lines(again.out);
+    QCOMPARE(skipped.size(), 5);
+    for (const QString &line : skipped)
+        QVERIFY2(line.startsWith(u"Skipped\t"_qs), qPrintable(line));
 }
 
 WT_SAFE_TEST_MAIN(TestCli)

@@ -118,23 +118,41 @@ TagLib::String tagLibString(const QString &text)
     return TagLib::String(text.toUtf8().constData(), TagLib::String::UTF8);
 }
 
-TagLib::ID3v2::AttachedPictureFrame *pictureFrame(const TagLib::ByteVector &png)
+QString qtString(const TagLib::String &text)
+{
+    return QString::fromUtf8(text.toCString(true));
+}
+
+TagLib::ByteVector tagLibBytes(const QByteArray &data)
+{
+    return TagLib::ByteVector(data.constData(), unsigned(data.size()));
+}
+
+QByteArray qtBytes(const TagLib::ByteVector &data)
+{
+    return QByteArray(data.data(), qsizetype(data.size()));
+}
+
+// APE's names of the ID3v2 picture types, as APE tags name their cover items.
+const char *const ApeCoverNames[] = {"Other", "Icon", "Other Icon", "Front", "Back"};
+
+TagLib::ID3v2::AttachedPictureFrame *pictureFrame(const TagPicture &p)
 {
     auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
-    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
-    frame->setDescription("cover");
-    frame->setMimeType("image/png");
-    frame->setPicture(png);
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::Type(p.type));
+    frame->setDescription(tagLibString(p.description));
+    frame->setMimeType(tagLibString(p.mimeType));
+    frame->setPicture(tagLibBytes(p.data));
     return frame;
 }
 
-TagLib::FLAC::Picture *flacPicture(const TagLib::ByteVector &png)
+TagLib::FLAC::Picture *flacPicture(const TagPicture &p)
 {
     auto *picture = new TagLib::FLAC::Picture;
-    picture->setType(TagLib::FLAC::Picture::FrontCover);
-    picture->setDescription("cover");
-    picture->setMimeType("image/png");
-    picture->setData(png);
+    picture->setType(TagLib::FLAC::Picture::Type(p.type));
+    picture->setDescription(tagLibString(p.description));
+    picture->setMimeType(tagLibString(p.mimeType));
+    picture->setData(tagLibBytes(p.data));
     return picture;
 }
 
@@ -150,39 +168,71 @@ TagLib::APE::Tag *apeTagOf(TagLib::File *file)
     return nullptr;
 }
 
-void addPicture(TagLib::File *file, const TagLib::ByteVector &png)
+TagLib::ID3v2::Tag *id3v2TagOf(TagLib::File *file)
 {
     using namespace TagLib;
     if (auto *mpeg = dynamic_cast<MPEG::File *>(file))
-        mpeg->ID3v2Tag(true)->addFrame(pictureFrame(png));
-    else if (auto *flac = dynamic_cast<FLAC::File *>(file))
-        flac->addPicture(flacPicture(png));
-    else if (auto *ogg = dynamic_cast<Ogg::File *>(file))
-        static_cast<Ogg::XiphComment *>(ogg->tag())->addPicture(flacPicture(png));
-    else if (auto *mp4 = dynamic_cast<MP4::File *>(file))
-        mp4->tag()->setItem("covr",
-                            MP4::CoverArtList().append(MP4::CoverArt(MP4::CoverArt::PNG, png)));
-    else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
-        ASF::Picture picture;
-        picture.setType(ASF::Picture::FrontCover);
-        picture.setDescription("cover");
-        picture.setMimeType("image/png");
-        picture.setPicture(png);
-        asf->tag()->addAttribute("WM/Picture", ASF::Attribute(picture));
-    } else if (auto *wav = dynamic_cast<RIFF::WAV::File *>(file))
-        wav->ID3v2Tag()->addFrame(pictureFrame(png));
-    else if (auto *aiff = dynamic_cast<RIFF::AIFF::File *>(file))
-        aiff->tag()->addFrame(pictureFrame(png));
-    else if (auto *tta = dynamic_cast<TrueAudio::File *>(file))
-        tta->ID3v2Tag(true)->addFrame(pictureFrame(png));
-    else if (APE::Tag *ape = apeTagOf(file))
-        ape->setData("Cover Art (Front)", ByteVector("cover.png", 10) + png);
+        return mpeg->ID3v2Tag(true);
+    if (auto *wav = dynamic_cast<RIFF::WAV::File *>(file))
+        return wav->ID3v2Tag();
+    if (auto *aiff = dynamic_cast<RIFF::AIFF::File *>(file))
+        return aiff->tag();
+    if (auto *tta = dynamic_cast<TrueAudio::File *>(file))
+        return tta->ID3v2Tag(true);
+    return nullptr;
+}
+
+void addPictures(TagLib::File *file, const QList<TagPicture> &pictures)
+{
+    using namespace TagLib;
+    MP4::CoverArtList covers;
+    for (const TagPicture &p : pictures) {
+        if (ID3v2::Tag *id3v2 = id3v2TagOf(file))
+            id3v2->addFrame(pictureFrame(p));
+        else if (auto *flac = dynamic_cast<FLAC::File *>(file))
+            flac->addPicture(flacPicture(p));
+        else if (auto *ogg = dynamic_cast<Ogg::File *>(file))
+            static_cast<Ogg::XiphComment *>(ogg->tag())->addPicture(flacPicture(p));
+        else if (dynamic_cast<MP4::File *>(file))
+            covers.append(MP4::CoverArt(
+                p.mimeType == QLatin1String("image/png") ? MP4::CoverArt::PNG : MP4::CoverArt::JPEG,
+                tagLibBytes(p.data)));
+        else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
+            ASF::Picture picture;
+            picture.setType(ASF::Picture::Type(p.type));
+            picture.setDescription(tagLibString(p.description));
+            picture.setMimeType(tagLibString(p.mimeType));
+            picture.setPicture(tagLibBytes(p.data));
+            asf->tag()->addAttribute("WM/Picture", ASF::Attribute(picture));
+        } else if (APE::Tag *ape = apeTagOf(file)) {
+            const char *name = p.type >= 0 && p.type < 5 ? ApeCoverNames[p.type] : "Other";
+            ape->setData(String("Cover Art (") + name + ")",
+                         tagLibBytes(p.description.toUtf8() + '\0' + p.data));
+        }
+    }
+    if (auto *mp4 = dynamic_cast<MP4::File *>(file); mp4 && !covers.isEmpty())
+        mp4->tag()->setItem("covr", covers);
+}
+
+// MP4 and ASF have no place of TagLib's for custom fields and ReplayGain: an iTunes-style
+// free-form item, an attribute of the field's name, as other taggers write them.
+void addUnmapped(TagLib::File *file, const TagLib::PropertyMap &left)
+{
+    using namespace TagLib;
+    for (const auto &field : left) {
+        if (auto *mp4 = dynamic_cast<MP4::File *>(file))
+            mp4->tag()->setItem("----:com.apple.iTunes:" + field.first, field.second);
+        else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
+            for (const String &value : field.second)
+                asf->tag()->addAttribute(field.first, ASF::Attribute(value));
+        }
+    }
 }
 
 } // namespace
 
 bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
-                    const QByteArray &png, int id3v2Version)
+                    const QList<TagPicture> &pictures, int id3v2Version)
 {
     TagLib::FileRef ref(QFile::encodeName(path).constData());
     if (ref.isNull())
@@ -194,14 +244,141 @@ bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &prope
             values.append(tagLibString(v));
         map.insert(tagLibString(it.key()), values);
     }
-    ref.file()->setProperties(map);
-    if (!png.isEmpty())
-        addPicture(ref.file(), TagLib::ByteVector(png.constData(), unsigned(png.size())));
+    addUnmapped(ref.file(), ref.file()->setProperties(map));
+    addPictures(ref.file(), pictures);
     if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(ref.file()))
         return mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone,
                           id3v2Version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4,
                           TagLib::File::DoNotDuplicate);
     return ref.file()->save();
+}
+
+bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
+                    const QByteArray &png, int id3v2Version)
+{
+    QList<TagPicture> pictures;
+    if (!png.isEmpty())
+        pictures.append({3, QStringLiteral("cover"), QStringLiteral("image/png"), png});
+    return writeTagLibTag(path, properties, pictures, id3v2Version);
+}
+
+namespace {
+
+QList<TagPicture> id3v2Pictures(TagLib::ID3v2::Tag *tag)
+{
+    QList<TagPicture> out;
+    if (!tag)
+        return out;
+    for (TagLib::ID3v2::Frame *frame : tag->frameListMap()["APIC"]) {
+        const auto *apic = static_cast<TagLib::ID3v2::AttachedPictureFrame *>(frame);
+        out.append({int(apic->type()), qtString(apic->description()), qtString(apic->mimeType()),
+                    qtBytes(apic->picture())});
+    }
+    return out;
+}
+
+QList<TagPicture> flacPictures(const TagLib::List<TagLib::FLAC::Picture *> &list)
+{
+    QList<TagPicture> out;
+    for (const TagLib::FLAC::Picture *p : list)
+        out.append({int(p->type()), qtString(p->description()), qtString(p->mimeType()),
+                    qtBytes(p->data())});
+    return out;
+}
+
+QList<TagPicture> picturesOf(TagLib::File *file)
+{
+    using namespace TagLib;
+    QList<TagPicture> out;
+    if (auto *mpeg = dynamic_cast<MPEG::File *>(file))
+        return id3v2Pictures(mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr);
+    if (auto *wav = dynamic_cast<RIFF::WAV::File *>(file))
+        return id3v2Pictures(wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr);
+    if (auto *flac = dynamic_cast<FLAC::File *>(file))
+        return flacPictures(flac->pictureList());
+    if (auto *ogg = dynamic_cast<Ogg::File *>(file))
+        return flacPictures(static_cast<Ogg::XiphComment *>(ogg->tag())->pictureList());
+    if (auto *mp4 = dynamic_cast<MP4::File *>(file)) {
+        if (mp4->tag()->contains("covr")) {
+            for (const MP4::CoverArt &cover : mp4->tag()->item("covr").toCoverArtList())
+                out.append({3, QString(),
+                            cover.format() == MP4::CoverArt::PNG ? QStringLiteral("image/png")
+                                                                 : QStringLiteral("image/jpeg"),
+                            qtBytes(cover.data())});
+        }
+    } else if (auto *asf = dynamic_cast<ASF::File *>(file)) {
+        for (const ASF::Attribute &attribute : asf->tag()->attribute("WM/Picture")) {
+            const ASF::Picture p = attribute.toPicture();
+            out.append({int(p.type()), qtString(p.description()), qtString(p.mimeType()),
+                        qtBytes(p.picture())});
+        }
+    } else if (APE::Tag *ape = apeTagOf(file)) {
+        for (int type = 0; type < 5; ++type) {
+            const String name = String("COVER ART (") + String(ApeCoverNames[type]).upper() + ")";
+            if (!ape->itemListMap().contains(name))
+                continue;
+            const QByteArray value = qtBytes(ape->itemListMap()[name].binaryData());
+            const qsizetype zero = value.indexOf('\0');
+            const QByteArray data = value.mid(zero + 1);
+            out.append({type, QString::fromUtf8(value.left(zero)),
+                        data.startsWith("\x89PNG") ? QStringLiteral("image/png")
+                                                   : QStringLiteral("image/jpeg"),
+                        data});
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+char *toString(const TagPicture &picture)
+{
+    const QByteArray text =
+        QStringLiteral("%1 \"%2\" %3 %4 bytes %5")
+            .arg(picture.type)
+            .arg(picture.description, picture.mimeType)
+            .arg(picture.data.size())
+            .arg(QString::fromLatin1(
+                QCryptographicHash::hash(picture.data, QCryptographicHash::Sha1).toHex().left(8)))
+            .toUtf8();
+    return qstrdup(text.constData());
+}
+
+TagLibTag readTagLibTag(const QString &path)
+{
+    using namespace TagLib;
+    TagLibTag tag;
+    FileRef ref(QFile::encodeName(path).constData());
+    if (ref.isNull())
+        return tag;
+    const PropertyMap properties = ref.file()->properties();
+    for (const auto &field : properties) {
+        QStringList values;
+        for (const String &v : field.second)
+            values.append(qtString(v));
+        tag.fields.insert(qtString(field.first), values);
+    }
+    // Free-form MP4 items and ASF attributes TagLib has no name for, by their own names.
+    for (const String &name : properties.unsupportedData()) {
+        QStringList values;
+        String key = name;
+        if (auto *mp4 = dynamic_cast<MP4::File *>(ref.file());
+            mp4 && name.startsWith("----:com.apple.iTunes:")) {
+            key = name.substr(22);
+            for (const String &v : mp4->tag()->item(name).toStringList())
+                values.append(qtString(v));
+        } else if (auto *asf = dynamic_cast<ASF::File *>(ref.file());
+                   asf && !name.startsWith("WM/")) {
+            for (const ASF::Attribute &a : asf->tag()->attribute(name)) {
+                if (a.type() == ASF::Attribute::UnicodeType)
+                    values.append(qtString(a.toString()));
+            }
+        }
+        if (!values.isEmpty())
+            tag.fields.insert(qtString(key).toUpper(), values);
+    }
+    tag.pictures = picturesOf(ref.file());
+    return tag;
 }
 
 bool processAlive(qint64 pid)

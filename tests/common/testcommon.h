@@ -35,13 +35,44 @@ bool decodesCleanly(const QString &path);
 // The whole seconds of the "Duration:" line `ffmpeg -i` prints for the file; -1 for none.
 int ffmpegSeconds(const QString &path);
 
+// One picture of a tag, as TagLib gives it.
+struct TagPicture
+{
+    int type = 3; // ID3v2 picture type
+    QString description;
+    QString mimeType;
+    QByteArray data;
+
+    bool operator==(const TagPicture &o) const
+    {
+        return type == o.type && description == o.description && mimeType == o.mimeType &&
+               data == o.data;
+    }
+};
+
+// For QCOMPARE: type, description, MIME type, size and a digest of the bytes.
+char *toString(const TagPicture &picture);
+
 // Writes `properties` (TagLib's field names: TITLE, ALBUMARTIST, ...) into the file's tag
-// through TagLib, picking the format by the file's extension, and, unless `png` is empty,
-// adds it as a picture (front cover, "cover", image/png) where that format keeps pictures.
-// An MP3 gets an ID3v2 tag of `id3v2Version` alone (an ID3v1 block already there stays).
-// True when TagLib saved the file.
+// through TagLib, picking the format by the file's extension, and adds `pictures` where that
+// format keeps pictures (MP4 without types, APE as "Cover Art (Front)" items). Fields MP4
+// and ASF have no name for go in as free-form items and attributes of their names. An MP3
+// gets an ID3v2 tag of `id3v2Version` alone (an ID3v1 block already there stays). True when
+// TagLib saved the file.
+bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
+                    const QList<TagPicture> &pictures, int id3v2Version = 4);
+// The same with one picture, unless `png` is empty (front cover, "cover", image/png).
 bool writeTagLibTag(const QString &path, const QMap<QString, QStringList> &properties,
                     const QByteArray &png = {}, int id3v2Version = 4);
+
+// A file's tag as TagLib reads it: its properties (with MP4 free-form items and ASF
+// attributes TagLib has no name for, by their names in upper case) and its pictures.
+struct TagLibTag
+{
+    QMap<QString, QStringList> fields;
+    QList<TagPicture> pictures;
+};
+TagLibTag readTagLibTag(const QString &path);
 
 // True while the process runs (a zombie counts as gone).
 bool processAlive(qint64 pid);

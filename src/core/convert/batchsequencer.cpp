@@ -3,6 +3,8 @@
 #include "core/convert/commandline.h"
 #include "core/convert/conversionjob.h"
 #include "core/joblist/joblistmodel.h"
+#include "core/tags/outputtag.h"
+#include "core/tags/tagreader.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -117,7 +119,21 @@ bool BatchSequencer::StartJob()
     rec.TagArtist = entry.Artist;
     rec.TagComment = entry.Comment;
     rec.FormatArguments = m_format.encoderArguments;
-    rec.Metadata = MetadataArguments(entry);
+    if (m_format.ignoresBitrate()) {
+        // A lossless output keeps the source's resolution. The list does not hold it yet:
+        // it is read as the row starts, and the row's estimate follows it.
+        const MediaInfo source = ReadMediaInfo(entry.SourcePath, QString());
+        rec.FormatArguments +=
+            m_format.resolutionArguments(source.bitsPerSample, source.floatSamples);
+        if (const std::optional<int> seconds = m_model->seconds(row))
+            m_model->setSeconds(
+                row, *seconds,
+                m_format.sizeBitrate(profile, source.bitsPerSample, source.floatSamples));
+    }
+    if (m_format.tagContainer == TagContainer::RealMedia)
+        rec.Metadata = MetadataArguments(OutputFields(entry));
+    rec.KeepSourceTime = m_options.tags.keepSourceTime;
+    rec.CoverFromFolder = m_options.tags.coverFromFolder;
 
     auto *job = new ConversionJob(m_model->rowId(row), row, entry, rec, this);
     connect(job, &ConversionJob::progress, this, [this, job] { onJobProgress(job); });
@@ -232,6 +248,8 @@ void BatchSequencer::recordRun(const ConversionJob *job, int row, JobStatus stat
     const QFileInfo output(run.output);
     if ((status == JobStatus::Finish || status == JobStatus::Skipped) && output.isFile())
         run.outputBytes = output.size();
+    if (status == JobStatus::Finish)
+        run.notKept = job->notKept();
     m_model->setRun(row, run);
 }
 

@@ -1,6 +1,5 @@
 #include "core/convert/commandline.h"
 
-#include "core/tags/genrenames.h"
 #include "core/tags/tagtext.h"
 
 #include <QFile>
@@ -70,16 +69,18 @@ QStringList ConversionArguments(const QString &in, const QString &out, const Enc
     return arguments;
 }
 
-QStringList MetadataArguments(const ID3info &entry)
+QStringList MetadataArguments(const QMap<QString, QStringList> &fields)
 {
-    const QString genre =
-        entry.Genre < GenreNames.size() ? QString::fromLatin1(GenreNames[entry.Genre]) : QString();
-    return {QStringLiteral("title=") + TagTextToDisplay(entry.Title),
-            QStringLiteral("artist=") + TagTextToDisplay(entry.Artist),
-            QStringLiteral("album=") + TagTextToDisplay(entry.Album),
-            QStringLiteral("date=") + TagTextToDisplay(entry.Year),
-            QStringLiteral("comment=") + TagTextToDisplay(entry.Comment),
-            QStringLiteral("genre=") + genre};
+    QStringList arguments;
+    for (const auto &[key, name] :
+         {std::pair("TITLE", "title"), std::pair("ARTIST", "author"),
+          std::pair("COPYRIGHT", "copyright"), std::pair("COMMENT", "comment")}) {
+        const QStringList values = fields.value(QLatin1String(key));
+        if (!values.isEmpty())
+            arguments.append(QLatin1String(name) + QLatin1Char('=') +
+                             values.join(QLatin1String("; ")));
+    }
+    return arguments;
 }
 
 QString TagBytesToName(const QByteArray &bytes)

@@ -5,6 +5,7 @@
 #include "core/tags/id3info.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -23,11 +24,11 @@ QString ConversionCommandLine(const QString &encoder, const QString &in, const Q
 QStringList ConversionArguments(const QString &in, const QString &out, const EncodingProfile &p,
                                 const QStringList &extra = {}, const QStringList &metadata = {});
 
-// The entry's fields as the output's own metadata, "title=...", "artist=...", "album=...",
-// "date=...", "comment=...", "genre=NAME", each decoded as the list shows it. Every key is
-// given, empty ones too, so what the encoder would copy from the source never contradicts
-// the ID3v1 block written after it.
-QStringList MetadataArguments(const ID3info &entry);
+// The fields the encoder itself writes into a RealMedia header, from the output's tag
+// (OutputFields()): "title=...", "author=..." (the artist), "copyright=...", "comment=...",
+// several values joined as the list shows them; only those the tag has. Every other format
+// gets its tag from the tag writer.
+QStringList MetadataArguments(const QMap<QString, QStringList> &fields);
 
 // The output file's name: the tag title, decoded as UTF-8 when valid, else as
 // ISO-8859-1, with "/" and control characters (below 0x20, 0x7F, and the C1 controls

@@ -6,14 +6,18 @@
 #include "core/convert/outputplan.h"
 #include "core/convert/targetformat.h"
 #include "core/tags/entrytag.h"
+#include "core/tags/foldercover.h"
+#include "core/tags/tagwriter.h"
 #include "core/tags/tid3v1.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -183,29 +187,70 @@ void ConversionJob::settle(TID3v1 &tag, const TargetFormat &format, const ID3inf
         m_reason = reason;
         return;
     }
+    QString error;
+    // The output's own tag first, through a descriptor of its own that the writer closes
+    // (flushed then); the ID3v1 block follows it at the very end.
+    const TagWriteResult written = WriteOutputTag(m_output.reopenWork(), format.tagContainer,
+                                                  outputTag(entry), format.carriesId3v1);
+    if (written.outcome == TagWriteResult::Outcome::Failed)
+        error = QStringLiteral("Tag not written; the output may be damaged");
     // Through a description of the work file's own, as the encoder wrote it.
     const int work = m_output.reopenWork();
     const qint64 encoded = m_output.workSize();
-    const bool tagged = !format.carriesId3v1 || WriteEntryTag(tag, entry, work);
-    QString error;
+    // The ID3v1 block last, where the format carries one (not after a failed write).
+    const bool tagged = !format.carriesId3v1 || !error.isEmpty() || WriteEntryTag(tag, entry, work);
     // A block cut off by accident ("TAG" at the end of the audio) whose replacement could
     // not follow leaves the audio short: that is no output.
     if (!tagged && m_output.workSize() != encoded)
         error = QStringLiteral("Tag not written; the output would be incomplete");
+    QStringList notes;
+    if (!tagged)
+        notes << QStringLiteral("Tag not written");
+    QString notKept = written.notKept.join(QStringLiteral(", ")).replace(u'_', u' ');
+    if (written.outcome == TagWriteResult::Outcome::NotOpened)
+        notes << QStringLiteral("Tag not written into the output; not kept: ") + notKept;
+    else if (!notKept.isEmpty())
+        notes << QStringLiteral("%1 cannot keep: %2").arg(format.name, notKept);
     // Read from the work file: once it has its final name, that name is anybody's.
-    const QString note = error.isEmpty() ? bitrateNote(format, work) : QString();
+    if (const QString note = error.isEmpty() ? bitrateNote(format, work) : QString();
+        !note.isEmpty())
+        notes << note;
+    // Last: every write before it would set the time anew.
+    if (error.isEmpty() && m_record.KeepSourceTime && !keepSourceTime(work))
+        notes << QStringLiteral("The source's modification time not kept");
     if (work >= 0)
         ::close(work);
     if (error.isEmpty() && m_output.commit(QFileInfo(m_record.OutFile).fileName(), &error)) {
         m_status = JobStatus::Finish;
-        const QString tagNote = tagged ? QString() : QStringLiteral("Tag not written");
-        m_reason = tagNote.isEmpty() || note.isEmpty() ? tagNote + note
-                                                       : tagNote + QLatin1Char('\n') + note;
+        m_reason = notes.join(QLatin1Char('\n'));
+        m_notKept = written.notKept;
         return;
     }
     discard();
     m_status = JobStatus::Failed;
     m_reason = error;
+}
+
+OutputTag ConversionJob::outputTag(const ID3info &entry) const
+{
+    OutputTag out;
+    out.fields = OutputFields(entry);
+    out.pictures = ReadPictures(entry.SourcePath);
+    if (out.pictures.isEmpty() && m_record.CoverFromFolder) {
+        if (const std::optional<EmbeddedPicture> cover =
+                FolderCover(QFileInfo(entry.SourcePath).path()))
+            out.pictures.append(*cover);
+    }
+    return out;
+}
+
+bool ConversionJob::keepSourceTime(int work) const
+{
+    struct stat source;
+    if (work < 0 || ::stat(QFile::encodeName(m_record.InFile).constData(), &source) != 0)
+        return false;
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    return ::futimens(work, times) == 0;
 }
 
 QString ConversionJob::bitrateNote(const TargetFormat &format, int work) const

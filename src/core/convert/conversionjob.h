@@ -5,6 +5,7 @@
 #include "core/convert/outputfile.h"
 #include "core/joblist/jobstatus.h"
 #include "core/tags/id3info.h"
+#include "core/tags/outputtag.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -62,11 +63,18 @@ public:
     void skip(const EncodingProfile &profile, const QString &reason);
     // Since start() or skip().
     qint64 elapsedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
-    // Once the encoder has ended: the outcome. A job that succeeded gets `entry`'s tag (when
-    // the format carries one) and its final name; any other loses its work file.
+    // Once the encoder has ended: the outcome. A job that succeeded gets its tag and its
+    // final name; any other loses its work file. The tag is every field of the source's tag
+    // with `entry`'s over them (OutputFields()) and the source's pictures (or its folder's
+    // cover image), in the form of the format's container (WriteOutputTag()), then `entry`'s
+    // ID3v1 block where the format carries one; last the source's modification time when the
+    // record asks for it.
     void settle(TID3v1 &tag, const TargetFormat &format, const ID3info &entry);
     JobStatus status() const { return m_status; }
     QString reason() const { return m_reason; }
+    // Once it ended "Finish": the fields of the source's tag the output could not keep
+    // (ReportFieldNames()), empty when it kept them all.
+    const QStringList &notKept() const { return m_notKept; }
 
     // Ends the encoder: terminate now, kill after the grace. Returns whether it still has
     // to end; encoderEnded() comes then, and discard() removes the work file after it.
@@ -88,6 +96,9 @@ private:
     // set when it is skipped).
     QString claimOutput(const NameRules &rules, const QString &extension, bool *skip);
     QString failure() const;
+    OutputTag outputTag(const ID3info &entry) const;
+    // Gives the work file the source's access and modification times.
+    bool keepSourceTime(int work) const;
     // How the bitrate the encoder wrote (into `work`, open for reading) differs from the
     // chosen one, for the row's tooltip.
     QString bitrateNote(const TargetFormat &format, int work) const;
@@ -104,6 +115,7 @@ private:
     int m_shownPercent = 0;
     JobStatus m_status = JobStatus::Converting;
     QString m_reason;
+    QStringList m_notKept;
     bool m_refused = false;
     OutputFile m_output; // what is ours in the output folder until it is settled
 };

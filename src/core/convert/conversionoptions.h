@@ -13,6 +13,19 @@ enum class EndAction
     Shutdown = 2
 };
 
+// What the output takes from its source besides the sound and the tag.
+struct TagOptions
+{
+    bool keepSourceTime = false; // the output gets the source's modification time
+    bool coverFromFolder = true; // a source without pictures gets its folder's cover image
+
+    bool operator==(const TagOptions &o) const
+    {
+        return keepSourceTime == o.keepSourceTime && coverFromFolder == o.coverFromFolder;
+    }
+    bool operator!=(const TagOptions &o) const { return !(*this == o); }
+};
+
 // Everything the user chooses about a conversion, typed: the front ends fill it from their
 // controls, the command line or the settings file, and the session hands it to the batch.
 struct ConversionOptions
@@ -22,4 +35,5 @@ struct ConversionOptions
     NamingOptions naming; // the pattern, kept folders and the existing-file rule
     int jobsAtOnce = 1;   // from the next batch on
     EndAction finishAction = EndAction::Nothing;
+    TagOptions tags; // from the next job on
 };

@@ -28,5 +28,7 @@ struct intputrec
     QByteArray TagArtist;
     QByteArray TagComment;
     QStringList FormatArguments; // the target format's own encoder arguments
-    QStringList Metadata;        // "key=value" fields the output carries (MetadataArguments)
+    QStringList Metadata;        // "key=value" fields the encoder writes (MetadataArguments)
+    bool KeepSourceTime = false; // the output gets the source's modification time
+    bool CoverFromFolder = true; // a source without pictures gets its folder's cover image
 };

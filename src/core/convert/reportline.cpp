@@ -68,5 +68,7 @@ QByteArray ReportLine(const JobListModel &model, int row, const RawNameLinks *li
         fields << field("seconds_taken", "null") << field("format", "null")
                << field("profile", "null");
     }
+    fields << field("not_kept", run.notKept ? json(QJsonArray::fromStringList(*run.notKept))
+                                            : QByteArray("null"));
     return '{' + fields.join(',') + '}';
 }

@@ -2,27 +2,30 @@
 
 namespace {
 
-TargetFormat format(const char *command, const char *extension, const char *muxer, const char *name)
+TargetFormat format(const char *command, const char *extension, const char *muxer, const char *name,
+                    TagContainer tags)
 {
     TargetFormat f;
     f.command = QString::fromLatin1(command);
     f.extension = QString::fromLatin1(extension);
     f.muxer = QString::fromLatin1(muxer);
     f.name = QString::fromLatin1(name);
-    // Audio only: from a video source (or an MP3's cover picture) ffmpeg would otherwise put
-    // a video stream into WMA, Ogg and M4A files and fail RealMedia ones. MP3 keeps its cover
-    // picture.
-    if (f.extension != QLatin1String(".mp3"))
-        f.encoderArguments = {QStringLiteral("-vn")};
+    f.tagContainer = tags;
+    // Audio only: from a video source (or a cover picture) ffmpeg would otherwise put a
+    // video stream into the output (a picture re-encoded, or as Theora in Ogg) or fail. The
+    // tag writer carries the source's pictures over, bytes unchanged, and every field of its
+    // tag: ffmpeg copies none, so nothing is written twice or half.
+    f.encoderArguments = {QStringLiteral("-vn"), QStringLiteral("-map_metadata"),
+                          QStringLiteral("-1")};
     return f;
 }
 
 // A format of its own container: an ID3v1 block after it would be junk a strict reader
-// stumbles over (FLAC and Ogg readers do), and its own tags come from -metadata.
+// stumbles over (FLAC and Ogg readers do); its own tag holds everything.
 TargetFormat taggedInside(const char *command, const char *extension, const char *muxer,
-                          const char *name)
+                          const char *name, TagContainer tags)
 {
-    TargetFormat f = format(command, extension, muxer, name);
+    TargetFormat f = format(command, extension, muxer, name, tags);
     f.carriesId3v1 = false;
     return f;
 }
@@ -43,13 +46,47 @@ QString channelsText(int channels)
 
 } // namespace
 
-qint64 TargetFormat::sizeBitrate(const EncodingProfile &profile) const
+int TargetFormat::outputBits(int sourceBits, bool sourceFloat) const
+{
+    switch (sizeRule) {
+    case SizeRule::Bitrate:
+        return 0;
+    case SizeRule::Lossless:
+        // ffmpeg 5.1 writes FLAC of 16 or 24 bits; a lossy source decodes to floating-point
+        // samples, which would make 24 bits, half as large again for nothing.
+        return sourceBits > 16 ? 24 : 16;
+    case SizeRule::Pcm:
+        break;
+    }
+    if (sourceFloat)
+        return sourceBits == 64 ? 64 : 32;
+    if (sourceBits <= 16)
+        return 16;
+    return sourceBits <= 24 ? 24 : 32;
+}
+
+QStringList TargetFormat::resolutionArguments(int sourceBits, bool sourceFloat) const
+{
+    const int bits = outputBits(sourceBits, sourceFloat);
+    if (sizeRule == SizeRule::Lossless)
+        return {QStringLiteral("-sample_fmt"),
+                bits == 16 ? QStringLiteral("s16") : QStringLiteral("s32")};
+    if (sizeRule == SizeRule::Pcm)
+        return {QStringLiteral("-c:a"), QStringLiteral("pcm_%1%2le")
+                                            .arg(sourceFloat ? QLatin1Char('f') : QLatin1Char('s'))
+                                            .arg(bits)};
+    return {};
+}
+
+qint64 TargetFormat::sizeBitrate(const EncodingProfile &profile, int sourceBits,
+                                 bool sourceFloat) const
 {
     if (sizeRule == SizeRule::Bitrate)
         return profile.Bitrate.toLongLong();
-    // 16-bit samples at the chosen rate, per channel: CD audio is 1411200 bit/s, 8000 Hz
-    // mono 128000.
-    const qint64 pcm = profile.SampleRate.toLongLong() * 16 * profile.Channels.toLongLong();
+    // Samples at the chosen rate, per channel: 16-bit CD audio is 1411200 bit/s, 16-bit
+    // 8000 Hz mono 128000.
+    const qint64 pcm = profile.SampleRate.toLongLong() * outputBits(sourceBits, sourceFloat) *
+                       profile.Channels.toLongLong();
     if (sizeRule == SizeRule::Pcm)
         return pcm;
     // FLAC keeps 60 to 90 % of noise and far less of tonal music; 60 % is a fair guess.
@@ -97,22 +134,20 @@ QString TargetFormat::refusal(const EncodingProfile &profile) const
 const QVector<TargetFormat> &TargetFormats()
 {
     static const QVector<TargetFormat> formats = [] {
-        TargetFormat wav = format("towav", ".wav", "wav", "WAV");
+        TargetFormat wav = format("towav", ".wav", "wav", "WAV", TagContainer::Wav);
         wav.sizeRule = TargetFormat::SizeRule::Pcm;
-        TargetFormat wma = format("towma", ".wma", "asf", "WMA");
+        TargetFormat wma = format("towma", ".wma", "asf", "WMA", TagContainer::Asf);
         wma.minBitrate = 24000;
-        TargetFormat rm = format("torm", ".rm", "rm", "RealMedia");
+        TargetFormat rm = format("torm", ".rm", "rm", "RealMedia", TagContainer::RealMedia);
         rm.minSampleRate = 32000;
 
-        TargetFormat flac = taggedInside("toflac", ".flac", "flac", "FLAC");
+        TargetFormat flac = taggedInside("toflac", ".flac", "flac", "FLAC", TagContainer::Flac);
         flac.sizeRule = TargetFormat::SizeRule::Lossless;
-        // A lossy source decodes to float samples, which ffmpeg would keep as 24-bit FLAC,
-        // half as large again for nothing; 16 bits is what the WAV target writes, too.
-        flac.encoderArguments << QStringLiteral("-sample_fmt") << QStringLiteral("s16");
 
         // libvorbis's managed bitrate: what it accepts at each rate and channel count of
         // the drop-downs (bits per second, both ends included).
-        TargetFormat ogg = taggedInside("toogg", ".ogg", "ogg", "Ogg Vorbis");
+        TargetFormat ogg =
+            taggedInside("toogg", ".ogg", "ogg", "Ogg Vorbis", TagContainer::OggVorbis);
         const struct
         {
             int rate, monoMin, monoMax, stereoMin, stereoMax;
@@ -128,17 +163,17 @@ const QVector<TargetFormat> &TargetFormats()
             ogg.bitrateWindows.append({v.rate, 2, v.stereoMin, v.stereoMax});
         }
 
-        TargetFormat opus = taggedInside("toopus", ".opus", "opus", "Opus");
+        TargetFormat opus = taggedInside("toopus", ".opus", "opus", "Opus", TagContainer::Opus);
         opus.sampleRates = {8000, 12000, 16000, 24000, 48000};
         opus.maxBitratePerChannel = 256000;
 
         // AAC in an MP4 container: players read its tags and seek in it, unlike raw ADTS.
-        TargetFormat m4a = taggedInside("tom4a", ".m4a", "ipod", "M4A");
+        TargetFormat m4a = taggedInside("tom4a", ".m4a", "ipod", "M4A", TagContainer::Mp4);
 
-        return QVector<TargetFormat>{format("tomp3", ".mp3", "mp3", "MP3"),
+        return QVector<TargetFormat>{format("tomp3", ".mp3", "mp3", "MP3", TagContainer::Mpeg),
                                      wav,
                                      wma,
-                                     format("toaac", ".aac", "adts", "AAC"),
+                                     format("toaac", ".aac", "adts", "AAC", TagContainer::None),
                                      rm,
                                      flac,
                                      ogg,

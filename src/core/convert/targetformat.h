@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/encodingprofile.h"
+#include "core/tags/tagwriter.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,8 +16,8 @@ struct TargetFormat
     enum class SizeRule
     {
         Bitrate,  // the chosen bitrate
-        Pcm,      // uncompressed 16-bit: rate x 16 x channels, whatever bitrate is chosen
-        Lossless, // compressed 16-bit PCM, about 60 % of Pcm for music; the bitrate is unused
+        Pcm,      // uncompressed: rate x bits x channels, whatever bitrate is chosen
+        Lossless, // compressed PCM, about 60 % of Pcm for music; the bitrate is unused
     };
 
     // The bitrates the encoder takes at one rate and channel count, both ends included.
@@ -41,15 +42,26 @@ struct TargetFormat
     int maxBitratePerChannel = 0; // bits per second and channel
     // When given, the profile's rate and channels must have a window holding its bitrate.
     QVector<BitrateWindow> bitrateWindows;
-    bool carriesId3v1 = true;     // the entry's tag is appended to the output
+    bool carriesId3v1 = true; // the entry's tag is appended to the output
+    // Where the output's own tag goes (WriteOutputTag()); RealMedia's is the encoder's.
+    TagContainer tagContainer = TagContainer::None;
     QStringList encoderArguments; // placed before the output path
 
     // --to value: the extension without its dot.
     QString cliName() const { return extension.mid(1); }
     // The chosen bitrate does not shape the output.
     bool ignoresBitrate() const { return sizeRule != SizeRule::Bitrate; }
-    // The bitrate (bits per second) the "Size" column is estimated from, for this profile.
-    qint64 sizeBitrate(const EncodingProfile &profile) const;
+    // The bits per sample a lossless output is written with for a source of `sourceBits`
+    // (0 for a lossy source or one of unknown resolution) and `sourceFloat` samples: 16 for
+    // a source of 16 bits or fewer or a lossy one, else 24 (FLAC), or 24 or 32 as the source
+    // has them, floating-point for a floating-point source (WAV). 0 for a lossy output.
+    int outputBits(int sourceBits, bool sourceFloat) const;
+    // The encoder arguments that give a lossless output those bits; empty for a lossy one.
+    QStringList resolutionArguments(int sourceBits, bool sourceFloat) const;
+    // The bitrate (bits per second) the "Size" column is estimated from, for this profile and
+    // a source of this resolution (as outputBits()).
+    qint64 sizeBitrate(const EncodingProfile &profile, int sourceBits = 0,
+                       bool sourceFloat = false) const;
     // Why the encoder would refuse this profile, or empty when it takes it.
     QString refusal(const EncodingProfile &profile) const;
 };

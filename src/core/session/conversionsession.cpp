@@ -99,6 +99,12 @@ void ConversionSession::setJobsAtOnce(int jobs)
     applyOptions();
 }
 
+void ConversionSession::setTagOptions(const TagOptions &tags)
+{
+    m_options.tags = tags;
+    applyOptions();
+}
+
 void ConversionSession::setFinishAction(EndAction action)
 {
     m_options.finishAction = action;

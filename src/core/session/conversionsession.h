@@ -49,6 +49,8 @@ public:
     void setOutputDir(const QString &dir);
     void setNaming(const NamingOptions &naming);
     void setJobsAtOnce(int jobs);
+    // From the next job on.
+    void setTagOptions(const TagOptions &tags);
     void setFinishAction(EndAction action);
 
     // Makes the output folder when it is missing (one level, as the music folder is made).

@@ -171,6 +171,8 @@ QString offered(const QString &stored, const QVector<ProfileItem> &table, const 
     });
     return known ? stored.trimmed() : fallback;
 }
+const SettingsStore::Setting<bool> KeepTimeKey{"KeepTime", TagOptions().keepSourceTime};
+const SettingsStore::Setting<bool> FolderCoverKey{"FolderCover", TagOptions().coverFromFolder};
 
 } // namespace
 
@@ -375,6 +377,20 @@ bool SettingsStore::writeNaming(const NamingOptions &naming, QString *error)
     return setValue(PatternKey, naming.pattern, error) &&
            setValue(KeepFoldersKey, naming.keepFolders, error) &&
            setValue(ExistingKey, naming.existing, error);
+}
+
+TagOptions SettingsStore::readTagOptions() const
+{
+    TagOptions tags;
+    tags.keepSourceTime = value(KeepTimeKey);
+    tags.coverFromFolder = value(FolderCoverKey);
+    return tags;
+}
+
+bool SettingsStore::writeTagOptions(const TagOptions &tags, QString *error)
+{
+    return setValue(KeepTimeKey, tags.keepSourceTime, error) &&
+           setValue(FolderCoverKey, tags.coverFromFolder, error);
 }
 
 QString SettingsStore::defaultOutputDir()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/encodingprofile.h"
+#include "core/convert/conversionoptions.h"
 #include "core/convert/outputnaming.h"
 
 #include <QHash>
@@ -18,8 +19,9 @@
 // the widths of its list's columns ("ColumnWidths"), whether "Add folder" includes
 // subfolders (key "IncludeSubfolders", 1 or 0), how many conversions run at once (key
 // "Jobs"), how outputs are named (keys "Pattern", "KeepFolders", 1 or 0, and "Existing",
-// replace, skip or number) and the profile lists' choices ("SampleRate", "Bitrate",
-// "Channels"). Files written before a key existed simply lack it.
+// replace, skip or number), the profile lists' choices ("SampleRate", "Bitrate",
+// "Channels") and what outputs take from their sources ("KeepTime" and "FolderCover", 1 or
+// 0). Files written before a key existed simply lack it.
 //
 // The file is read once, when the store is made; reads answer from that reading and never
 // change anything on disk. Each write goes to the file at once and into the reading.
@@ -98,6 +100,12 @@ public:
     NamingOptions readNaming() const;
     // Stores all three keys; fails as writeOutputDir() does.
     bool writeNaming(const NamingOptions &naming, QString *error);
+
+    // Whether outputs keep their sources' modification time (off when missing) and get
+    // their folder's cover image (on when missing).
+    TagOptions readTagOptions() const;
+    // Stores both keys; fails as writeOutputDir() does.
+    bool writeTagOptions(const TagOptions &tags, QString *error);
 
     // The user's music folder.
     static QString defaultOutputDir();

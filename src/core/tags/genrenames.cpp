@@ -1,5 +1,9 @@
 #include "core/tags/genrenames.h"
 
+#include "core/tags/tagfile.h"
+
+#include <taglib/id3v1genres.h>
+
 // Spellings are the ones users have always seen here, misspellings included.
 const std::array<const char *, 148> GenreNames = {
     // 0-9
@@ -46,3 +50,16 @@ const std::array<const char *, 148> GenreNames = {
     // 140-147
     "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Trash Metal", "Anime", "JPop",
     "Synthpop"};
+
+quint8 GenreNumber(const QString &name)
+{
+    for (size_t i = 0; i < GenreNames.size(); ++i) {
+        if (name.compare(QLatin1String(GenreNames[i]), Qt::CaseInsensitive) == 0)
+            return quint8(i);
+    }
+    for (int i = 0; i < int(GenreNames.size()); ++i) {
+        if (name.compare(QStringOf(TagLib::ID3v1::genre(i)), Qt::CaseInsensitive) == 0)
+            return quint8(i);
+    }
+    return 255;
+}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -43,4 +44,8 @@ struct ID3info
     // of a field kept; empty for a file with an ID3v1 block alone.
     QMap<QString, QStringList> Properties;
     QList<PictureInfo> Pictures; // the source's embedded pictures, in tag order
+    // The fields the user emptied in the tag editor, by TagLib's names (TITLE, ARTIST, ALBUM,
+    // DATE, GENRE, COMMENT): the output's tag leaves them out. Any other empty field keeps
+    // the source's value there.
+    QSet<QString> Cleared;
 };

@@ -219,12 +219,27 @@ TagFile::TagFile(const QString &path)
 {
     qint64 size = 0;
     const int fd = OpenRegularFile(path, false, 0, &size);
-    if (fd < 0)
-        return;
-    m_stream = std::make_unique<TagLib::FileStream>(fd, true);
+    if (fd >= 0)
+        open(fd, true, path);
+}
+
+TagFile::TagFile(int fd)
+{
+    if (fd >= 0)
+        open(fd, false, QString());
+}
+
+void TagFile::open(int fd, bool readOnly, const QString &path)
+{
+    m_stream = std::make_unique<TagLib::FileStream>(fd, readOnly);
     if (!m_stream->isOpen()) {
-        ::close(fd);
         m_stream.reset();
+        ::close(fd);
+        return;
+    }
+    // TagLib falls back to reading alone where it cannot write; a work file must be writable.
+    if (m_stream->readOnly() != readOnly) {
+        m_stream.reset(); // closes the descriptor with its stream
         return;
     }
     Kind kind = sniff(*m_stream, path);

@@ -21,6 +21,9 @@ class TagFile
 {
 public:
     explicit TagFile(const QString &path);
+    // The file open at `fd` for reading and writing (a conversion's work file, reached only
+    // through its descriptor), chosen by content as above. Takes `fd` over and closes it.
+    explicit TagFile(int fd);
     ~TagFile();
     TagFile(const TagFile &) = delete;
     TagFile &operator=(const TagFile &) = delete;
@@ -30,6 +33,8 @@ public:
     TagLib::File *file() const { return m_file.get(); }
 
 private:
+    void open(int fd, bool readOnly, const QString &path);
+
     std::unique_ptr<TagLib::FileStream> m_stream;
     std::unique_ptr<TagLib::File> m_file; // reads through m_stream, so it goes first
 };

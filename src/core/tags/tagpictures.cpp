@@ -18,6 +18,7 @@
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -122,6 +123,12 @@ Pictures fromApe(TagLib::APE::Tag *tag, bool withData)
         add(out, type, QString::fromUtf8(description.data(), qsizetype(description.size())),
             QString(), image, withData);
     }
+    // APE items have no order of their own (TagLib gives them by name): by type, the front
+    // cover before the back.
+    std::stable_sort(out.begin(), out.end(),
+                     [](const EmbeddedPicture &a, const EmbeddedPicture &b) {
+                         return a.info.type < b.info.type;
+                     });
     return out;
 }
 

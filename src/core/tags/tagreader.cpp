@@ -13,7 +13,6 @@
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
-#include <taglib/id3v1genres.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
@@ -36,6 +35,42 @@ using Properties = QMap<QString, QStringList>;
 // Several values of one field, as the list and the tag editor show them.
 const QLatin1String ValueSeparator("; ");
 
+// Fields TagLib has no name for, which other taggers write into MP4 files as iTunes-style
+// free-form items ("----:com.apple.iTunes:NAME": custom fields, ReplayGain): by NAME in upper
+// case. The encoder's gapless and loudness notes describe the source's encoding only.
+void addFreeFormItems(const TagLib::MP4::Tag &tag, TagLib::PropertyMap &properties)
+{
+    const TagLib::String prefix("----:com.apple.iTunes:");
+    for (const TagLib::String &item : properties.unsupportedData()) {
+        if (!item.startsWith(prefix))
+            continue;
+        const TagLib::String name = item.substr(prefix.size()).upper();
+        if (name.isEmpty() || name.startsWith("ITUN") || properties.contains(name))
+            continue;
+        const TagLib::StringList values = tag.item(item).toStringList();
+        if (!values.isEmpty())
+            properties.insert(name, values);
+    }
+}
+
+// The same for ASF attributes of text TagLib has no name for; Microsoft's own (WM/..., the
+// SDK's) describe the file, not the music.
+void addCustomAttributes(const TagLib::ASF::Tag &tag, TagLib::PropertyMap &properties)
+{
+    for (const TagLib::String &name : properties.unsupportedData()) {
+        if (name.startsWith("WM/") || name.startsWith("WMFSDK") ||
+            name == "DeviceConformanceTemplate" || !tag.contains(name))
+            continue;
+        TagLib::StringList values;
+        for (const TagLib::ASF::Attribute &attribute : tag.attribute(name)) {
+            if (attribute.type() == TagLib::ASF::Attribute::UnicodeType)
+                values.append(attribute.toString());
+        }
+        if (!values.isEmpty() && !properties.contains(name.upper()))
+            properties.insert(name.upper(), values);
+    }
+}
+
 // The file's tags other than ID3v1, the one read first where it has several.
 std::vector<TagLib::PropertyMap> fullerTags(TagLib::File &file)
 {
@@ -55,11 +90,15 @@ std::vector<TagLib::PropertyMap> fullerTags(TagLib::File &file)
         if (auto *comment = dynamic_cast<Ogg::XiphComment *>(ogg->tag()))
             tags.push_back(comment->properties());
     } else if (auto *mp4 = dynamic_cast<MP4::File *>(&file)) {
-        if (mp4->hasMP4Tag())
+        if (mp4->hasMP4Tag()) {
             tags.push_back(mp4->tag()->properties());
+            addFreeFormItems(*mp4->tag(), tags.back());
+        }
     } else if (auto *asf = dynamic_cast<ASF::File *>(&file)) {
-        if (asf->tag())
+        if (asf->tag()) {
             tags.push_back(asf->tag()->properties());
+            addCustomAttributes(*asf->tag(), tags.back());
+        }
     } else if (auto *wav = dynamic_cast<RIFF::WAV::File *>(&file)) {
         if (wav->hasID3v2Tag())
             tags.push_back(wav->ID3v2Tag()->properties());
@@ -126,21 +165,6 @@ quint8 trackNumber(const QString &text)
     return ok && track > 0 && track <= 255 ? quint8(track) : 0;
 }
 
-// The ID3v1 number of a genre name in any letter case: our spellings first, then
-// TagLib's (which it gives numbered ID3v2 genres, "(67)" say, and spells a few otherwise).
-quint8 genreNumber(const QString &name)
-{
-    for (size_t i = 0; i < GenreNames.size(); ++i) {
-        if (name.compare(QLatin1String(GenreNames[i]), Qt::CaseInsensitive) == 0)
-            return quint8(i);
-    }
-    for (int i = 0; i < int(GenreNames.size()); ++i) {
-        if (name.compare(QStringOf(TagLib::ID3v1::genre(i)), Qt::CaseInsensitive) == 0)
-            return quint8(i);
-    }
-    return 255;
-}
-
 ID3info entryOf(const QString &path, const QString &fallbackTitle, const TID3v1 &id3v1,
                 const Properties &properties)
 {
@@ -160,7 +184,7 @@ ID3info entryOf(const QString &path, const QString &fallbackTitle, const TID3v1 
         entry.GenreName = id3v1.GetGenreName();
         entry.Genre = id3v1.GenreIndex;
     } else {
-        entry.Genre = genreNumber(genre);
+        entry.Genre = GenreNumber(genre);
         entry.GenreName = entry.Genre < GenreNames.size() ? QByteArray(GenreNames[entry.Genre])
                                                           : DisplayToTagText(genre);
     }
@@ -169,6 +193,21 @@ ID3info entryOf(const QString &path, const QString &fallbackTitle, const TID3v1 
     entry.Track = track != 0 ? track : id3v1.Track;
     entry.Properties = properties;
     return entry;
+}
+
+// WAV's IEEE float format, AIFF-C's fl32 and fl64.
+bool floatSamples(TagLib::File &file)
+{
+    using namespace TagLib;
+    if (auto *f = dynamic_cast<RIFF::WAV::File *>(&file))
+        return f->audioProperties() && f->audioProperties()->format() == 3;
+    if (auto *f = dynamic_cast<RIFF::AIFF::File *>(&file)) {
+        const RIFF::AIFF::Properties *p = f->audioProperties();
+        return p && p->isAiffC() &&
+               (p->compressionType() == "fl32" || p->compressionType() == "fl64" ||
+                p->compressionType() == "FL32" || p->compressionType() == "FL64");
+    }
+    return false;
 }
 
 int losslessBits(TagLib::File &file)
@@ -211,6 +250,7 @@ void readOpenFile(TagLib::File &file, MediaInfo &info, Properties &properties)
             info.channels = Mp4AacChannels(file);
     }
     info.bitsPerSample = std::max(losslessBits(file), 0);
+    info.floatSamples = floatSamples(file);
     info.tagLibRead = true;
 }
 

@@ -18,6 +18,7 @@ struct MediaInfo
     int channels = 0;           // 0 unknown
     int bitsPerSample = 0;      // lossless sources only (FLAC, WAV, AIFF, ALAC, WavPack,
                                 // APE, TTA), 0 otherwise
+    bool floatSamples = false;  // a WAV or AIFF-C source of floating-point samples
     bool tagLibRead = false;    // TagLib recognised and opened the file
 };
 

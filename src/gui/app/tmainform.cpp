@@ -169,6 +169,7 @@ TMainForm::TMainForm(QWidget *parent) : QWidget(parent)
     options.outputDir = m_settings->LoadOutputDir();
     options.jobsAtOnce = m_settings->readJobs();
     options.naming = m_settings->readNaming();
+    options.tags = m_settings->readTagOptions();
     m_session->setOptions(options);
     m_skin = new TSkin(this);
     m_skin->setObjectName(QStringLiteral("Skin1"));
@@ -318,6 +319,8 @@ void TMainForm::setDialogs(TID3Form *id3Form, TdirForm *dirFormIn, TSetForm *set
         connect(SetForm, &TSetForm::finishActionChanged, m_session,
                 &ConversionSession::setFinishAction);
         connect(SetForm, &TSetForm::jobsChanged, m_session, &ConversionSession::setJobsAtOnce);
+        connect(SetForm, &TSetForm::tagOptionsChanged, m_session,
+                &ConversionSession::setTagOptions);
     }
 }
 
@@ -952,6 +955,7 @@ void TMainForm::showSettings()
     SetForm->prepare(options.outputDir, options.finishAction, m_session->isConverting(),
                      options.jobsAtOnce);
     SetForm->setNaming(options.naming);
+    SetForm->setTagOptions(options.tags);
     SetForm->exec();
 }
 

@@ -23,6 +23,9 @@
 
 namespace {
 
+// The genre's name among the fields cleared in an entry (ID3info::Cleared).
+const QString GenreKey = QStringLiteral("GENRE");
+
 bool isBlank(uint code)
 {
     return code <= 32;
@@ -256,6 +259,21 @@ QByteArray &TID3Form::fieldOf(ID3info &entry, Field field)
     return entry.Comment;
 }
 
+bool TID3Form::setCleared(ID3info &entry, Field field, bool cleared)
+{
+    static const QString names[FieldCount] = {QStringLiteral("TITLE"), QStringLiteral("ARTIST"),
+                                              QStringLiteral("ALBUM"), QStringLiteral("DATE"),
+                                              QStringLiteral("COMMENT")};
+    const QString &name = names[field];
+    if (cleared == entry.Cleared.contains(name))
+        return false;
+    if (cleared)
+        entry.Cleared.insert(name);
+    else
+        entry.Cleared.remove(name);
+    return true;
+}
+
 QString TID3Form::fieldText(Field field) const
 {
     switch (field) {
@@ -334,13 +352,19 @@ void TID3Form::storeField(Field field, bool trim)
     ID3info entry = m_model->entry(row);
     QByteArray &stored = fieldOf(entry, field);
     QByteArray value;
-    if (isEdited(field))
+    const bool edited = isEdited(field);
+    if (edited)
         value = bytesFor(field, fieldText(field), stored, trim);
     else if (m_shown[field] == stored)
         value = stored;
     else // filled from another row: carry its bytes over, cut as a typed text would be
         value = trim ? trimmedBytes(m_shown[field]) : m_shown[field];
-    if (value != stored) {
+    bool changed = value != stored;
+    // Emptied by the user, the field is cleared in the output's tag too, not filled from the
+    // source's; given a text again, it is not.
+    if (edited || !value.isEmpty())
+        changed = setCleared(entry, field, value.isEmpty()) || changed;
+    if (changed) {
         stored = value;
         m_model->setEntry(row, entry);
     }
@@ -363,7 +387,9 @@ void TID3Form::storeFieldInAll(Field field)
             value = bytesFor(field, text, stored, false);
         else if (TagTextToDisplay(stored) == TagTextToDisplay(value))
             value = stored;
-        if (value == stored)
+        // An empty field given to all clears it in every output's tag.
+        const bool clearedNow = setCleared(entry, field, value.isEmpty());
+        if (value == stored && !clearedNow)
             continue;
         stored = value;
         m_model->setEntry(row, entry);
@@ -452,9 +478,12 @@ void TID3Form::ComboBox1Exit()
         genre = quint8(position);
     else if (entry.Genre >= ComboBox1->count())
         genre = entry.Genre; // a number without a name is shown as none; keep it
-    if (genre == entry.Genre)
+    const bool named = genre < ComboBox1->count();
+    if (genre == entry.Genre && !(named && entry.Cleared.contains(GenreKey)))
         return;
     entry.Genre = genre;
+    if (named)
+        entry.Cleared.remove(GenreKey);
     m_model->setEntry(row, entry);
 }
 
@@ -498,6 +527,11 @@ void TID3Form::Button5Click()
         if (TagTextToDisplay(entry.GenreName) != name)
             entry.GenreName = DisplayToTagText(name);
         entry.Genre = genre;
+        // No genre given to all clears it in every output's tag.
+        if (position >= 0)
+            entry.Cleared.remove(GenreKey);
+        else
+            entry.Cleared.insert(GenreKey);
         m_model->setEntry(row, entry);
     }
 }

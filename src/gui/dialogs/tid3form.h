@@ -16,7 +16,9 @@ struct ID3info;
 // The tag editor over the job list. Fields are stored into the selected entry as
 // each control loses the focus; the title is edited in the working copy EditTitle
 // and becomes the entry's Title only with "Ok". A field the user did not change keeps
-// its bytes, so opening the editor never rewrites a tag that is not UTF-8.
+// its bytes, so opening the editor never rewrites a tag that is not UTF-8. A field the user
+// empties (or gives to all empty) is recorded as cleared, so the output's tag loses it
+// rather than taking the source's value.
 class TID3Form : public QDialog
 {
     Q_OBJECT
@@ -74,6 +76,9 @@ private:
     void setCaption(int row, const QByteArray &title);
     QString fieldText(Field field) const;
     static QByteArray &fieldOf(ID3info &entry, Field field);
+    // Records in the entry whether the user emptied the field (ID3info::Cleared); true when
+    // that changed.
+    static bool setCleared(ID3info &entry, Field field, bool cleared);
     bool isEdited(Field field) const;
     // The bytes to store for a field's text where `current` is stored now.
     QByteArray bytesFor(Field field, const QString &text, const QByteArray &current,

@@ -56,7 +56,7 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
     setWindowTitle(QStringLiteral("Settings"));
 
     const LayoutScale s(font());
-    setFixedSize(s(311), s(340));
+    setFixedSize(s(311), s(405));
 
     GroupBox1 = new QGroupBox(QStringLiteral("OutPath Setting"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -155,6 +155,22 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
                                          "that name"));
     Label5->setBuddy(ComboBox1);
 
+    GroupBox5 = new QGroupBox(QStringLiteral("From the source"), this);
+    GroupBox5->setObjectName(QStringLiteral("GroupBox5"));
+    GroupBox5->setGeometry(s.rect(8, 336, 297, 62));
+
+    CheckBox2 = new QCheckBox(QStringLiteral("Keep the source's modification time"), GroupBox5);
+    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    CheckBox2->setGeometry(s.rect(8, 18, 280, 17));
+    CheckBox2->setToolTip(QStringLiteral("Each output is dated like its source file"));
+
+    CheckBox3 = new QCheckBox(QStringLiteral("Front cover from the folder"), GroupBox5);
+    CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
+    CheckBox3->setGeometry(s.rect(8, 38, 280, 17));
+    CheckBox3->setToolTip(QStringLiteral("A source without a picture of its own gets the "
+                                         "cover.jpg, folder.jpg, front.jpg or albumart.jpg "
+                                         "(or .png) beside it"));
+
     for (QPushButton *button : {Button3, Button4})
         button->setAutoDefault(false);
 
@@ -184,6 +200,35 @@ TSetForm::TSetForm(SettingsStore *store, TdirForm *dirForm, QWidget *parent)
         showExample();
         takeNaming();
     });
+    for (QCheckBox *box : {CheckBox2, CheckBox3})
+        connect(box, &QCheckBox::toggled, this, &TSetForm::takeTagOptions);
+}
+
+void TSetForm::setTagOptions(const TagOptions &tags)
+{
+    m_filling = true;
+    m_tags = tags;
+    CheckBox2->setChecked(tags.keepSourceTime);
+    CheckBox3->setChecked(tags.coverFromFolder);
+    m_filling = false;
+}
+
+void TSetForm::takeTagOptions()
+{
+    TagOptions tags;
+    tags.keepSourceTime = CheckBox2->isChecked();
+    tags.coverFromFolder = CheckBox3->isChecked();
+    if (m_filling || tags == m_tags)
+        return;
+    QString error;
+    if (!m_store->writeTagOptions(tags, &error)) {
+        QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), error);
+        // The boxes show what applies.
+        setTagOptions(m_tags);
+        return;
+    }
+    m_tags = tags;
+    emit tagOptionsChanged(tags);
 }
 
 void TSetForm::setNaming(const NamingOptions &naming)

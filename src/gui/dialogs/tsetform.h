@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/convert/conversionoptions.h"
 #include "core/convert/outputnaming.h"
 #include "core/session/endaction.h"
 
@@ -20,10 +21,11 @@ class SettingsStore;
 class TdirForm;
 
 // The settings dialog: the output folder, the action after a finished batch, how many
-// conversions run at once and how outputs are named. Every change takes effect at once;
-// there is no OK or Cancel. The window owns OutputDir, FinishAction, the number of jobs and
-// the naming: it hands them over in prepare() and setNaming() before each showing and
-// takes changes from the signals.
+// conversions run at once, how outputs are named and what they take from their sources.
+// Every change takes effect at once; there is no OK or Cancel. The window owns OutputDir,
+// FinishAction, the number of jobs, the naming and the tag options: it hands them over in
+// prepare(), setNaming() and setTagOptions() before each showing and takes changes from the
+// signals.
 class TSetForm : public QDialog
 {
     Q_OBJECT
@@ -36,6 +38,7 @@ public:
     void prepare(const QString &outputDir, EndAction finishAction, bool batchRunning, int jobs = 1);
     void setBatchRunning(bool running);
     void setNaming(const NamingOptions &naming);
+    void setTagOptions(const TagOptions &tags);
     // The path the first row would get with these options and output folder, for the live
     // example below the pattern; the dialog shows it as it is typed.
     void setExampleProvider(std::function<QString(const QString &, const NamingOptions &)> f);
@@ -53,6 +56,8 @@ signals:
     // Only once the options are in the settings file; a pattern that cannot name outputs
     // (an unknown field, an open brace) is not taken.
     void namingChanged(const NamingOptions &naming);
+    // Only once the options are in the settings file.
+    void tagOptionsChanged(const TagOptions &tags);
 
 public slots:
     void RadioButton1Click();
@@ -69,6 +74,8 @@ private:
     // Stores and announces the shown naming when it is usable and new.
     void takeNaming();
     void SpinBox1Change(int jobs);
+    // Stores and announces what the two boxes show.
+    void takeTagOptions();
 
     SettingsStore *m_store;
     TdirForm *m_dirForm;
@@ -94,7 +101,11 @@ private:
     QCheckBox *CheckBox1;
     QLabel *Label5;
     QComboBox *ComboBox1; // what happens to an output already there
+    QGroupBox *GroupBox5;
+    QCheckBox *CheckBox2; // keep the source's modification time
+    QCheckBox *CheckBox3; // front cover from the folder
 
     NamingOptions m_naming; // the one taken last
+    TagOptions m_tags;      // the ones taken last
     std::function<QString(const QString &, const NamingOptions &)> m_example;
 };

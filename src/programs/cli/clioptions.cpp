@@ -50,16 +50,18 @@ QString CliOptions::helpText()
                "Usage: wavetransmuter-cli --to FORMAT [--out DIR] [--rate HZ] [--bitrate BPS]\n"
                "                          [--channels 1|2] [--jobs N] [--keep-order]\n"
                "                          [--recursive] [--pattern TEXT] [--keep-folders]\n"
-               "                          [--existing MODE] [--report FILE] [--shard K/N]\n"
-               "                          [--dry-run] PATH...\n"
+               "                          [--existing MODE] [--keep-time] [--report FILE]\n"
+               "                          [--shard K/N] [--dry-run] PATH...\n"
                "       wavetransmuter-cli --list-formats | --version | --help\n"
                "\n"
-               "Converts audio and video files with ffmpeg, several at once, and writes each\n"
-               "file's ID3v1 tag into its output (MP3, WAV, WMA, AAC, RealMedia), as\n"
-               "Wavetransmuter does; FLAC, Ogg, Opus and M4A outputs carry the tag in their\n"
-               "own metadata only. Each PATH is a file, or a folder whose media files are\n"
-               "added (not its subfolders, unless --recursive); a file that several PATHs\n"
-               "name is converted once. Output files are named after the tag title, else\n"
+               "Converts audio and video files with ffmpeg, several at once, as Wavetransmuter\n"
+               "does: each output gets every field of its source's tag and its pictures in its\n"
+               "own tag (RealMedia: title, artist, copyright and comment; raw AAC: none), and\n"
+               "MP3, WAV, WMA, AAC and RealMedia outputs an ID3v1 tag at the end. A source\n"
+               "without pictures gets the cover image of its folder (cover.jpg, folder.jpg,\n"
+               "front.jpg, albumart.jpg or .png). Each PATH is a file, or a folder whose media\n"
+               "files are added (not its subfolders, unless --recursive); a file that several\n"
+               "PATHs name is converted once. Output files are named after the tag title, else\n"
                "the file name, unless --pattern says otherwise.\n"
                "Rows start in list order; of two rows with the same output, the later one\n"
                "starts once the earlier one has ended, so the later one wins (unless\n"
@@ -80,6 +82,7 @@ QString CliOptions::helpText()
                "                   folder PATH\n"
                "  --existing MODE  %10 (default %11): what a row does when its output\n"
                "                   exists or an earlier row writes it\n"
+               "  --keep-time      each output gets its source's modification time\n"
                "  --report FILE    write a JSON line for each row as it ends (\"-\": to standard\n"
                "                   output, instead of the status lines); never a source or an\n"
                "                   output of the run, only a file or a FIFO\n"
@@ -137,11 +140,13 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
     const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption shard(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption keepTime(QStringLiteral("keep-time"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption listFormats(QStringLiteral("list-formats"));
     parser.addOptions({to, out, rate, bitrate, channels, jobs, keepOrder, recursive, pattern,
-                       keepFolders, existing, report, shard, dryRun, help, version, listFormats});
+                       keepFolders, existing, keepTime, report, shard, dryRun, help, version,
+                       listFormats});
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return Parse::Error;
@@ -209,6 +214,7 @@ CliOptions::Parse CliOptions::parse(const QStringList &arguments, CliOptions &op
         options.jobs = n;
     }
     options.keepOrder = parser.isSet(keepOrder);
+    options.keepTime = parser.isSet(keepTime);
     if (parser.isSet(pattern)) {
         options.naming.pattern = parser.value(pattern);
         if (const QString problem = PatternProblem(options.naming.pattern); !problem.isEmpty()) {

@@ -37,6 +37,7 @@ struct CliOptions
     bool dryRun = false;
     int jobs = 1;           // conversions at once; the default is one per core
     bool keepOrder = false; // status lines in list order instead of as rows end
+    bool keepTime = false;  // outputs get their sources' modification time
     // --shard K/N: this run converts part K (1 to N) of N; see CliSession::collectFiles().
     int shard = 1;
     int shards = 1;

@@ -125,6 +125,7 @@ int CliSession::run()
     conversion.profile = m_options.profile;
     conversion.naming = m_options.naming;
     conversion.jobsAtOnce = m_options.jobs;
+    conversion.tags.keepSourceTime = m_options.keepTime;
     m_session->setOptions(conversion);
     m_session->setProbeDurations(m_options.dryRun);
     const QMetaObject::Connection added =

@@ -145,18 +145,39 @@ private slots:
         QTest::addColumn<EncodingProfile>("profile");
         QTest::addColumn<QString>("sizeBitrate");
         QTest::addColumn<QString>("refusal");
+        QTest::addColumn<int>("sourceBits");
+        QTest::addColumn<bool>("sourceFloat");
+        QTest::addColumn<QString>("resolution");
         auto row = [](const char *name, const char *ext, const char *rate, const char *bitrate,
-                      const char *size, const char *refusal, const char *channels = "2") {
+                      const char *size, const char *refusal, const char *channels = "2",
+                      int bits = 0, bool isFloat = false, const char *resolution = "") {
             QTest::newRow(name) << QString::fromLatin1(ext)
                                 << EncodingProfile{QString::fromLatin1(rate),
                                                    QString::fromLatin1(bitrate),
                                                    QString::fromLatin1(channels)}
-                                << QString::fromLatin1(size) << QString::fromLatin1(refusal);
+                                << QString::fromLatin1(size) << QString::fromLatin1(refusal) << bits
+                                << isFloat << QString::fromLatin1(resolution);
         };
         row("mp3 takes anything", ".mp3", "8000", "8000", "8000", "");
-        // 16-bit PCM: rate x 16 x channels (stereo here), whatever the bitrate.
-        row("wav at 8000 Hz", ".wav", "8000", "320000", "256000", "");
-        row("wav at 44100 Hz", ".wav", "44100", "8000", "1411200", "");
+        row("mp3 of a 24-bit source", ".mp3", "48000", "128000", "128000", "", "2", 24);
+        // PCM: rate x bits x channels (stereo here), whatever the bitrate; 16 bits from a lossy
+        // source, the source's own from a lossless one.
+        row("wav at 8000 Hz", ".wav", "8000", "320000", "256000", "", "2", 0, false,
+            "-c:a pcm_s16le");
+        row("wav at 44100 Hz", ".wav", "44100", "8000", "1411200", "", "2", 16, false,
+            "-c:a pcm_s16le");
+        row("wav of an 8-bit source", ".wav", "8000", "8000", "256000", "", "2", 8, false,
+            "-c:a pcm_s16le");
+        row("wav of a 24-bit source", ".wav", "48000", "8000", "2304000", "", "2", 24, false,
+            "-c:a pcm_s24le");
+        row("wav of a 20-bit source", ".wav", "48000", "8000", "2304000", "", "2", 20, false,
+            "-c:a pcm_s24le");
+        row("wav of a 32-bit source", ".wav", "48000", "8000", "1536000", "", "1", 32, false,
+            "-c:a pcm_s32le");
+        row("wav of a float source", ".wav", "48000", "8000", "3072000", "", "2", 32, true,
+            "-c:a pcm_f32le");
+        row("wav of a double source", ".wav", "8000", "8000", "1024000", "", "2", 64, true,
+            "-c:a pcm_f64le");
         row("wma from 24 Kbps", ".wma", "44100", "24000", "24000", "");
         row("wma below 24 Kbps", ".wma", "44100", "16000", "16000",
             "WMA needs a bitrate of at least 24 Kbps");
@@ -164,7 +185,15 @@ private slots:
         row("rm below 32000 Hz", ".rm", "24000", "128000", "128000",
             "RealMedia needs a sample rate of at least 32000 Hz");
         // The boundaries ffmpeg 5.1 showed over every choice of the drop-downs.
-        row("flac: 60 % of PCM, any bitrate", ".flac", "44100", "8000", "846720", "");
+        row("flac: 60 % of PCM, any bitrate", ".flac", "44100", "8000", "846720", "", "2", 0, false,
+            "-sample_fmt s16");
+        row("flac of a 24-bit source", ".flac", "48000", "8000", "1382400", "", "2", 24, false,
+            "-sample_fmt s32");
+        // ffmpeg 5.1 writes 24 bits of an s32 stream.
+        row("flac of a 32-bit source", ".flac", "48000", "8000", "1382400", "", "2", 32, false,
+            "-sample_fmt s32");
+        row("flac of a float source", ".flac", "48000", "8000", "1382400", "", "2", 32, true,
+            "-sample_fmt s32");
         row("opus at 24000 Hz", ".opus", "24000", "320000", "320000", "");
         row("opus at 44100 Hz", ".opus", "44100", "128000", "128000",
             "Opus takes only 8000, 12000, 16000, 24000 or 48000 Hz");
@@ -188,8 +217,12 @@ private slots:
         QFETCH(QString, refusal);
         const TargetFormat *format = TargetFormatForExtension(extension);
         QVERIFY(format);
-        QCOMPARE(format->sizeBitrate(profile), sizeBitrate.toLongLong());
+        QFETCH(int, sourceBits);
+        QFETCH(bool, sourceFloat);
+        QFETCH(QString, resolution);
+        QCOMPARE(format->sizeBitrate(profile, sourceBits, sourceFloat), sizeBitrate.toLongLong());
         QCOMPARE(format->refusal(profile), refusal);
+        QCOMPARE(format->resolutionArguments(sourceBits, sourceFloat).join(u' '), resolution);
     }
 
     void quotePath_data()
@@ -234,28 +267,23 @@ private slots:
         QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/in/a.wav"_qs, u"/o.ogg"_qs, mono, extra)
                     .endsWith(u" -ac 1 -c:a \"my codec\" /o.ogg"_qs));
 
-        // The entry's own tag goes to the encoder as the output's metadata, as the list
-        // shows it: ISO-8859-1 bytes decoded, the genre by name, empty fields given too.
-        ID3info e;
-        e.Title = "Caf\xe9 Song";
-        e.Artist = "Someone";
-        e.Year = "1999";
-        e.Genre = 17;
-        const QStringList metadata = MetadataArguments(e);
-        QCOMPARE(metadata,
-                 QStringList({u"title=Caf\u00e9 Song"_qs, u"artist=Someone"_qs, u"album="_qs,
-                              u"date=1999"_qs, u"comment="_qs, u"genre=Rock"_qs}));
-        e.Genre = 255;
-        QCOMPARE(MetadataArguments(e).last(), u"genre="_qs);
+        // What the encoder itself writes (RealMedia's header): the output tag's fields it has
+        // room for, several values as the list shows them, none that the tag lacks.
+        const QStringList metadata =
+            MetadataArguments({{u"TITLE"_qs, {u"Caf\u00e9 Song"_qs}},
+                               {u"ARTIST"_qs, {u"Someone"_qs, u"Another"_qs}},
+                               {u"ALBUM"_qs, {u"Album"_qs}},
+                               {u"COMMENT"_qs, {u"Nice"_qs}}});
+        QCOMPARE(metadata, QStringList({u"title=Caf\u00e9 Song"_qs, u"author=Someone; Another"_qs,
+                                        u"comment=Nice"_qs}));
         QCOMPARE(
-            ConversionArguments(u"/a.wav"_qs, u"/o.mp3"_qs, mono, extra, metadata.mid(0, 2))
+            ConversionArguments(u"/a.wav"_qs, u"/o.rm"_qs, mono, extra, metadata.mid(0, 2))
                 .mid(9)
                 .join(u'|'),
-            u"-metadata|title=Caf\u00e9 Song|-metadata|artist=Someone|-c:a|my codec|/o.mp3"_qs);
-        QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/a.wav"_qs, u"/o.mp3"_qs, mono, {},
-                                      metadata.mid(0, 2))
-                    .endsWith(u" -ac 1 -metadata \"title=Caf\u00e9 Song\" -metadata "
-                              "artist=Someone /o.mp3"_qs));
+            u"-metadata|title=Caf\u00e9 Song|-metadata|author=Someone; Another|-c:a|my codec|/o.rm"_qs);
+        QVERIFY(ConversionCommandLine(u"ffmpeg"_qs, u"/a.wav"_qs, u"/o.rm"_qs, mono, {},
+                                      metadata.mid(0, 1))
+                    .endsWith(u" -ac 1 -metadata \"title=Caf\u00e9 Song\" /o.rm"_qs));
     }
 
     void escapeLineField_data()

@@ -124,6 +124,8 @@ private slots:
     void subfoldersSwitch();
     void naming_data();
     void naming();
+    void tagOptions_data();
+    void tagOptions();
     void exampleShowsItsEnd_data();
     void exampleShowsItsEnd();
 
@@ -417,6 +419,48 @@ void TestSettings::naming()
     QCOMPARE(stored.existing, ExistingOutput::Number);
     if (content.contains("Outpath"))
         QCOMPARE(SettingsStore().readOutputDir(), QStringLiteral("/m"));
+}
+
+void TestSettings::tagOptions_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no file at all
+    QTest::addColumn<bool>("keepTime");
+    QTest::addColumn<bool>("folderCover");
+    QTest::newRow("no file: time off, cover on") << QByteArray() << false << true;
+    QTest::newRow("a file from before the keys")
+        << QByteArray("[operate]\nOutpath=/m\n") << false << true;
+    QTest::newRow("both, any spelling")
+        << QByteArray("[operate]\nkeeptime=1\nFOLDERCOVER=0\n") << true << false;
+}
+
+// Read from the file, shown in the dialog's two boxes, and each click stored and announced.
+void TestSettings::tagOptions()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, keepTime);
+    QFETCH(bool, folderCover);
+    if (!content.isEmpty())
+        QVERIFY(writeFile(settingsFile(), content));
+    const TagOptions read = SettingsStore().readTagOptions();
+    QCOMPARE(read.keepSourceTime, keepTime);
+    QCOMPARE(read.coverFromFolder, folderCover);
+
+    SetFormFixture f;
+    f.show(QStringLiteral("/m"));
+    f.form.setTagOptions(read);
+    auto *time = f.form.findChild<QCheckBox *>(QStringLiteral("CheckBox2"));
+    auto *cover = f.form.findChild<QCheckBox *>(QStringLiteral("CheckBox3"));
+    QVERIFY(time && cover);
+    QCOMPARE(time->isChecked(), keepTime);
+    QCOMPARE(cover->isChecked(), folderCover);
+    QSignalSpy changes(&f.form, &TSetForm::tagOptionsChanged);
+    QTest::mouseClick(time, Qt::LeftButton, {}, QPoint(4, time->height() / 2));
+    QTest::mouseClick(cover, Qt::LeftButton, {}, QPoint(4, cover->height() / 2));
+    QCOMPARE(changes.count(), 2);
+    const TagOptions last = changes.last().at(0).value<TagOptions>();
+    QCOMPARE(last.keepSourceTime, !keepTime);
+    QCOMPARE(last.coverFromFolder, !folderCover);
+    QVERIFY(SettingsStore().readTagOptions() == last);
 }
 
 void TestSettings::exampleShowsItsEnd_data()

@@ -136,6 +136,8 @@ private slots:
     void fieldStoredWhenLeft();
     void allButtonsKeepBlanks_data();
     void allButtonsKeepBlanks();
+    void emptiedFieldsAreCleared_data();
+    void emptiedFieldsAreCleared();
     void okOrCancel_data();
     void okOrCancel();
     void resetRestoresTitles();
@@ -220,6 +222,46 @@ void TestTagEditor::allButtonsKeepBlanks()
         QCOMPARE(ed.caption(row),
                  field == 0 ? QStringLiteral(" Bob ") : QString::fromLatin1(entries[row].Title));
     }
+}
+
+void TestTagEditor::emptiedFieldsAreCleared_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("name"); // as the output's tag names it
+    const char *const names[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "COMMENT"};
+    for (int n = 0; n < 5; ++n)
+        QTest::newRow(names[n]) << n << QString::fromLatin1(names[n]);
+}
+
+// A field the user empties is cleared in the output's tag, not filled from the source's:
+// the entry says so, for one row or, through "ALL", for every row; a text given again undoes
+// it, and a row only looked at is left as it was.
+void TestTagEditor::emptiedFieldsAreCleared()
+{
+    QFETCH(int, field);
+    QFETCH(QString, name);
+    const QSet<QString> cleared{name};
+    Editor ed;
+    QVERIFY(ed.open());
+    ed.clickRow(2);
+    ed.type(field, field == 4 ? QString() : QStringLiteral("  ")); // the comment keeps blanks
+    ed.clickRow(3);
+    QCOMPARE(ed.model.entry(2).Cleared, cleared);
+    QVERIFY(ed.model.entry(3).Cleared.isEmpty());
+    ed.clickRow(2);
+    ed.type(field, QStringLiteral("Again"));
+    ed.clickRow(3);
+    QVERIFY(ed.model.entry(2).Cleared.isEmpty());
+
+    ed.clickRow(1);
+    ed.type(field, QString());
+    ed.click(QLatin1String(AllButtons[field]));
+    for (int row = 0; row < 4; ++row)
+        QCOMPARE(ed.model.entry(row).Cleared, cleared);
+    ed.type(field, QStringLiteral("All"));
+    ed.click(QLatin1String(AllButtons[field]));
+    for (int row = 0; row < 4; ++row)
+        QVERIFY(ed.model.entry(row).Cleared.isEmpty());
 }
 
 void TestTagEditor::okOrCancel_data()
@@ -341,7 +383,7 @@ void TestTagEditor::genre()
     QCOMPARE(ed.model.entry(2).Genre, entries[2].Genre);
 }
 
-// "ALL" on the genre gives every entry the number and its name, or none at all.
+// "ALL" on the genre gives every entry the number and its name, or none at all (cleared).
 void TestTagEditor::genreAll()
 {
     Editor ed;
@@ -355,6 +397,8 @@ void TestTagEditor::genreAll()
             QCOMPARE(int(ed.model.entry(row).Genre), genre);
             QCOMPARE(ed.model.entry(row).GenreName,
                      genre == 17 ? QByteArray("Rock") : QByteArray());
+            // No genre for all clears it in every output's tag.
+            QCOMPARE(ed.model.entry(row).Cleared.contains(QStringLiteral("GENRE")), genre == 255);
         }
     }
 }

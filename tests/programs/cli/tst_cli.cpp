@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -645,9 +646,10 @@ void TestCli::reportLines()
     const QList<QJsonObject> first = parsed(readFile(report));
     QCOMPARE(first.size(), 1);
     const QJsonObject done = first.first();
-    QCOMPARE(done.keys(), QStringList({u"duration"_qs, u"format"_qs, u"output"_qs,
+    QCOMPARE(done.keys(), QStringList({u"duration"_qs, u"format"_qs, u"not_kept"_qs, u"output"_qs,
                                        u"output_bytes"_qs, u"profile"_qs, u"reason"_qs,
                                        u"seconds_taken"_qs, u"source"_qs, u"status"_qs}));
+    QCOMPARE(done.value(u"not_kept"_qs), QJsonValue(QJsonArray()));
     QCOMPARE(done.value(u"source"_qs).toString(), shortOne);
     QCOMPARE(done.value(u"output"_qs).toString(), out + QStringLiteral("/short.wav.mp3"));
     QCOMPARE(done.value(u"status"_qs).toString(), u"Finish"_qs);
@@ -676,6 +678,7 @@ void TestCli::reportLines()
     QCOMPARE(all.size(), 2);
     QCOMPARE(all.at(1).value(u"status"_qs).toString(), u"Stopped"_qs);
     QVERIFY(all.at(1).value(u"output_bytes"_qs).isNull());
+    QVERIFY(all.at(1).value(u"not_kept"_qs).isNull());
     QCOMPARE(all.at(1).value(u"duration"_qs).toInt(), 90);
 
     // "-": the report instead of the status lines, a skipped row's output as it is.
@@ -687,6 +690,7 @@ void TestCli::reportLines()
     QCOMPARE(skipped.first().value(u"status"_qs).toString(), u"Skipped"_qs);
     QCOMPARE(skipped.first().value(u"reason"_qs).toString(), u"The output exists already"_qs);
     QCOMPARE(skipped.first().value(u"output_bytes"_qs), done.value(u"output_bytes"_qs));
+    QVERIFY(skipped.first().value(u"not_kept"_qs).isNull());
 }
 
 // Each of the faults once found by trying the program on real folders, run again through
